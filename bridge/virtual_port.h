@@ -1,0 +1,29 @@
+// One simulated serial port as the engine sees it: the operations of the port emulation.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class IVirtualPort {
+ public:
+  virtual ~IVirtualPort() = default;
+  // Makes the port (e.g. "COM5") visible to clients. Returns false when the name is taken
+  // or the port cannot be made; the element then holds no port.
+  virtual bool CreatePort(const std::string& name) = 0;
+  // Removes the port for clients; does nothing on an element without a port.
+  virtual void DeletePort() = 0;
+  // Queues bytes for the client in order; never blocks.
+  virtual void WriteData(const uint8_t* data, int32_t count) = 0;
+  // Fills data with exactly count received bytes, oldest first (count from InCount).
+  virtual void ReadData(uint8_t* data, int32_t& count) = 0;
+  // True while a client holds the port open; false on an element without a port.
+  virtual bool IsOpened() = 0;
+  // Number of received bytes waiting.
+  virtual int32_t InCount() = 0;
+  // Discards pending input and output.
+  virtual void ResetPort() = 0;
+  // Removes port entries that no live port owns any more.
+  virtual void RemoveStalePorts() = 0;
+  // Moves queued output on; the poll cycle calls it once per tick.
+  virtual void Pump() {}
+};
