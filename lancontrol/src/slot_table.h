@@ -1,0 +1,78 @@
+// The fixed table of the 100 connection slots and the receive ring of each.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace velk::lan {
+
+constexpr int kSlotCount = 100;
+constexpr int kRingSize = 1000;
+// One place of the ring stays empty so that a full ring differs from an empty one.
+constexpr int kRingCapacity = kRingSize - 1;
+constexpr int kTriggerQueueSize = 100;
+constexpr int kLineBufferSize = 104;
+constexpr int kTriggerRecordSize = 19;
+constexpr uint8_t kCarriageReturn = 0x0D;
+
+struct TriggerEntry {
+  int16_t number;
+  double value;
+};
+
+enum class LinkState : uint8_t {
+  kFree,       // no connection; the ring holds nothing of interest
+  kConnected,  // reader thread receiving
+  kEnded,      // the peer closed the connection; the ring keeps what had arrived
+};
+
+struct Slot {
+  // Held by every export, Control_Init and Control_DeInit for the slot, so that one
+  // exchange (drain, request, answer) is never mixed with another on the same slot.
+  std::mutex call;
+
+  // Owned by the caller side (guarded by `call`). Only the caller side closes `fd`, and only
+  // after the reader thread has been joined.
+  int fd = -1;
+  bool reader_running = false;
+  pthread_t reader{};
+  TriggerEntry triggers[kTriggerQueueSize]{};
+  int16_t trigger_count = 0;
+
+  // Shared with the reader thread.
+  std::atomic<LinkState> state{LinkState::kFree};
+  std::atomic<bool> stop_reader{false};
+  // Counts as an open socket for the socket layer's release rule.
+  std::atomic<bool> holds_socket{false};
+  // The reader thread fills the ring and publishes write_pos (release); the caller side
+  // consumes and publishes read_pos (release).
+  std::atomic<int16_t> write_pos{0};
+  std::atomic<int16_t> read_pos{0};
+  uint8_t ring[kRingSize]{};
+
+  std::mutex wake;
+  std::condition_variable data_arrived;  // reader thread -> waiting caller
+  std::condition_variable room_freed;    // caller -> reader thread waiting for room
+};
+
+// The slot table, one per process.
+extern Slot g_slots[kSlotCount];
+
+// Returns whether `slot` names a slot (0 to 99).
+inline bool IsSlotNumber(int slot) { return slot >= 0 && slot < kSlotCount; }
+
+// Returns the number of unread bytes for the given positions (0 to 999).
+inline int PendingBytes(int read_pos, int write_pos) {
+  int pending = write_pos - read_pos;
+  return pending < 0 ? pending + kRingSize : pending;
+}
+
+// Marks the first `count` pending bytes of the slot as consumed and wakes its reader thread
+// if it waits for room. Caller side only.
+void ConsumeBytes(Slot& slot, int count);
+
+}  // namespace velk::lan
