@@ -1,0 +1,36 @@
+// The local control socket: a thread that accepts connections on a UNIX socket, reads command
+// lines and answers each with the line the handler returns.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+class ControlServer {
+ public:
+  using Handler = std::function<std::string(std::string_view)>;
+
+  ControlServer() = default;
+  ControlServer(const ControlServer&) = delete;
+  ControlServer& operator=(const ControlServer&) = delete;
+  ~ControlServer();
+
+  // Listens on path and answers commands with handler on a thread of its own. A socket file
+  // left by a dead process is replaced; a path another live server listens on, or that is not
+  // a socket, is left alone. Returns false with a reason in error when it cannot listen.
+  bool Start(const std::string& path, Handler handler, std::string& error);
+  // Stops the thread, closes every connection and removes the socket file. Safe to repeat.
+  void Stop();
+  bool running() const { return thread_.joinable(); }
+
+ private:
+  void Run();
+
+  Handler handler_;
+  std::string path_;
+  int listen_fd_ = -1;
+  int wake_fd_ = -1;
+  unsigned long inode_ = 0;
+  std::thread thread_;
+};

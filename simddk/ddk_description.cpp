@@ -1,0 +1,222 @@
+#include "ddk_description.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+
+namespace {
+
+std::string Trim(std::string_view text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+std::optional<int> ParseWhole(const std::string& text) {
+  int value = 0;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || ptr != text.data() + text.size() || text.empty()) return {};
+  return value;
+}
+
+std::string DefaultSocketPath(const std::string& path) {
+  size_t slash = path.rfind('/');
+  size_t dot = path.rfind('.');
+  std::string stem = (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+                         ? path.substr(0, dot)
+                         : path;
+  return stem + ".sock";
+}
+
+std::string ResolveBeside(const std::string& ddk_path, const std::string& name) {
+  if (name.empty() || name[0] == '/') return name;
+  size_t slash = ddk_path.rfind('/');
+  if (slash == std::string::npos) return name;
+  return ddk_path.substr(0, slash + 1) + name;
+}
+
+// Reads the lines of one file, keeping track of which device and item the lines belong to.
+class Reader {
+ public:
+  Reader(const std::string& path, std::ostream& errors, DdkDescription& out)
+      : path_(path), errors_(errors), out_(out) {}
+
+  void Line(int number, std::string_view raw) {
+    line_ = number;
+    std::string line = Trim(raw);
+    if (line.empty() || line[0] == '#' || line[0] == ';') return;
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) return Problem("line without a colon");
+    std::string key = Trim(std::string_view(line).substr(0, colon));
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::string value = Trim(std::string_view(line).substr(colon + 1));
+    if (key == "socket") return Socket(value);
+    if (key == "device") return Device(value);
+    if (key == "footswitch") return FootSwitch(value);
+    if (key == "input") return Input(value);
+    if (key == "name" || key == "name_de" || key == "name_fr") return Name(key, value);
+    if (key == "value") return Value(value);
+    if (key == "status") return Status(value);
+    Problem("unknown key '" + key + "'");
+  }
+
+ private:
+  void Problem(const std::string& reason) {
+    errors_ << path_ << ':' << line_ << ": " << reason << '\n';
+    ++out_.problems;
+  }
+
+  void Socket(const std::string& value) {
+    if (value.empty()) return Problem("empty socket path");
+    out_.socket_path = ResolveBeside(path_, value);
+  }
+
+  void Device(const std::string& value) {
+    ClearItem();
+    device_ = 0;
+    std::optional<int> n = ParseWhole(value);
+    if (!n || *n < 1 || *n > kDdkDevices) {
+      skipping_ = true;
+      return Problem("device '" + value + "' is not a number 1..8; its lines are skipped");
+    }
+    skipping_ = false;
+    device_ = *n;
+    out_.devices[device_].present = true;
+  }
+
+  bool InDevice() {
+    if (device_ != 0) return true;
+    if (!skipping_) Problem("item outside a device (a 'device:' line must come first)");
+    return false;
+  }
+
+  void FootSwitch(const std::string& value) {
+    ClearItem();
+    if (!InDevice()) return;
+    std::optional<int> n = ParseWhole(value);
+    if (!n || *n < 0 || *n >= kDdkFootSwitches) {
+      item_skipping_ = true;
+      return Problem("foot switch '" + value + "' is not 0 or 1; its lines are skipped");
+    }
+    auto& slot = out_.devices[device_].foot_switches[*n];
+    if (!slot) slot.emplace();
+    names_ = &*slot;
+  }
+
+  void Input(const std::string& value) {
+    ClearItem();
+    if (!InDevice()) return;
+    std::optional<int> n = ParseWhole(value);
+    if (!n || *n < 1 || *n > kDdkInputs) {
+      item_skipping_ = true;
+      return Problem("input '" + value + "' is not a number 1..200; its lines are skipped");
+    }
+    input_ = &out_.devices[device_].inputs[*n];
+    names_ = &input_->names;
+  }
+
+  bool InItem() {
+    if (names_) return true;
+    if (!skipping_ && !item_skipping_) Problem("line outside an item ('footswitch:' or 'input:')");
+    return false;
+  }
+
+  void Name(const std::string& key, std::string value) {
+    if (!InItem()) return;
+    if (value.size() > kDdkNameMax) {
+      Problem("name longer than 199 characters; cut");
+      value.resize(kDdkNameMax);
+    }
+    if (key == "name") names_->english = value;
+    if (key == "name_de") names_->german = value;
+    if (key == "name_fr") names_->french = value;
+  }
+
+  bool InInput() {
+    if (!InItem()) return false;
+    if (input_) return true;
+    Problem("a foot switch has no value or status");
+    return false;
+  }
+
+  void Value(const std::string& value) {
+    if (!InInput()) return;
+    std::string error;
+    if (!ParseValueBehaviour(value, input_->value, error)) Problem(error);
+  }
+
+  void Status(const std::string& value) {
+    if (!InInput()) return;
+    std::optional<int16_t> status = ParseStatus(value);
+    if (!status) {
+      return Problem("status '" + value +
+                     "' is not valid, novalue, outofrange, noanswer or a number");
+    }
+    input_->status = *status;
+  }
+
+  void ClearItem() {
+    names_ = nullptr;
+    input_ = nullptr;
+    item_skipping_ = false;
+  }
+
+  const std::string& path_;
+  std::ostream& errors_;
+  DdkDescription& out_;
+  int line_ = 0;
+  int device_ = 0;
+  bool skipping_ = false;
+  bool item_skipping_ = false;
+  ItemNames* names_ = nullptr;
+  InputDescription* input_ = nullptr;
+};
+
+}  // namespace
+
+std::optional<int16_t> ParseStatus(const std::string& text) {
+  if (text == "valid") return kStatusValid;
+  if (text == "novalue") return kStatusNoValue;
+  if (text == "outofrange") return kStatusOutOfRange;
+  if (text == "noanswer") return kStatusNoAnswer;
+  std::optional<int> n = ParseWhole(text);
+  if (!n || *n < INT16_MIN || *n > INT16_MAX) return {};
+  return static_cast<int16_t>(*n);
+}
+
+const std::string& ItemNames::ForLanguage(int language) const {
+  if (language == 2 && !german.empty()) return german;
+  if (language == 3 && !french.empty()) return french;
+  return english;
+}
+
+bool DdkDescription::HasDevices() const {
+  return std::any_of(devices.begin() + 1, devices.end(),
+                     [](const DeviceDescription& d) { return d.present; });
+}
+
+DdkDescription ReadDdkFile(const std::string& path, std::ostream& errors) {
+  DdkDescription out;
+  out.socket_path = DefaultSocketPath(path);
+  struct stat info {};
+  std::ifstream in;
+  if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) in.open(path, std::ios::binary);
+  if (!in.is_open()) {
+    errors << path << ": cannot read the device file\n";
+    return out;
+  }
+  out.readable = true;
+  Reader reader(path, errors, out);
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    reader.Line(++number, line);
+  }
+  return out;
+}

@@ -1,0 +1,131 @@
+// velk-ddk: sends operator actions (foot switch, data key, values, plugging) to the simulated
+// gauge interface library through its control socket and prints the answers.
+#include <errno.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "ddk_description.h"
+
+namespace {
+
+constexpr int kAnswerTimeoutMs = 3000;
+
+void Usage() {
+  std::cerr << "usage: velk-ddk [-f DDK-FILE] [-s SOCKET] [COMMAND ...]\n"
+               "  Sends COMMAND (or, without one, each line of standard input) to the\n"
+               "  simulated gauge library and prints its answer. The socket is taken from\n"
+               "  the DDK file (default Velk_VCP.DDK in the current folder).\n"
+               "commands:\n"
+               "  press D [F]         press foot switch F (0 or 1, default 0) of device D\n"
+               "  release D [F]       release it\n"
+               "  key D I [VALUE]     press the data key of input I (optionally with a value)\n"
+               "  set D I VALUE       set the input's value: a number, or ramp/sine/walk ...\n"
+               "  status D I STATUS   valid, novalue, outofrange, noanswer or a number\n"
+               "  unplug D | replug D take a device away or give it back\n"
+               "  show D I            print the input's value, status and limits\n";
+}
+
+int Connect(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return -1;
+  }
+  return fd;
+}
+
+// Sends one command line and returns its answer; empty when the library did not answer.
+std::string Ask(int fd, const std::string& command) {
+  std::string line = command + "\n";
+  size_t sent = 0;
+  while (sent < line.size()) {
+    ssize_t n = send(fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return {};
+    }
+    sent += static_cast<size_t>(n);
+  }
+  std::string answer;
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, kAnswerTimeoutMs) <= 0) return {};
+    char ch;
+    ssize_t n = recv(fd, &ch, 1, 0);
+    if (n <= 0) return {};
+    if (ch == '\n') return answer;
+    answer += ch;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string ddk = "Velk_VCP.DDK";
+  std::string socket_path;
+  int i = 1;
+  for (; i < argc; ++i) {
+    std::string arg = argv[i];
+    if ((arg == "-f" || arg == "-s") && i + 1 < argc) {
+      (arg == "-f" ? ddk : socket_path) = argv[++i];
+    } else if (arg == "-h" || arg == "--help") {
+      Usage();
+      return 0;
+    } else if (!arg.empty() && arg[0] == '-') {
+      Usage();
+      return 2;
+    } else {
+      break;
+    }
+  }
+  if (socket_path.empty()) {
+    std::ostringstream ignored;  // the library itself reports problems of the file
+    socket_path = ReadDdkFile(ddk, ignored).socket_path;
+  }
+  int fd = Connect(socket_path);
+  if (fd < 0) {
+    std::cerr << "velk-ddk: cannot connect to " << socket_path << ": " << strerror(errno)
+              << " (is the program running with the simulated gauge library?)\n";
+    return 2;
+  }
+  int result = 0;
+  auto run = [&](const std::string& command) {
+    std::string answer = Ask(fd, command);
+    if (answer.empty()) {
+      std::cerr << "velk-ddk: no answer from " << socket_path << '\n';
+      result = 2;
+      return false;
+    }
+    std::cout << answer << std::endl;
+    if (answer.rfind("OK", 0) != 0 && result == 0) result = 1;
+    return true;
+  };
+  if (i < argc) {
+    std::string command;
+    for (; i < argc; ++i) command += (command.empty() ? "" : " ") + std::string(argv[i]);
+    run(command);
+  } else {
+    std::string line;
+    while (std::getline(std::cin, line) && run(line)) {
+    }
+  }
+  close(fd);
+  return result;
+}
