@@ -1,0 +1,374 @@
+// Simulated serial ports on real pseudo-terminals, driven by a client opening the port link.
+#include "pty_port.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "port_folder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Polls condition every 2 ms for at most 2 s.
+bool WaitFor(const std::function<bool()>& condition) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+// Reads from fd until count bytes arrived or 2 s passed (or, with count 0, for 50 ms).
+std::vector<uint8_t> ClientRead(int fd, size_t count, int quiet_ms = 2000) {
+  std::vector<uint8_t> got;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(quiet_ms);
+  while ((count == 0 || got.size() < count) && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 5) <= 0) continue;
+    uint8_t buffer[4096];
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    got.insert(got.end(), buffer, buffer + n);
+  }
+  return got;
+}
+
+std::vector<uint8_t> PortRead(PtyPort& port, size_t count) {
+  WaitFor([&] { return port.InCount() >= static_cast<int32_t>(count); });
+  std::vector<uint8_t> got(static_cast<size_t>(std::max(port.InCount(), 1)));
+  int32_t n = port.InCount();
+  port.ReadData(got.data(), n);
+  got.resize(static_cast<size_t>(n));
+  return got;
+}
+
+class PtyPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/velk-ports-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    folder_ = root_ + "/run/ports";  // created by the first port
+  }
+  void TearDown() override {
+    for (int fd : clients_) close(fd);
+    fs::remove_all(root_);
+  }
+  int OpenClient(const std::string& name) {
+    int fd = open((folder_ + "/" + name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) clients_.push_back(fd);
+    return fd;
+  }
+  void CloseClient(int fd) {
+    close(fd);
+    std::erase(clients_, fd);
+  }
+
+  std::string root_;
+  std::string folder_;
+  std::vector<int> clients_;
+};
+
+TEST_F(PtyPortTest, EveryByteValuePassesUnchangedBothWays) {
+  PtyPort port(folder_);
+  ASSERT_TRUE(port.CreatePort("COM7"));
+  EXPECT_EQ(port.link_path(), folder_ + "/COM7");
+  int client = OpenClient("COM7");
+  ASSERT_GE(client, 0);
+  EXPECT_TRUE(port.IsOpened());
+
+  std::vector<uint8_t> all(256);
+  for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);  // CR, LF, NUL, XON, ^C ...
+  ASSERT_EQ(write(client, all.data(), all.size()), 256);
+  EXPECT_EQ(PortRead(port, 256), all);
+  EXPECT_TRUE(ClientRead(client, 0, 50).empty());  // nothing echoed back
+
+  port.WriteData(all.data(), 256);
+  EXPECT_EQ(ClientRead(client, 256), all);
+  EXPECT_EQ(PortRead(port, 0).size(), 0u);  // and nothing echoed the other way
+}
+
+TEST_F(PtyPortTest, IsOpenedFollowsClientsComingAndGoing) {
+  PtyPort none(folder_);
+  EXPECT_FALSE(none.IsOpened());  // an element without a port
+  none.DeletePort();
+  EXPECT_EQ(none.InCount(), 0);
+  none.ResetPort();
+
+  PtyPort port(folder_);
+  ASSERT_TRUE(port.CreatePort("COM2"));
+  EXPECT_FALSE(port.IsOpened());
+  int first = OpenClient("COM2");
+  EXPECT_TRUE(port.IsOpened());
+  int second = OpenClient("COM2");
+  CloseClient(first);
+  EXPECT_TRUE(port.IsOpened());
+  CloseClient(second);
+  EXPECT_FALSE(port.IsOpened());
+  int again = OpenClient("COM2");
+  ASSERT_GE(again, 0);
+  EXPECT_TRUE(port.IsOpened());
+  const uint8_t hello[] = {'h', 'i'};
+  port.WriteData(hello, 2);
+  EXPECT_EQ(ClientRead(again, 2), std::vector<uint8_t>(hello, hello + 2));
+}
+
+TEST_F(PtyPortTest, ResetPortDiscardsPendingInputAndOutput) {
+  PtyPort port(folder_);
+  ASSERT_TRUE(port.CreatePort("COM3"));
+  int client = OpenClient("COM3");
+  ASSERT_TRUE(port.IsOpened());
+  ASSERT_EQ(write(client, "M1\r", 3), 3);
+  ASSERT_TRUE(WaitFor([&] { return port.InCount() == 3; }));
+  ASSERT_EQ(write(client, "M2\r", 3), 3);  // in the kernel, not yet taken by the port
+  const uint8_t answer[] = {'1', '2', '\r'};
+  port.WriteData(answer, 3);  // not read by the client
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  port.ResetPort();
+  EXPECT_EQ(port.InCount(), 0);
+  EXPECT_TRUE(ClientRead(client, 0, 50).empty());
+  ASSERT_EQ(write(client, "M3\r", 3), 3);
+  EXPECT_EQ(PortRead(port, 3), std::vector<uint8_t>({'M', '3', '\r'}));
+}
+
+TEST_F(PtyPortTest, DeletePortRemovesTheLinkAndHangsUpTheClient) {
+  PtyPort port(folder_);
+  ASSERT_TRUE(port.CreatePort("COM4"));
+  int client = OpenClient("COM4");
+  ASSERT_GE(client, 0);
+  port.DeletePort();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(folder_ + "/COM4")));
+  EXPECT_FALSE(fs::exists(folder_ + "/.COM4.lock"));
+  EXPECT_FALSE(port.IsOpened());
+  EXPECT_TRUE(port.link_path().empty());
+  char c;
+  EXPECT_LE(read(client, &c, 1), 0);     // hung up: end of file or EIO
+  port.DeletePort();                     // twice is harmless
+  ASSERT_TRUE(port.CreatePort("COM4"));  // the element takes a new port
+}
+
+TEST_F(PtyPortTest, NameTakenByALivePortOrAnotherEntryIsRefused) {
+  PtyPort live(folder_);
+  ASSERT_TRUE(live.CreatePort("COM5"));
+  const std::string target = fs::read_symlink(folder_ + "/COM5");
+  fs::create_symlink("/dev/null", folder_ + "/COM9");
+  std::ofstream(folder_ + "/COM8") << "not a port";
+  PtyPort other(folder_);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(other.CreatePort("COM5"));
+  EXPECT_FALSE(other.CreatePort("COM9"));
+  EXPECT_FALSE(other.CreatePort("COM8"));
+  for (const char* bad : {"", "../COM1", "a/b", ".COM5", "COM 1", "COM1\n"}) {
+    EXPECT_FALSE(other.CreatePort(bad)) << bad;
+  }
+  std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find("port COM5: in use"), std::string::npos) << errors;
+  EXPECT_FALSE(other.IsOpened());
+  EXPECT_EQ(fs::read_symlink(folder_ + "/COM5"), target);
+  EXPECT_EQ(fs::read_symlink(folder_ + "/COM9"), "/dev/null");
+  EXPECT_TRUE(fs::is_regular_file(folder_ + "/COM8"));
+  EXPECT_FALSE(fs::exists(root_ + "/run/COM1"));
+  // The live port still serves.
+  int client = OpenClient("COM5");
+  EXPECT_TRUE(live.IsOpened());
+  const uint8_t x = 'x';
+  live.WriteData(&x, 1);
+  EXPECT_EQ(ClientRead(client, 1).size(), 1u);
+}
+
+TEST_F(PtyPortTest, PortOfADeadProcessIsStaleAndReplaced) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto* port = new PtyPort(folder_);  // never deleted: the process dies holding it
+    _exit(port->CreatePort("COM12") ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_TRUE(fs::is_symlink(folder_ + "/COM12"));
+  EXPECT_FALSE(PortCanBeOpened(folder_, 12));  // dangling: the pty went with the process
+  PtyPort port(folder_);
+  ASSERT_TRUE(port.CreatePort("COM12"));
+  int client = OpenClient("COM12");
+  ASSERT_GE(client, 0);
+  EXPECT_TRUE(port.IsOpened());
+}
+
+TEST_F(PtyPortTest, RemoveStalePortsKeepsLivePortsAndUserLinks) {
+  PtyPort live(folder_);
+  ASSERT_TRUE(live.CreatePort("COM6"));
+  fs::create_symlink("/dev/pts/999999", folder_ + "/COM4");  // dangling, from a dead run
+  fs::create_symlink("/dev/null", folder_ + "/COM5");        // a user's real device
+  std::ofstream(folder_ + "/.COM10.lock");                   // a lock file nobody holds
+  // A link into a pty that exists but that no port claims (its number was reused).
+  int stranger = open("/dev/ptmx", O_RDWR | O_NOCTTY);
+  ASSERT_GE(stranger, 0);
+  ASSERT_EQ(grantpt(stranger), 0);
+  ASSERT_EQ(unlockpt(stranger), 0);
+  fs::create_symlink(ptsname(stranger), folder_ + "/COM11");
+
+  PtyPort element0(folder_);  // holds no port itself
+  element0.RemoveStalePorts();
+  close(stranger);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(folder_ + "/COM4")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(folder_ + "/COM11")));
+  EXPECT_FALSE(fs::exists(folder_ + "/.COM10.lock"));
+  EXPECT_TRUE(fs::is_symlink(folder_ + "/COM5"));
+  EXPECT_TRUE(fs::is_symlink(folder_ + "/COM6"));
+  EXPECT_TRUE(PortCanBeOpened(folder_, 6));
+  EXPECT_TRUE(fs::exists(folder_ + "/.COM6.lock"));
+}
+
+TEST_F(PtyPortTest, AClientThatNeverReadsNeitherBlocksNorGrowsMemory) {
+  PtyPort port(folder_);
+  ASSERT_TRUE(port.CreatePort("COM7"));
+  int client = OpenClient("COM7");
+  ASSERT_TRUE(port.IsOpened());
+  std::vector<uint8_t> chunk(16 * 1024);
+  uint32_t next = 0;
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 64; ++i) {  // 1 MiB, far more than the pty and the queue hold
+    for (uint8_t& b : chunk) b = static_cast<uint8_t>(next++ % 251);
+    port.WriteData(chunk.data(), static_cast<int32_t>(chunk.size()));
+    port.Pump();
+    EXPECT_LE(port.queued_output(), PtyPort::kOutputQueueMax);
+  }
+  std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(port.queued_output(), PtyPort::kOutputQueueMax);
+  size_t first = errors.find("does not read");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(errors.find("does not read", first + 1), std::string::npos) << "once per episode";
+
+  // The client catches up: it gets the newest bytes, in order, ending with the last one.
+  std::vector<uint8_t> got;
+  for (int round = 0; round < 500 && port.queued_output() > 0; ++round) {
+    std::vector<uint8_t> part = ClientRead(client, 0, 5);
+    got.insert(got.end(), part.begin(), part.end());
+    port.Pump();
+  }
+  std::vector<uint8_t> rest = ClientRead(client, 0, 50);
+  got.insert(got.end(), rest.begin(), rest.end());
+  EXPECT_EQ(port.queued_output(), 0u);
+  ASSERT_GE(got.size(), PtyPort::kOutputQueueMax);
+  for (size_t k = 0; k < PtyPort::kOutputQueueMax; ++k) {
+    const uint32_t value = next - static_cast<uint32_t>(PtyPort::kOutputQueueMax) + k;
+    ASSERT_EQ(got[got.size() - PtyPort::kOutputQueueMax + k], value % 251) << k;
+  }
+}
+
+TEST_F(PtyPortTest, NoClientEverSeesOutputOlderThanItsArrival) {
+  PtyPort port(folder_);
+  ASSERT_TRUE(port.CreatePort("COM1"));
+  const uint8_t stale[] = {'o', 'l', 'd'};
+  port.WriteData(stale, 3);  // nobody there
+  int first = OpenClient("COM1");
+  ASSERT_TRUE(port.IsOpened());
+  EXPECT_TRUE(ClientRead(first, 0, 50).empty());
+
+  // A client that leaves in the middle of a large answer: the rest is dropped quietly.
+  std::vector<uint8_t> big(200 * 1024, 'b');
+  testing::internal::CaptureStderr();
+  port.WriteData(big.data(), static_cast<int32_t>(big.size()));
+  testing::internal::GetCapturedStderr();
+  CloseClient(first);
+  port.Pump();
+  EXPECT_FALSE(port.IsOpened());
+  EXPECT_EQ(port.queued_output(), 0u);
+  port.WriteData(stale, 3);
+
+  int second = OpenClient("COM1");
+  ASSERT_TRUE(port.IsOpened());
+  EXPECT_TRUE(ClientRead(second, 0, 50).empty());
+  const uint8_t fresh[] = {'n', 'e', 'w'};
+  port.WriteData(fresh, 3);
+  EXPECT_EQ(ClientRead(second, 3), std::vector<uint8_t>(fresh, fresh + 3));
+}
+
+TEST_F(PtyPortTest, LineGoesBackToRawWhenTheClientLeaves) {
+  PtyPort port(folder_);
+  ASSERT_TRUE(port.CreatePort("COM2"));
+  int client = OpenClient("COM2");
+  ASSERT_TRUE(port.IsOpened());
+  termios t{};
+  ASSERT_EQ(tcgetattr(client, &t), 0);
+  EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG), 0u);
+  EXPECT_EQ(t.c_iflag & (ICRNL | IXON), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  t.c_lflag |= ECHO | ICANON | ISIG;
+  t.c_iflag |= ICRNL | IXON;
+  ASSERT_EQ(tcsetattr(client, TCSANOW, &t), 0);
+  CloseClient(client);
+  EXPECT_FALSE(port.IsOpened());
+  client = OpenClient("COM2");
+  ASSERT_TRUE(port.IsOpened());
+  ASSERT_EQ(tcgetattr(client, &t), 0);
+  EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG), 0u);
+  EXPECT_EQ(t.c_iflag & (ICRNL | IXON), 0u);
+}
+
+TEST_F(PtyPortTest, ReadDataGivesWhatArrivedAndRejectsBadArguments) {
+  PtyPort port(folder_);
+  ASSERT_TRUE(port.CreatePort("COM3"));
+  int client = OpenClient("COM3");
+  ASSERT_TRUE(port.IsOpened());
+  ASSERT_EQ(write(client, "abcdef", 6), 6);
+  ASSERT_TRUE(WaitFor([&] { return port.InCount() == 6; }));
+  uint8_t buffer[16] = {};
+  int32_t count = 2;
+  port.ReadData(buffer, count);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(std::string(buffer, buffer + 2), "ab");
+  count = 16;  // more than arrived
+  port.ReadData(buffer, count);
+  EXPECT_EQ(count, 4);
+  EXPECT_EQ(std::string(buffer, buffer + 4), "cdef");
+  count = -5;
+  port.ReadData(buffer, count);
+  EXPECT_EQ(count, 0);
+  count = 3;
+  port.ReadData(nullptr, count);
+  EXPECT_EQ(count, 0);
+  port.WriteData(nullptr, 10);
+  port.WriteData(buffer, -1);
+  EXPECT_TRUE(ClientRead(client, 0, 20).empty());
+}
+
+TEST_F(PtyPortTest, ProbeSeesEntriesThatOpen) {
+  EXPECT_FALSE(PortCanBeOpened(folder_, 1));  // no folder yet
+  PtyPort port(folder_);
+  ASSERT_TRUE(port.CreatePort("COM1"));
+  fs::create_symlink("/dev/null", folder_ + "/COM2");
+  fs::create_symlink("/nonexistent/ttyUSB0", folder_ + "/COM3");
+  EXPECT_TRUE(PortCanBeOpened(folder_, 1));
+  EXPECT_TRUE(PortCanBeOpened(folder_, 2));
+  EXPECT_FALSE(PortCanBeOpened(folder_, 3));
+  EXPECT_FALSE(PortCanBeOpened(folder_, 4));
+  EXPECT_FALSE(PortCanBeOpened(folder_, 0));
+  EXPECT_FALSE(port.IsOpened());  // the probe is no client
+
+  setenv("VELK_VCP_PORT_DIR", folder_.c_str(), 1);
+  EXPECT_EQ(PortFolder(), folder_);
+  EXPECT_TRUE(PortCanBeOpened(2));
+  PtyPort from_environment;
+  ASSERT_TRUE(from_environment.CreatePort("COM5"));
+  EXPECT_TRUE(fs::is_symlink(folder_ + "/COM5"));
+  unsetenv("VELK_VCP_PORT_DIR");
+  EXPECT_EQ(PortFolder(), "ports");
+}
+
+}  // namespace
