@@ -1,0 +1,113 @@
+#include "settings_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <cstdio>
+#include <optional>
+
+#include "key_value_file.h"
+#include "number_text.h"
+#include "presets.h"
+#include "settings_fields.h"
+
+namespace {
+
+// Creates an empty file when none exists. O_NONBLOCK keeps a FIFO of that name from blocking.
+bool EnsureFileExists(const std::string& name, std::string& error) {
+  int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd >= 0) {
+    ::close(fd);
+    return true;
+  }
+  if (errno == EISDIR || errno == ENXIO) return true;  // exists; the reader refuses it
+  error = name + ": cannot create the file: " + std::strerror(errno);
+  return false;
+}
+
+}  // namespace
+
+bool ApplySettingsValue(SettingsRecord& s, double key, const std::string& value,
+                        bool allowSettingsOnly, int onlyKeysFrom, int onlyKeysTo) {
+  if (!(key >= onlyKeysFrom && key <= onlyKeysTo) || key != std::trunc(key)) return true;
+  SettingsField f = FindSettingsField(s, static_cast<int>(key));
+  if (f.key == 0 || (f.settingsOnly && !allowSettingsOnly)) return true;
+  if (f.text != nullptr) {
+    // Only the two additional input addresses are trimmed again on reading.
+    bool trimAgain = f.key == 9001 || f.key == 9002;
+    *f.text = trimAgain ? std::string(TrimSpaces(value)) : value;
+    return true;
+  }
+  double number = NumericValue(value);
+  if (f.input != nullptr) return SetInputStateKey(*f.input, number);
+  std::optional<int16_t> v = RoundToInt16(number);
+  if (!v) return false;
+  *f.integer = *v;
+  return true;
+}
+
+bool WriteSettings(const std::string& fileName, SettingsRecord& s) {
+  bool settingsFile = fileName.empty();
+  std::string name = settingsFile ? kSettingsFileName : fileName;
+  std::string content;
+  content.reserve(64 * 1024);
+  ForEachSettingsField(s, [&](const SettingsField& f) {
+    if (f.settingsOnly && !settingsFile) return;
+    content += std::to_string(f.key);
+    content += ':';
+    if (f.integer != nullptr) {
+      content += std::to_string(*f.integer);
+    } else if (f.input != nullptr) {
+      content += std::to_string(f.input->State + 2 * f.input->FS);
+    } else {
+      content += f.trimmed ? std::string(TrimSpaces(*f.text)) : *f.text;
+    }
+    content += "\r\n";
+  });
+  std::string error;
+  if (!WriteFileAtomically(name, content, error)) {
+    std::fprintf(stderr, "Velk_VCP: settings not saved: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool ReadSettings(const std::string& fileName, SettingsRecord& s) {
+  bool settingsFile = fileName.empty();
+  if (settingsFile) {
+    SetDefaultSettings(s);
+    LoadPreset(s);
+  }
+  std::string name = settingsFile ? kSettingsFileName : fileName;
+  std::string error;
+  if (!EnsureFileExists(name, error)) {
+    std::fprintf(stderr, "Velk_VCP: %s\n", error.c_str());
+    return false;
+  }
+  std::optional<double> key;
+  long lineNo = 0;
+  bool ok = ReadLines(
+      name,
+      [&](std::string_view line) {
+        ++lineNo;
+        KeyValueLine kv = SplitAtFirstColon(line);
+        std::string value;
+        if (kv.hasColon) {
+          key = NumericValue(TrimSpaces(kv.key));
+          value = TrimSpaces(kv.value);
+        } else {
+          value = kv.value;
+        }
+        if (!key) return;
+        if (!ApplySettingsValue(s, *key, value, settingsFile)) {
+          std::fprintf(stderr, "Velk_VCP: %s:%ld: value out of range, line ignored\n",
+                       name.c_str(), lineNo);
+        }
+      },
+      error);
+  if (!ok) std::fprintf(stderr, "Velk_VCP: %s\n", error.c_str());
+  return ok;
+}

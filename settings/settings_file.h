@@ -1,0 +1,28 @@
+// Reading and writing the settings file "Velk_VCP.CFG" and named configurations ("*.con").
+#pragma once
+
+#include <string>
+
+#include "settings_record.h"
+
+inline constexpr const char* kSettingsFileName = "Velk_VCP.CFG";
+
+// Writes every key of s to fileName, or to the settings file when fileName is empty; a named
+// configuration leaves out the program-wide keys. The file is replaced atomically. Returns
+// false when it cannot be written (the reason goes to standard error); the old file then
+// stays as it was.
+bool WriteSettings(const std::string& fileName = "", SettingsRecord& s = Settings);
+
+// With an empty fileName: sets the defaults and applies preset 0 to s, then applies the
+// settings file (created empty when missing). With a name: applies that named configuration
+// on top of s, skipping the program-wide keys. Integer values that do not round into
+// -32768..32767 are ignored (the field keeps its value) and reported on standard error.
+// Returns false when the file cannot be created or read; s then holds whatever was applied.
+bool ReadSettings(const std::string& fileName = "", SettingsRecord& s = Settings);
+
+// Applies one "key:value" line of the settings syntax to s. key is the numeric key, value the
+// trimmed value text; settingsOnly keys are applied only when allowSettingsOnly is set;
+// onlyKeysFrom/To restrict the keys applied. Returns false when the key's value is out of
+// range for its field (nothing changed); true otherwise, also for keys that match no field.
+bool ApplySettingsValue(SettingsRecord& s, double key, const std::string& value,
+                        bool allowSettingsOnly, int onlyKeysFrom = 0, int onlyKeysTo = 9999);

@@ -1,0 +1,78 @@
+// The one settings record of the program, its live instance and the setup window's undo copy.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+// Settings of one device input. Texts are 8-bit (Windows-1252) byte strings.
+struct InputRecord {
+  int16_t State = 0;       // 1 = the input takes part in the command table
+  int16_t FS = 0;          // 1 = the input is released by the foot switch
+  std::string CommandAdr;  // text by which a client addresses the input in a command
+  std::string MeaValAdr;   // text inserted for "<ch>" in an answer
+};
+
+constexpr int kDeviceCount = 10;       // device index 0..9; devices 1..8 are stored
+constexpr int kInputCount = 202;       // input index 0..201; inputs 1..199 are stored
+constexpr int kFirstStoredDevice = 1;
+constexpr int kLastStoredDevice = 8;
+constexpr int kLastStoredInput = 199;
+constexpr int kChannelCommands = 7;    // channel commands 1..7
+constexpr int kTableCommands = 10;     // additional commands 1..10
+constexpr int16_t kOwnCommandFormat = 1000;
+
+// Every array has a fixed size, so one assignment copies the whole record.
+// Arrays are indexed from 1 where the settings number their elements from 1 (element 0 unused).
+struct SettingsRecord {
+  int16_t LanguageNo = 1;
+  int16_t VcpCom1 = 0;
+  int16_t CommandFormat = 0;
+  int16_t ShowInfoWin = 1;
+  int16_t LogOn = 0;
+  std::string Password;
+  int16_t VcpCom2 = 0;
+  int16_t VcpCom3 = 0;
+  int16_t VcpCom4 = 0;
+  int16_t HotKey1 = 0;
+  int16_t HotKey2 = 0;
+  int16_t HotKey3 = 0;
+  int16_t HotKey4 = 0;
+  std::string DeviceName = "Velkit - ka / kb - Series ( CH1 ... CH8 )";
+  std::array<int16_t, kChannelCommands + 1> ChCommandOn{};
+  std::array<std::string, kChannelCommands + 1> ChCommandAll;
+  std::array<std::string, kChannelCommands + 1> ChCommandSingle;
+  std::string OkString;
+  std::string AnswerString = "<mv>";
+  int16_t NumOfChar = 9;
+  int16_t DecPnt = 0;
+  int16_t LeadZeros = 1;
+  int16_t PosSign = 1;
+  std::string Timeout;
+  std::string Range;
+  std::array<std::string, 4> FsCommand;  // 1..3
+  std::array<std::string, kTableCommands + 2> TabCommand;  // 1..10
+  std::array<std::string, kTableCommands + 2> TabAnswer;   // 1..10
+  std::string UndefCommand;
+  std::string EndChar;
+  int16_t Blanks = 0;
+  int16_t MultipleCommands = 0;
+  std::string Separator;
+  std::array<std::array<InputRecord, kInputCount>, kDeviceCount> Inputs;
+  int16_t FsSelect = 0;
+  std::string AddInputAdr1;
+  std::string AddInputAdr2;
+
+  bool operator==(const SettingsRecord&) const = default;
+};
+
+bool operator==(const InputRecord& a, const InputRecord& b);
+
+// The live settings, read and written in place by the whole program.
+extern SettingsRecord Settings;
+// Whole-record copy the setup window restores on cancel.
+extern SettingsRecord SettingsBackup;
+
+// Sets the start values of a first start: the language from the system locale and every other
+// field its default. AddInputAdr1 and AddInputAdr2 are left as they are. No preset is applied.
+void SetDefaultSettings(SettingsRecord& s);
