@@ -12,7 +12,7 @@ Exchange::Exchange(int slot) : slot_(slot), lock_(g_slots[slot].call) {
 }
 
 int32_t Exchange::Ask(const Request& request, char (&line)[kLineBufferSize]) {
-  SendRequest(slot_, request.bytes(), request.size());
+  if (!SendRequest(slot_, request.bytes(), request.size())) return kNoAnswer;
   if (ReadAnswerLine(slot_, line) != 0 || line[0] == '\0') return kNoAnswer;
   return kSuccess;
 }

@@ -47,21 +47,19 @@ void DropPending(Slot& slot, int write_pos) {
 
 }  // namespace
 
-void SendRequest(int number, const uint8_t* bytes, std::size_t length) {
+bool SendRequest(int number, const uint8_t* bytes, std::size_t length) {
   Slot& slot = g_slots[number];
   if (!SocketLayerStarted() ||
       slot.state.load(std::memory_order_acquire) != LinkState::kConnected) {
-    return;
+    return false;
   }
   (void)send(slot.fd, bytes, length, MSG_NOSIGNAL);
+  return true;
 }
 
 int ReadAnswerLine(int number, char (&line)[kLineBufferSize]) {
   Slot& slot = g_slots[number];
-  if (!SocketLayerStarted() ||
-      slot.state.load(std::memory_order_acquire) != LinkState::kConnected) {
-    return 2;
-  }
+  if (slot.state.load(std::memory_order_acquire) == LinkState::kFree) return 2;
   const Clock::time_point deadline = Clock::now() + kAnswerWait;
   constexpr int kLineRoom = kLineBufferSize - 1;
   int kept = 0;     // bytes of an overlong line already taken out of a full ring
