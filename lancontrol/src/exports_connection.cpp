@@ -1,4 +1,4 @@
-// Control_Init and Control_DeInit, and closing every slot when the library is unloaded.
+// Control_Init and Control_DeInit.
 #include "connection.h"
 #include "exchange.h"
 #include "slot_table.h"
@@ -6,21 +6,6 @@
 #include "velk_qentrix_control.h"
 
 using namespace velk::lan;
-
-namespace {
-
-// A reader thread must not outlive the library's code: closing the slots on unload (or at
-// process exit) stops and joins every thread that is still running.
-struct CloseSlotsOnUnload {
-  ~CloseSlotsOnUnload() {
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-      std::lock_guard lock(g_slots[slot].call);
-      CloseConnection(slot);
-    }
-  }
-} close_slots_on_unload;
-
-}  // namespace
 
 extern "C" int32_t Control_Init(int16_t slot, const char* host, uint16_t port) {
   if (!IsSlotNumber(slot)) return kOutOfRange;

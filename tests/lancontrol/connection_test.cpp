@@ -1,5 +1,6 @@
 // Connecting and disconnecting slots: result codes, reuse, reconnection, peers that close,
 // and many slots used from many threads at once.
+#include <dlfcn.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -155,6 +156,32 @@ TEST(ConnectionTest, HundredSlotsFromHundredThreads) {
   EXPECT_EQ(failures, 0);
   EXPECT_EQ(peer.Requests().size(), 2000u);
   EXPECT_TRUE(peer.WaitForConnections(0, 5s));
+}
+
+}  // namespace
+}  // namespace velk::lan::testing
+
+namespace velk::lan::testing {
+namespace {
+
+TEST(ConnectionTest, UnloadingWithOpenSlotsStopsTheReaderThreads) {
+  QentrixPeer peer;
+  ASSERT_TRUE(peer.Start());
+  void* handle = dlopen(VELK_QENTRIX_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(handle, nullptr) << dlerror();
+  const auto init = reinterpret_cast<decltype(&::Control_Init)>(dlsym(handle, "Control_Init"));
+  ASSERT_NE(init, nullptr);
+  ASSERT_EQ(init(20, "127.0.0.1", peer.port()), 0);
+  ASSERT_EQ(init(21, "127.0.0.1", peer.port()), 0);
+  ASSERT_TRUE(peer.WaitForConnections(2, 2s));
+  dlclose(handle);
+  // When this was the library's last user it is gone now, and its connections with it.
+  void* still_loaded = dlopen(VELK_QENTRIX_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
+  if (still_loaded == nullptr) {
+    EXPECT_TRUE(peer.WaitForConnections(0, 2s));
+  } else {
+    dlclose(still_loaded);
+  }
 }
 
 }  // namespace
