@@ -1,0 +1,37 @@
+#include "desktop_program.h"
+
+#include <QApplication>
+#include <array>
+#include <memory>
+
+#include "ddk_library.h"
+#include "port_folder.h"
+#include "pty_port.h"
+#include "system_tray_icon.h"
+#include "termination_signals.h"
+#include "vcp_form.h"
+#include "velk_form.h"
+#include "x11_key_state.h"
+
+int RunDesktop(int argc, char** argv) {
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  DdkLibrary device;
+  std::array<PtyPort, 4> ports;
+  const std::unique_ptr<IKeyState> keys = OpenDesktopKeyState();
+  SystemTrayIcon tray;
+  VcpServices services{device,
+                       {&ports[0], &ports[1], &ports[2], &ports[3]},
+                       [](int n) { return PortCanBeOpened(n); },
+                       *keys,
+                       tray};
+  Velk start(device, [&services] {
+    auto* main = new VCP_FORM(services);
+    CloseOnTerminationSignals(main);
+    return main;
+  });
+  VCP_FORM* main = start.Form_Load();
+  if (main == nullptr) return 0;
+  QObject::connect(main, &QObject::destroyed, &app, &QCoreApplication::quit);
+  return app.exec();
+}
