@@ -104,7 +104,7 @@ VELK_QENTRIX_API int32_t Control_Set_RIDataSet(int16_t slot, int16_t d, int16_t 
 /* Data set d (1..30) of characteristic c (0..128) into text (104 bytes). Range failure: 3. */
 VELK_QENTRIX_API int32_t Control_Read_RIDataSet(int16_t slot, int16_t d, int16_t c, char* text);
 
-/* Nominal value, specification limits (USL, LSL), control limits (UCL, LCL) and masters of
+/* Nominal value, tolerance limits (USL, LSL), control limits (UCL, LCL) and masters of
  * characteristic c (1..128): the getters write *value, the setters send value.
  * Range failure: 3. */
 VELK_QENTRIX_API int32_t Control_Get_Nominal(int16_t slot, int16_t c, float* value);

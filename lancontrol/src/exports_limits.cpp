@@ -1,4 +1,4 @@
-// Nominal values, specification and control limits and masters (commands 70 to 83): each
+// Nominal values, tolerance limits, control limits and masters (commands 70 to 83): each
 // read command is even, the matching write command the next odd number.
 #include "exchange.h"
 #include "velk_qentrix_control.h"
@@ -8,10 +8,10 @@ using namespace velk::lan;
 namespace {
 
 constexpr uint8_t kNominal = 70;
-constexpr uint8_t kUpperSpecLimit = 72;
+constexpr uint8_t kUpperTolerance = 72;
 constexpr uint8_t kUpperControlLimit = 74;
 constexpr uint8_t kLowerControlLimit = 76;
-constexpr uint8_t kLowerSpecLimit = 78;
+constexpr uint8_t kLowerTolerance = 78;
 constexpr uint8_t kMaster1 = 80;
 constexpr uint8_t kMaster2 = 82;
 
@@ -43,10 +43,10 @@ int32_t Control_Set_Nominal(int16_t slot, int16_t c, float value) {
   return SetLimit(slot, kNominal, c, value);
 }
 int32_t Control_Get_USL(int16_t slot, int16_t c, float* value) {
-  return GetLimit(slot, kUpperSpecLimit, c, value);
+  return GetLimit(slot, kUpperTolerance, c, value);
 }
 int32_t Control_Set_USL(int16_t slot, int16_t c, float value) {
-  return SetLimit(slot, kUpperSpecLimit, c, value);
+  return SetLimit(slot, kUpperTolerance, c, value);
 }
 int32_t Control_Get_UCL(int16_t slot, int16_t c, float* value) {
   return GetLimit(slot, kUpperControlLimit, c, value);
@@ -61,10 +61,10 @@ int32_t Control_Set_LCL(int16_t slot, int16_t c, float value) {
   return SetLimit(slot, kLowerControlLimit, c, value);
 }
 int32_t Control_Get_LSL(int16_t slot, int16_t c, float* value) {
-  return GetLimit(slot, kLowerSpecLimit, c, value);
+  return GetLimit(slot, kLowerTolerance, c, value);
 }
 int32_t Control_Set_LSL(int16_t slot, int16_t c, float value) {
-  return SetLimit(slot, kLowerSpecLimit, c, value);
+  return SetLimit(slot, kLowerTolerance, c, value);
 }
 int32_t Control_Get_Master1(int16_t slot, int16_t c, float* value) {
   return GetLimit(slot, kMaster1, c, value);

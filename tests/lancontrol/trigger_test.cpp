@@ -81,7 +81,7 @@ TEST_F(TriggerTest, QueuedRecordsStayReadableAfterThePeerCloses) {
 
 TEST_F(TriggerTest, StrayBytesAreDroppedBeforeARequest) {
   for (const std::string& stray : {std::string("abc"), std::string(19, 'x'),
-                                  std::string(40, 'y') + "\r", Peer::TriggerRecord(1, 1) + "zz"}) {
+                                   std::string(40, 'y') + "\r", Peer::TriggerRecord(1, 1) + "zz"}) {
     PushAndSettle(stray);
     double value = 0;
     EXPECT_EQ(lib.Control_GetActCharValue(0, 3, &value), 0);
