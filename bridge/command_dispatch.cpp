@@ -1,0 +1,218 @@
+// Cutting the received text into commands and answering them, in terminated and prefix mode.
+#include <string>
+#include <string_view>
+
+#include "number_text.h"
+#include "port_bridge.h"
+
+namespace {
+constexpr char kCarriageReturn = '\r';
+}
+
+struct PortBridge::Match {
+  const CommandCandidate* candidate = nullptr;
+  size_t length = 0;  // bytes of the received text the command takes
+  double limit = 0.0;
+};
+
+void PortBridge::ProcessTerminated() {
+  const std::string text = ring_.Text();
+  const std::string& end = tab_.EndText;
+  const std::string& separator = tab_.SeparatorText;
+  size_t start = 0;
+  // Each end text ends one message: logged, acknowledged once, split and dispatched.
+  for (size_t at; (at = text.find(end, start)) != std::string::npos;) {
+    const size_t stop = at + end.size();
+    std::string rest = text.substr(start, stop - start);
+    ring_.Consume(static_cast<int>(stop - start));
+    start = stop;
+    bool ackSent = false;
+    log_.Command(rest);
+    while (!rest.empty()) {
+      const size_t cut = separator.empty() ? std::string::npos : rest.find(separator);
+      std::string command;
+      if (cut == std::string::npos) {
+        command.swap(rest);
+      } else {
+        command = rest.substr(0, cut) + end;
+        rest.erase(0, cut + separator.size());
+      }
+      DispatchTerminated(command, ackSent);
+    }
+  }
+}
+
+void PortBridge::DispatchTerminated(const std::string& command, bool& ackSent) {
+  const CommandCandidate* best = nullptr;
+  if (!command.empty()) {
+    for (const CommandCandidate& c : index_.Bucket(static_cast<uint8_t>(command.front()))) {
+      if (best && c.TerminatedRank() >= best->TerminatedRank()) continue;
+      const bool hit = c.type == CommandCandidate::Limit
+                           ? command.size() > c.text.size() + 1 && command.starts_with(c.text)
+                           : command == c.text;
+      if (!hit) continue;
+      best = &c;
+      if (best->TerminatedRank() == 0) break;
+    }
+  }
+  if (!best) {
+    SendText(tab_.UndefAnswer);
+    return;
+  }
+  switch (best->type) {
+    case CommandCandidate::AllForm:
+    case CommandCandidate::SingleForm:
+      RunKind(best->number, best->d, best->a, best->type == CommandCandidate::AllForm, true,
+              ackSent);
+      break;
+    case CommandCandidate::Limit:
+      SetLimit(best->number, best->d, best->a,
+               NumericValue(std::string_view(command).substr(best->text.size())));
+      Acknowledge(ackSent);
+      break;
+    case CommandCandidate::FsQuery:
+      SendText(foot_switch_down_ == 0 ? tab_.FsAnswerUp : tab_.FsAnswerDown);
+      break;
+    case CommandCandidate::Extra:
+      SendText(tab_.ExtraAnswer[best->number]);
+      break;
+  }
+}
+
+void PortBridge::ProcessPrefix() {
+  const std::string text = ring_.Text();
+  size_t base = 0;  // bytes of text consumed in this tick
+  while (base < text.size()) {
+    size_t skip = static_cast<size_t>(prefix_skip_);
+    Match match;
+    bool found = false;
+    while (base + skip < text.size()) {
+      const std::string_view rest = std::string_view(text).substr(base + skip);
+      if (MatchPrefix(rest, match)) {
+        found = true;
+        break;
+      }
+      if (CouldStillMatch(rest)) break;  // the rest of a command may still be on its way
+      ++skip;
+    }
+    // Skipped bytes are consumed only together with the next command.
+    prefix_skip_ = static_cast<int>(skip);
+    if (!found) return;
+
+    const CommandCandidate& c = *match.candidate;
+    bool ackSent = false;
+    switch (c.type) {
+      case CommandCandidate::AllForm:
+      case CommandCandidate::SingleForm:
+        RunKind(c.number, c.d, c.a, c.type == CommandCandidate::AllForm, false, ackSent);
+        break;
+      case CommandCandidate::FsQuery:
+        SendText(foot_switch_down_ == 0 ? tab_.FsAnswerUp : tab_.FsAnswerDown);
+        break;
+      case CommandCandidate::Limit:
+        SetLimit(c.number, c.d, c.a, match.limit);
+        break;
+      case CommandCandidate::Extra:
+        SendText(tab_.ExtraAnswer[c.number]);
+        break;
+    }
+    ring_.Consume(static_cast<int>(skip + match.length));
+    base += skip + match.length;
+    prefix_skip_ = 0;
+    if (c.type != CommandCandidate::Limit) log_.Command(std::string(c.text));
+  }
+}
+
+bool PortBridge::MatchPrefix(std::string_view text, Match& match) const {
+  for (const CommandCandidate& c : index_.Bucket(static_cast<uint8_t>(text.front()))) {
+    if (!text.starts_with(c.text)) continue;
+    if (c.type != CommandCandidate::Limit) {
+      match = {&c, c.text.size(), 0.0};
+      return true;
+    }
+    // A limit command runs through its carriage return, with at least one byte before it.
+    if (text.size() <= c.text.size() + 1) continue;
+    const size_t cr = text.find(kCarriageReturn, c.text.size());
+    if (cr == std::string_view::npos || cr == c.text.size()) continue;
+    match = {&c, cr + 1, NumericValue(text.substr(c.text.size(), cr - c.text.size()))};
+    return true;
+  }
+  return false;
+}
+
+bool PortBridge::CouldStillMatch(std::string_view text) const {
+  for (const CommandCandidate& c : index_.Bucket(static_cast<uint8_t>(text.front()))) {
+    if (text.size() < c.text.size() && c.text.starts_with(text)) return true;
+    if (c.type == CommandCandidate::Limit && text.starts_with(c.text) &&
+        text.find(kCarriageReturn, c.text.size()) == std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void PortBridge::RunKind(int kind, int d, int a, bool allForm, bool withLog, bool& ackSent) {
+  if (kind == 1) {
+    Acknowledge(ackSent);
+    if (!allForm) {
+      if (tab_.Entry(d, a).Active > 0)
+        AnswerValue(static_cast<int16_t>(d), static_cast<int16_t>(a), withLog);
+      return;
+    }
+    for (int16_t dd = kFirstDevice; dd <= kLastDevice; ++dd) {
+      if (tab_.DeviceUsed[dd] <= 0) continue;
+      for (int16_t aa = 1; aa <= kLastAddress; ++aa) {
+        if (tab_.Entry(dd, aa).Active <= 0) continue;
+        if (withLog) log_.WriteLine("DAS-Command");
+        AnswerValue(dd, aa, withLog);
+      }
+    }
+    return;
+  }
+  const int16_t value = kind % 2 == 0 ? 1 : 0;
+  auto set = [kind, value](CommandEntry& e) {
+    if (kind <= 3) {
+      e.Active = value;
+    } else if (kind <= 5) {
+      e.FootSwitch = value;
+    } else {
+      e.DataKey = value;
+    }
+  };
+  if (allForm) {
+    for (int dd = kFirstDevice; dd <= kLastDevice; ++dd) {
+      if (tab_.DeviceUsed[dd] <= 0) continue;
+      for (int aa = 1; aa <= kLastAddress; ++aa) {
+        if (s_.Inputs[dd][aa].State == 1) set(tab_.Entry(dd, aa));
+      }
+    }
+  } else {
+    set(tab_.Entry(d, a));
+  }
+  if ((kind == 4 || kind == 5) && withLog) log_.WriteLine("DAF-Command  : " + FootSwitchFlags());
+  Acknowledge(ackSent);
+}
+
+void PortBridge::SetLimit(int j, int d, int a, double value) {
+  std::array<double, 5>& v = tab_.Entry(d, a).LimitValue;
+  v[j] = value;
+  switch (j) {
+    case USL:
+    case LSL:
+      if (v[USL] < v[LSL]) v[j == USL ? LSL : USL] = kUpperLimitStart;
+      device_.Device_LimitCheck(static_cast<int16_t>(d), static_cast<int16_t>(a), 2, v[USL],
+                                v[LSL]);
+      break;
+    default:
+      if (v[UCL] < v[LCL]) v[j == UCL ? LCL : UCL] = kUpperLimitStart;
+      device_.Device_LimitCheck(static_cast<int16_t>(d), static_cast<int16_t>(a), 1, v[UCL],
+                                v[LCL]);
+      break;
+  }
+}
+
+void PortBridge::Acknowledge(bool& ackSent) {
+  if (ackSent) return;
+  SendText(tab_.OkAnswer);
+  ackSent = true;
+}

@@ -1,0 +1,122 @@
+#include "port_bridge.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "hot_keys.h"
+
+PortBridge::PortBridge(IMainView& view, IDeviceLibrary& device,
+                       std::array<IVirtualPort*, kSlots> ports, IKeyState& keys, SettingsRecord& s)
+    : view_(view), device_(device), ports_(ports), keys_(keys), s_(s) {
+  index_.Build(tab_);
+}
+
+void PortBridge::CreateCommandTab() {
+  ::CreateCommandTab(tab_, s_, device_);
+  index_.Build(tab_);
+  prefix_skip_ = 0;
+}
+
+void PortBridge::ResetPollState() {
+  ring_.Reset();
+  prefix_skip_ = 0;
+  tick_counter_ = 0;
+  foot_switch_down_ = 0;
+}
+
+void PortBridge::SetCurrentPort(int16_t slotIndex) {
+  if (slotIndex >= 0 && slotIndex < kSlots) current_port_ = slotIndex;
+}
+
+IVirtualPort* PortBridge::Port(int slotIndex) const {
+  if (slotIndex < 0 || slotIndex >= kSlots) return nullptr;
+  return ports_[static_cast<size_t>(slotIndex)];
+}
+
+void PortBridge::Timer1_Timer() {
+  for (IVirtualPort* port : ports_) {
+    if (port) port->Pump();
+  }
+  HotKeyStep();
+  OpenStateStep();
+  if (ports_open_ != 0) {
+    if (++tick_counter_ > 5) {
+      tick_counter_ = 0;
+      TriggerBlock();
+    }
+    Receive();
+    if (!ring_.Empty()) {
+      if (tab_.EndText.empty()) {
+        ProcessPrefix();
+      } else {
+        ProcessTerminated();
+      }
+    }
+    DiscardFullRing();
+  }
+  ShowListsIfChanged();
+}
+
+void PortBridge::HotKeyStep() {
+  const int p = HotKeySlot(s_, keys_);
+  if (p <= 0) return;
+  view_.SetPortIcon(p);
+  if (current_port_ + 1 != p) {
+    current_port_ = static_cast<int16_t>(p - 1);
+    IVirtualPort* port = Port(current_port_);
+    if (port && port->IsOpened()) port->ResetPort();
+  }
+}
+
+void PortBridge::OpenStateStep() {
+  const int16_t numbers[kSlots] = {s_.VcpCom1, s_.VcpCom2, s_.VcpCom3, s_.VcpCom4};
+  bool any = false;
+  for (int k = 0; k < kSlots; ++k) {
+    IVirtualPort* port = Port(k);
+    if (numbers[k] > 0 && port && port->IsOpened()) any = true;
+  }
+  if (!any && ports_open_ == -1) {
+    ports_open_ = 0;
+    view_.SetQuitAndPortSelectorEnabled(true);
+    log_.WriteLine("VCP=Closed");
+  } else if (any && ports_open_ == 0) {
+    ports_open_ = -1;
+    view_.SetQuitAndPortSelectorEnabled(false);
+    log_.WriteLine("VCP=Opened");
+  }
+}
+
+void PortBridge::Receive() {
+  IVirtualPort* port = Port(current_port_);
+  if (!port) return;
+  const int32_t waiting = port->InCount();
+  const int room = ring_.Room();
+  if (waiting <= 0 || room <= 0) return;
+  // Only what the ring has room for is taken; the rest waits in the port.
+  const int32_t wanted = std::min<int32_t>(waiting, room);
+  std::vector<uint8_t> buffer(static_cast<size_t>(wanted));
+  int32_t count = wanted;
+  port->ReadData(buffer.data(), count);
+  count = std::clamp<int32_t>(count, 0, wanted);
+  for (int32_t i = 0; i < count; ++i) {
+    const uint8_t b = buffer[static_cast<size_t>(i)];
+    if (b == ' ' && s_.Blanks != 0) continue;
+    ring_.Push(b);
+  }
+}
+
+void PortBridge::DiscardFullRing() {
+  if (ring_.Room() > 0) return;
+  // Full and nothing in it could be cut: in prefix mode the bytes known to match nothing go,
+  // otherwise (a command that never ends) everything.
+  const int discard = (tab_.EndText.empty() && prefix_skip_ > 0) ? prefix_skip_ : ring_.Used();
+  ring_.Consume(discard);
+  prefix_skip_ = 0;
+  log_.WriteLine("Receive buffer full: " + std::to_string(discard) + " bytes discarded");
+}
+
+void PortBridge::ShowListsIfChanged() {
+  if (log_.changes() == shown_changes_) return;
+  shown_changes_ = log_.changes();
+  view_.UpdateMonitorLists(log_.List1(), log_.List2());
+}

@@ -1,0 +1,105 @@
+// The port bridge engine: the command table, the poll cycle that serves the current port,
+// the trigger block, the answers and the activity log. Runs on one thread; the owner calls
+// Timer1_Timer every 10 ms while the poll timer is enabled.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "activity_log.h"
+#include "command_index.h"
+#include "command_table.h"
+#include "device_library.h"
+#include "key_state.h"
+#include "main_view.h"
+#include "receive_ring.h"
+#include "settings_record.h"
+#include "virtual_port.h"
+
+class PortBridge {
+ public:
+  static constexpr int kSlots = 4;
+
+  // ports are the elements of slots 1..4 (null: an element that never holds a port); all
+  // references must outlive the engine. s is read on every tick, so changes take effect at
+  // once, except for the texts converted by CreateCommandTab.
+  PortBridge(IMainView& view, IDeviceLibrary& device, std::array<IVirtualPort*, kSlots> ports,
+             IKeyState& keys, SettingsRecord& s = Settings);
+  PortBridge(const PortBridge&) = delete;
+  PortBridge& operator=(const PortBridge&) = delete;
+
+  // Rebuilds the command table from the settings; every limit a client set is lost.
+  void CreateCommandTab();
+
+  // One tick of the poll cycle: hot keys, open state, every sixth serving tick the trigger
+  // block, reception from the current port into RxRing, then every complete command is cut
+  // and answered. Bytes that are not yet a complete command stay for a later tick; when the
+  // ring is full and holds no complete command its bytes are discarded and that is logged.
+  void Timer1_Timer();
+
+  // Formats value by the value format, fills it into the answer template of errorcode
+  // (0 AnswerString, 1 Timeout, 2 Range), records it and writes it to the current port. A
+  // value whose digits before the decimal separator do not fit the width is answered with
+  // the Range template (error code 2) and logged; a value that is not finite is answered as
+  // no value (error code 1). An answer that is empty or only blanks is recorded, not sent.
+  // device and Address outside the table give an empty "<ch>".
+  void SendMeaValue(int16_t device, int16_t Address, double value, int16_t errorcode);
+
+  // Empties RxRing and sets TickCounter and FootSwitchDown to 0.
+  void ResetPollState();
+
+  int16_t CurrentPort() const { return current_port_; }
+  // Makes slot index 0..3 the current one; other values are ignored.
+  void SetCurrentPort(int16_t slotIndex);
+  // -1 while a client holds a switched-on port open, else 0.
+  int16_t PortsOpen() const { return ports_open_; }
+  void SetPortsOpen(int16_t value) { ports_open_ = value; }
+  int16_t TickCounter() const { return tick_counter_; }
+  int16_t FootSwitchDown() const { return foot_switch_down_; }
+  const ReceiveRing& RxRing() const { return ring_; }
+  CommandTab& Table() { return tab_; }
+  const CommandTab& Table() const { return tab_; }
+  ActivityLog& Log() { return log_; }
+  // The element of slot index 0..3; null outside.
+  IVirtualPort* Port(int slotIndex) const;
+
+ private:
+  struct Match;
+
+  void HotKeyStep();
+  void OpenStateStep();
+  void TriggerBlock();
+  void Receive();
+  void ProcessTerminated();
+  void ProcessPrefix();
+  void DispatchTerminated(const std::string& command, bool& ackSent);
+  bool MatchPrefix(std::string_view text, Match& match) const;
+  bool CouldStillMatch(std::string_view text) const;
+  void RunKind(int kind, int d, int a, bool allForm, bool withLog, bool& ackSent);
+  void SetLimit(int j, int d, int a, double value);
+  void AnswerValue(int16_t d, int16_t a, bool logRead);
+  void Acknowledge(bool& ackSent);
+  void SendText(const std::string& text);
+  void WriteToCurrentPort(const std::string& bytes);
+  std::string FootSwitchFlags() const;
+  void DiscardFullRing();
+  void ShowListsIfChanged();
+
+  IMainView& view_;
+  IDeviceLibrary& device_;
+  std::array<IVirtualPort*, kSlots> ports_;
+  IKeyState& keys_;
+  SettingsRecord& s_;
+  CommandTab tab_;
+  CommandIndex index_;
+  ActivityLog log_;
+  ReceiveRing ring_;
+  int16_t current_port_ = 0;
+  int16_t ports_open_ = 0;
+  int16_t tick_counter_ = 0;
+  int16_t foot_switch_down_ = 0;
+  int prefix_skip_ = 0;  // prefix mode: leading ring bytes already known to match nothing
+  unsigned shown_changes_ = 0;
+};

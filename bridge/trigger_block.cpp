@@ -1,0 +1,63 @@
+#include "port_bridge.h"
+
+namespace {
+constexpr int kLastDataKeyAddress = 120;
+}
+
+void PortBridge::TriggerBlock() {
+  for (int16_t d = kFirstDevice; d <= kLastDevice; ++d) {
+    if (tab_.DeviceUsed[d] <= 0) continue;
+    for (int16_t a = 1; a <= kLastDataKeyAddress; ++a) {
+      const CommandEntry& e = tab_.Entry(d, a);
+      if (e.Active <= 0 || e.DataKey <= 0) continue;
+      int16_t input = a;
+      double value = 0.0;
+      if (device_.Device_Collect(d, input, value) != 0) continue;
+      if (!IsValidCollectInput(input)) {
+        log_.WriteLine("Gauge-Triggering: input " + std::to_string(input) + " of device " +
+                       std::to_string(d) + " ignored");
+        continue;
+      }
+      log_.WriteLine("Gauge-Triggering");
+      SendMeaValue(d, input, value, 0);
+    }
+  }
+
+  const TriggerInput& first = tab_.FsTrigger[1];
+  if (first.device <= 0) return;
+  // Summed in 32 bits: whatever the library returns, the sum cannot wrap.
+  int32_t sum = device_.Device_Trigger(first.device, first.input);
+  for (int t = 2; t <= 3; ++t) {
+    const TriggerInput& more = tab_.FsTrigger[t];
+    if (more.input > 0) sum += device_.Device_Trigger(more.device, more.input);
+  }
+  if (sum > 0 && foot_switch_down_ == 0) {
+    log_.WriteLine("Foot switch is pressed  : " + FootSwitchFlags());
+    for (int16_t d = kFirstDevice; d <= kLastDevice; ++d) {
+      if (tab_.DeviceUsed[d] <= 0) continue;
+      for (int16_t a = 1; a <= kLastAddress; ++a) {
+        const CommandEntry& e = tab_.Entry(d, a);
+        if (e.Active > 0 && e.FootSwitch > 0) AnswerValue(d, a, true);
+      }
+    }
+  }
+  if (sum == 0) foot_switch_down_ = 0;
+  if (sum > 0) foot_switch_down_ = 1;
+}
+
+void PortBridge::AnswerValue(int16_t d, int16_t a, bool logRead) {
+  double value = 0.0;
+  const int16_t status = device_.Device_Value(d, a, value);
+  if (logRead) {
+    log_.WriteLine("Device_Value(" + std::to_string(d) + "," + std::to_string(a) +
+                   ")=" + std::to_string(status));
+  }
+  if (status < 0) return;
+  SendMeaValue(d, a, value, status == 0 ? 0 : status == 136 ? 2 : 1);
+}
+
+std::string PortBridge::FootSwitchFlags() const {
+  std::string flags;
+  for (int a = 1; a <= 8; ++a) flags.push_back(tab_.Entry(1, a).FootSwitch > 0 ? '1' : '0');
+  return flags;
+}

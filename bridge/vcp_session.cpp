@@ -1,0 +1,239 @@
+#include "vcp_session.h"
+
+#include "language_file.h"
+#include "number_text.h"
+#include "settings_file.h"
+
+namespace {
+
+constexpr int kProbedPorts = 16;
+constexpr int kStalePortsPauseMs = 3000;
+constexpr int kPortPauseMs = 200;
+
+std::string PortName(int16_t n) { return "COM" + std::to_string(n); }
+
+}  // namespace
+
+VcpSession::VcpSession(IMainView& view, IDeviceLibrary& device, std::array<IVirtualPort*, 4> ports,
+                       PortProbe probe, IKeyState& keys, SettingsRecord& settings)
+    : view_(view),
+      device_(device),
+      ports_(ports),
+      probe_(std::move(probe)),
+      s_(settings),
+      bridge_(view, device, ports, keys, settings) {}
+
+std::array<int16_t, 4> VcpSession::SlotNumbers() const {
+  return {s_.VcpCom1, s_.VcpCom2, s_.VcpCom3, s_.VcpCom4};
+}
+
+int16_t VcpSession::LanguageCode() const {
+  return RoundToInt16(NumericValue(LanguageTexts[999])).value_or(0);
+}
+
+void VcpSession::RecreateCommandTable() {
+  bridge_.CreateCommandTab();
+  view_.SetDeviceLabel("  " + s_.DeviceName);
+}
+
+bool VcpSession::Start() {
+  if (started_) return false;
+  started_ = true;
+
+  ReadSettings("", s_);
+  bridge_.CreateCommandTab();
+  LoadLanguage(s_.LanguageNo);
+  view_.ShowLogLists(s_.LogOn != 0);
+  if (s_.LogOn == 1) bridge_.Log().Open();
+
+  busy_ = 1;
+  view_.ApplyLanguageTexts();
+  view_.SetDeviceLabel("  " + s_.DeviceName);
+  bridge_.Log().ClearLists();
+
+  if (s_.ShowInfoWin == 1) view_.ShowInfoWindow();
+
+  if (s_.VcpCom1 != 0 && probe_ && probe_(s_.VcpCom1)) {
+    if (ports_[0]) ports_[0]->RemoveStalePorts();
+    view_.WaitAndProcessEvents(kStalePortsPauseMs);
+  }
+
+  selector_items_.clear();
+  for (int n = 1; n <= kProbedPorts; ++n) {
+    com_port_exists_[n] = 0;
+    if (probe_ && probe_(n)) {
+      com_port_exists_[n] = 1;
+    } else {
+      selector_items_.push_back("  COM" + std::to_string(n));
+    }
+  }
+  selector_items_.push_back(kSeveralPortsEntry);
+  view_.SetPortSelectorItems(selector_items_);
+
+  if (s_.VcpCom1 == 0) {
+    for (int16_t n = 1; n <= kProbedPorts; ++n) {
+      if (com_port_exists_[n] == 0) {
+        s_.VcpCom1 = n;
+        break;
+      }
+    }
+  }
+
+  const bool singlePort = s_.VcpCom2 == 0 && s_.VcpCom3 == 0 && s_.VcpCom4 == 0;
+  bool createPorts = true;
+  if (singlePort) {
+    int index = -1;
+    int count = 0;
+    for (int n = 1; n <= kProbedPorts; ++n) {
+      if (com_port_exists_[n] != 0) continue;
+      if (n == s_.VcpCom1) index = count;
+      ++count;
+    }
+    if (index >= 0) {
+      view_.SelectPortSelectorEntry(index);
+    } else {
+      view_.ShowMessage(110, "");
+      createPorts = false;
+    }
+  } else {
+    view_.SetPortSelectorText(kSeveralPortsEntry);
+    view_.SetPortIcon(1);
+  }
+  if (createPorts) CreatePorts(false);
+
+  bridge_.SetCurrentPort(0);
+  if (ports_[0] && ports_[0]->IsOpened()) ports_[0]->ResetPort();
+  busy_ = 0;
+  bridge_.ResetPollState();
+
+  if (device_.Device_Init(LanguageCode(), kDdkFileName, view_.WindowHandle()) != 0) {
+    view_.ShowSetupWindow();
+    RecreateCommandTable();
+    WriteSettings("", s_);
+    if (device_.Device_Init(LanguageCode(), kDdkFileName, view_.WindowHandle()) != 0) {
+      view_.ShowMessage(112, "");
+      DeleteSlotPorts(SlotNumbers());
+      view_.RequestClose();
+      return false;
+    }
+  }
+  bridge_.Log().WriteLine("Device_Init()");
+  view_.MinimiseToTray();
+  timer_enabled_ = true;
+  return true;
+}
+
+bool VcpSession::CreatePorts(bool stopAtFailure) {
+  const std::array<int16_t, 4> numbers = SlotNumbers();
+  for (size_t k = 0; k < numbers.size(); ++k) {
+    if (numbers[k] <= 0) continue;
+    const std::string name = PortName(numbers[k]);
+    if (ports_[k] && ports_[k]->CreatePort(name)) continue;
+    view_.ShowMessage(110, name);
+    if (stopAtFailure) return false;
+  }
+  return true;
+}
+
+void VcpSession::DeleteSlotPorts(const std::array<int16_t, 4>& numbers) {
+  for (size_t k = 0; k < numbers.size(); ++k) {
+    if (numbers[k] <= 0) continue;
+    if (ports_[k]) ports_[k]->DeletePort();
+    view_.WaitAndProcessEvents(kPortPauseMs);
+  }
+}
+
+void VcpSession::Tick() {
+  if (!timer_enabled_ || in_tick_ || shut_down_) return;
+  in_tick_ = true;
+  bridge_.Timer1_Timer();
+  in_tick_ = false;
+}
+
+void VcpSession::COMPort2_Click(int index) {
+  if (busy_ != 0 || shut_down_ || !started_) return;
+  if (index < 0 || index >= static_cast<int>(selector_items_.size())) return;
+  const bool severalPorts = selector_items_[static_cast<size_t>(index)] == kSeveralPortsEntry;
+
+  view_.SetPortSelectorEnabled(false);
+  busy_ = 1;
+  timer_enabled_ = false;
+  view_.WaitAndProcessEvents(kPortPauseMs);
+
+  const std::array<int16_t, 4> before = SlotNumbers();
+  if (severalPorts) view_.ShowSeveralPortsDialog();
+  // A slot the dialog switched off is taken down as well; it would be served by nobody.
+  std::array<int16_t, 4> taken = SlotNumbers();
+  for (size_t k = 0; k < taken.size(); ++k) {
+    if (taken[k] <= 0 && before[k] > 0) {
+      if (ports_[k]) ports_[k]->DeletePort();
+    }
+  }
+  DeleteSlotPorts(taken);
+
+  if (!severalPorts) {
+    int count = 0;
+    for (int16_t n = 1; n <= kProbedPorts; ++n) {
+      if (com_port_exists_[n] != 0) continue;
+      if (count++ == index) s_.VcpCom1 = n;
+    }
+    s_.VcpCom2 = s_.VcpCom3 = s_.VcpCom4 = 0;
+  }
+  view_.ShowPlainMessage(kRecreatePortsText);
+  WriteSettings("", s_);
+  bridge_.SetPortsOpen(0);
+
+  if (!CreatePorts(true)) {
+    view_.SetPortSelectorEnabled(true);
+    busy_ = 0;
+    return;
+  }
+  bridge_.SetCurrentPort(0);
+  if (ports_[0] && ports_[0]->IsOpened()) ports_[0]->ResetPort();
+  if (s_.VcpCom2 != 0 || s_.VcpCom3 != 0 || s_.VcpCom4 != 0) {
+    view_.SetPortIcon(1);
+  } else {
+    view_.RefreshTrayIcon();
+  }
+  view_.WaitAndProcessEvents(kPortPauseMs);
+  view_.SetPortSelectorEnabled(true);
+  busy_ = 0;
+  timer_enabled_ = true;
+}
+
+void VcpSession::SetupButton_Click() {
+  if (shut_down_ || !started_) return;
+  timer_enabled_ = false;
+  view_.WaitAndProcessEvents(kPortPauseMs);
+  bridge_.Log().WriteLine("Device_DeInit()");
+  device_.Device_DeInit();
+  bridge_.Log().WriteLine("*** Setupfenster ***");
+  view_.ShowSetupWindow();
+  WriteSettings("", s_);
+  RecreateCommandTable();
+  if (device_.Device_Init(LanguageCode(), kDdkFileName, 0) != 0) {
+    view_.ShowMessage(112, "");
+    DeleteSlotPorts(SlotNumbers());
+    view_.RequestClose();
+    return;
+  }
+  bridge_.Log().WriteLine("Device_Init()");
+  IVirtualPort* current = bridge_.Port(bridge_.CurrentPort());
+  if (current && current->IsOpened()) current->ResetPort();
+  timer_enabled_ = true;
+}
+
+void VcpSession::Shutdown() {
+  if (shut_down_) return;
+  shut_down_ = true;
+  timer_enabled_ = false;
+  view_.WaitAndProcessEvents(kPortPauseMs);
+  bridge_.Log().WriteLine("Device_DeInit()");
+  device_.Device_DeInit();
+  DeleteSlotPorts(SlotNumbers());
+  WriteSettings("", s_);
+  view_.RemoveTrayIcon();
+  view_.RequestClose();
+  bridge_.Log().WriteLine("*** Programm-Ende ***");
+  bridge_.Log().Close();
+}
