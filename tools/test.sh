@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Sets up a machine, builds, and runs every test.
+# Sets up a machine, builds, and runs every test: the whole suite (windows offscreen), then
+# the headless tests again under sanitizers (skip those with VELK_SKIP_SANITIZERS=1).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup.sh"
 "$root/tools/build.sh"
-cd "${VELK_BUILD_DIR:-$root/build}"
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
-ctest --output-on-failure -j "$(nproc)" --timeout 300
+ctest --test-dir "${VELK_BUILD_DIR:-$root/build}" --output-on-failure -j "$(nproc)" --timeout 300
+if [ "${VELK_SKIP_SANITIZERS:-0}" != 1 ]; then
+  "$root/tools/sanitizers.sh"
+fi
