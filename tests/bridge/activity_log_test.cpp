@@ -1,0 +1,116 @@
+// The activity log file and the monitor lists, line by line as the engine writes them.
+#include "activity_log.h"
+
+#include <gtest/gtest.h>
+
+#include "bridge_fixture.h"
+
+namespace {
+
+class ActivityLogTest : public EngineTest {
+ protected:
+  std::string Blocks(int blocks = 3) { return Idle(6 * blocks + 1); }
+  std::string Log() const { return work.Read("Velk_VCP.LOG"); }
+};
+
+TEST_F(ActivityLogTest, TerminatedModeLinesExactly) {
+  UsePreset(0);
+  UseInput(1, 1, "1", "10", 1);
+  UseInput(1, 2, "2", "20", 1);
+  work.Write("Velk_VCP.LOG", "earlier run\r\n");
+  ASSERT_TRUE(bridge->Log().Open());
+  Start();
+  Exchange("M1\r", "10:+0001.234\r\n");
+  Exchange("M*\r", "10:+0001.234\r\n20:+000002.5\r\n");
+  Exchange("FOFF2\r", "");
+  Exchange("XX\r", "?\r\n");
+  ASSERT_EQ(Operator("press 1"), 0);
+  Blocks();
+  ASSERT_EQ(Operator("key 1 2"), 0);
+  Blocks();
+  ASSERT_EQ(Operator("set 1 1 123456789.5"), 0);
+  Exchange("M1\r", "10:OUT OF RANGE\r\n");
+  client->Close();
+  Idle(5);
+  bridge->Log().Close();
+
+  EXPECT_EQ(Log(),
+            "earlier run\r\n"
+            "VCP=Opened\r\n"
+            "C: M1\r\r\n"
+            "Device_Value(1,1)=0\r\n"
+            "A: 10:+0001.234\r\n\r\n"
+            "C: M*\r\r\n"
+            "DAS-Command\r\n"
+            "Device_Value(1,1)=0\r\n"
+            "A: 10:+0001.234\r\n\r\n"
+            "DAS-Command\r\n"
+            "Device_Value(1,2)=0\r\n"
+            "A: 20:+000002.5\r\n\r\n"
+            "C: FOFF2\r\r\n"
+            "DAF-Command  : 10000000\r\n"
+            "C: XX\r\r\n"
+            "A: ?\r\n\r\n"
+            "Foot switch is pressed  : 10000000\r\n"
+            "Device_Value(1,1)=0\r\n"
+            "A: 10:+0001.234\r\n\r\n"
+            "Gauge-Triggering\r\n"
+            "A: 20:+000002.5\r\n\r\n"
+            "C: M1\r\r\n"
+            "Device_Value(1,1)=0\r\n"
+            "Value does not fit: +123456789.5\r\n"
+            "A: 10:OUT OF RANGE\r\n\r\n"
+            "VCP=Closed\r\n");
+}
+
+TEST_F(ActivityLogTest, PrefixModeLogsTheMatchedCommandAfterItsAnswer) {
+  UsePreset(5);
+  UseInput(1, 1, "", "");
+  ASSERT_TRUE(bridge->Log().Open());
+  Start();
+  Exchange("x?", "+0001.234\r\n");
+  Exchange("USL,7\r", "");
+  Exchange("I", "SINGLE GAUGE\r\n");
+  bridge->Log().Close();
+  EXPECT_EQ(Log(),
+            "VCP=Opened\r\n"
+            "A: +0001.234\r\n\r\n"
+            "C: ?\r\n"
+            "A: SINGLE GAUGE\r\n\r\n"
+            "C: I\r\n");
+}
+
+TEST_F(ActivityLogTest, MonitorListsKeepTheLastSevenLines) {
+  UsePreset(0);
+  UseInput(1, 1, "1", "10");
+  ASSERT_TRUE(bridge->Log().Open());
+  Start();
+  for (int i = 1; i <= 8; ++i) Exchange("M1\r", "10:+0001.234\r\n");
+  Exchange("ID?\r", "GENERIC 8-CHANNEL INTERFACE\r\n");
+  const MonitorList& answers = bridge->Log().List2();
+  ASSERT_EQ(answers.lines().size(), 7u);
+  EXPECT_EQ(answers.lines().front(), "10:+0001.234\r\n");
+  EXPECT_EQ(answers.lines().back(), "GENERIC 8-CHANNEL INTERFACE\r\n");
+  EXPECT_EQ(bridge->Log().List1().lines().back(), "ID?\r");
+  EXPECT_GT(view.list_updates, 0);
+}
+
+TEST_F(ActivityLogTest, LogOffWritesNothingAndListsStayEmpty) {
+  UsePreset(0);
+  UseInput(1, 1, "1", "10");
+  Start();
+  Exchange("M1\r", "10:+0001.234\r\n");
+  EXPECT_FALSE(work.Exists("Velk_VCP.LOG"));
+  EXPECT_TRUE(bridge->Log().List1().lines().empty());
+  EXPECT_TRUE(bridge->Log().List2().lines().empty());
+}
+
+TEST(MonitorList, EighthLinePushesTheOldestOut) {
+  MonitorList list;
+  for (int i = 1; i <= 8; ++i) list.Add(std::to_string(i));
+  ASSERT_EQ(list.lines().size(), 7u);
+  EXPECT_EQ(list.lines().front(), "2");
+  EXPECT_EQ(list.lines().back(), "8");
+}
+
+}  // namespace
