@@ -39,6 +39,8 @@ AdditionalSettings::AdditionalSettings(QWidget* parent)
   OKButton->setDefault(true);
 
   auto* table = new QGridLayout(CommandTab);
+  table->setColumnMinimumWidth(0, 200);
+  table->setColumnMinimumWidth(1, 200);
   table->addWidget(CommandStr, 0, 0);
   table->addWidget(Answer, 0, 1);
   for (int i = 0; i < 10; ++i) {
