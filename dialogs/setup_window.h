@@ -72,10 +72,15 @@ class SetupWindow : public QDialog {
   // Where Timer1_Timer reads the held keys; the window's own key tracker unless replaced.
   std::function<MoveKeys()> KeyState;
 
+  // Event handlers, called by the controls' signals (and by tests). OK takes over the window's
+  // fields and closes; a settings file that cannot be written is reported first.
   void OKButton_Click();
   void Abbruch_Click();
+  // Open the sub-dialogs modally, with Timer1 paused.
   void Add_Settings_Click();
   void Answer_Setup_Click();
+  // Opens the device library's own set-up, then reads the inputs and foot switches again and
+  // gives the inputs the default addresses of the current format.
   void DDK_SETUP_Click();
   // Applies the chosen format. The own command format asks for the service code first; a
   // wrong code shows the previous format again and changes nothing.
@@ -89,8 +94,10 @@ class SetupWindow : public QDialog {
   // Loads a configuration chosen in LoadConfig on top of Settings and shows it.
   void LoadCfg_Click();
 
+  // Copy the own command format between Settings and the controls (only for the own format).
   void ShowCommands();
   void StoreCommands();
+  // Gives the inputs the library reports now the defaults of Settings.CommandFormat.
   void AssignDefaultAddresses();
 
   // Cancel, Escape and the window frame all undo the window's edits.
