@@ -59,6 +59,8 @@ class PortBridge {
   int16_t TickCounter() const { return tick_counter_; }
   int16_t FootSwitchDown() const { return foot_switch_down_; }
   const ReceiveRing& RxRing() const { return ring_; }
+  // The command table; through the non-const form only flags and limit values may change
+  // (the texts are indexed until the next CreateCommandTab).
   CommandTab& Table() { return tab_; }
   const CommandTab& Table() const { return tab_; }
   ActivityLog& Log() { return log_; }
