@@ -1,10 +1,15 @@
 // Velk_VCP: with windows where a display is available, otherwise (or with --headless) on
-// standard output and standard error.
+// standard output and standard error. --user-folder (the desktop menu's start) works in the
+// user's own data folder instead of the current directory.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
 
-#include "headless_entry.h"
+#include "run_headless.h"
+#include "user_folder.h"
 #ifdef VELK_WITH_GUI
 #include "desktop_program.h"
 #endif
@@ -23,12 +28,27 @@ bool HasDisplay() { return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_Q
 int main(int argc, char** argv) {
   std::vector<char*> args;
   bool headless = false;
+  bool userFolder = false;
   for (int i = 0; i < argc; ++i) {
     if (i > 0 && std::strcmp(argv[i], "--headless") == 0) {
       headless = true;
+    } else if (i > 0 && std::strcmp(argv[i], "--help") == 0) {
+      headless = true;  // the usage is printed there
+      args.push_back(argv[i]);
+    } else if (i > 0 && std::strcmp(argv[i], "--user-folder") == 0) {
+      userFolder = true;
     } else {
       args.push_back(argv[i]);
     }
+  }
+  if (userFolder) {
+    std::error_code ec;
+    const std::filesystem::path shipped =
+        std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    std::string error;
+    const bool entered = EnterUserFolder(UserFolder(), shipped, error);
+    if (!error.empty()) std::fprintf(stderr, "Velk_VCP: %s\n", error.c_str());
+    if (!entered) return 1;
   }
   int count = static_cast<int>(args.size());
   args.push_back(nullptr);

@@ -1,7 +1,7 @@
 #include "program_identity.h"
 
 QString ProgramTitle;
-QPixmap LogoPicture;
+QImage LogoPicture;
 QIcon ProgramIcon;
 
 ProgramVersion BuiltVersion() {

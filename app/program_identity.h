@@ -2,7 +2,7 @@
 #pragma once
 
 #include <QIcon>
-#include <QPixmap>
+#include <QImage>
 #include <QString>
 
 // The program's own version, set by the build.
@@ -23,5 +23,5 @@ QString VersionLabelText(const ProgramVersion& v);
 QString ProgramTitleText(const ProgramVersion& v);
 
 extern QString ProgramTitle;
-extern QPixmap LogoPicture;
+extern QImage LogoPicture;
 extern QIcon ProgramIcon;

@@ -142,8 +142,8 @@ bool VCP_FORM::Form_Initialize() {
   Sequence sequence(*this);
   setWindowIcon(ProgramIcon);
   setWindowTitle(" " + ProgramTitle);
-  Image1->setPixmap(
-      LogoPicture.scaled(Image1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  Image1->setPixmap(QPixmap::fromImage(
+      LogoPicture.scaled(Image1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
   Image2->setPixmap(ProgramIcon.pixmap(Image2->size()));
   Image2->setVisible(ProgramTitle.contains("Velk"));
   PortFolderLabel->setText("Ports: " + QDir(QString::fromStdString(PortFolder())).absolutePath());
@@ -165,7 +165,7 @@ void VCP_FORM::Timer2_Timer() {
 
 void VCP_FORM::Timer3_Timer() {
   Timer3.stop();
-  showMinimized();
+  Minimise();
 }
 
 void VCP_FORM::COMPort2_Click(int index) {
@@ -191,7 +191,12 @@ void VCP_FORM::Quit_Click() {
   MarkLeftScreen();
 }
 
-void VCP_FORM::Tray_Click() { showMinimized(); }
+void VCP_FORM::Tray_Click() { Minimise(); }
+
+void VCP_FORM::Minimise() {
+  // Not showMinimized(): that shows the window again after Form_Resize has hidden it.
+  setWindowState((windowState() & ~Qt::WindowActive) | Qt::WindowMinimized);
+}
 
 void VCP_FORM::Language_Click(int index) {
   if (session_.Busy() != 0 || index < 0 || index > 2) return;
@@ -364,7 +369,7 @@ void VCP_FORM::RefreshTrayIcon() {
 
 void VCP_FORM::RemoveTrayIcon() { tray_.Remove(); }
 
-void VCP_FORM::MinimiseToTray() { showMinimized(); }
+void VCP_FORM::MinimiseToTray() { Minimise(); }
 
 void VCP_FORM::AddTrayIcon() {
   if (tray_.Available()) tray_.Add(windowIcon(), windowTitle());

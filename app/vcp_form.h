@@ -113,6 +113,7 @@ class VCP_FORM : public QWidget, public IMainView {
  private:
   class Sequence;
   void SetCaptions(bool withInfobutton);
+  void Minimise();
   void AddTrayIcon();
   void RestoreBehindPassword();
   void MarkLeftScreen();

@@ -60,7 +60,7 @@ VCP_FORM* Velk::Form_Load() {
   lblVersion->setText(VersionLabelText(version));
   lblProductName->setText("Velk_VCP");
   ProgramTitle = ProgramTitleText(version);
-  LogoPicture = imgLogo->pixmap();
+  LogoPicture = imgLogo->pixmap().toImage();
   ProgramIcon = windowIcon();
   device_.Device_PreInit();
 

@@ -1,0 +1,19 @@
+// The per-user working folder of an installed program. The program opens every file by a
+// relative name, so when it is started from the desktop menu it changes into a folder of the
+// user's own, filled with the shipped defaults on first use.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+// Returns $XDG_DATA_HOME/Velk_VCP, or ~/.local/share/Velk_VCP when XDG_DATA_HOME is not set
+// (an empty path when neither it nor HOME is set).
+std::filesystem::path UserFolder();
+
+// Creates folder when missing and copies into it each shipped file of shippedFolder (the
+// language files, presets, device file and icons) that it does not hold yet; files the user
+// already has stay as they are. Then makes folder the current directory. Returns false, with
+// the reason in error, when the folder cannot be created or entered; a file that cannot be
+// copied is reported in error but does not stop the rest.
+bool EnterUserFolder(const std::filesystem::path& folder,
+                     const std::filesystem::path& shippedFolder, std::string& error);
