@@ -1,0 +1,132 @@
+// The real Velk_VCP as a process: headless, and with windows on an X server of its own where a
+// hot key pressed through the XTest extension switches the served port.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QImage>
+
+#include "program_process.h"
+
+// Xlib last: its macros (None, Status, Bool) clash with the headers above.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace {
+
+const char* const kServedInput = "1000:3\r\n1001:1\r\n1002:10\r\n";
+
+TEST(ProgramProcessTest, HeadlessServesAClientAndLeavesNoPortOnSigterm) {
+  ProgramFolder folder;
+  folder.Write("Velk_VCP.CFG", std::string("20:5\r\n40:0\r\n") + kServedInput);
+  ChildProcess program(VELK_PROGRAM, {"--headless"}, folder.path(), {"VELK_VCP_PORT_DIR="});
+  ASSERT_TRUE(WaitFor([&] { return folder.PortExists(5); })) << program.Errors();
+  const int client = OpenClient(folder.PortPath(5));
+  ASSERT_GE(client, 0);
+  EXPECT_EQ(Ask(client, "M1\r"), "10:+0025.012\r\n");
+  close(client);
+  EXPECT_EQ(program.Stop(SIGTERM), 0) << program.Errors();
+  EXPECT_FALSE(folder.PortExists(5));
+}
+
+// The top-level window whose name is title, searched below window; 0 when there is none.
+Window FindWindow(Display* display, Window window, const char* title) {
+  char* name = nullptr;
+  if (XFetchName(display, window, &name) && name != nullptr) {
+    const bool match = std::string(name) == title;
+    XFree(name);
+    if (match) return window;
+  }
+  Window root, parent, *children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(display, window, &root, &parent, &children, &count)) return 0;
+  Window found = 0;
+  for (unsigned int i = 0; i < count && found == 0; ++i) {
+    found = FindWindow(display, children[i], title);
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
+// The largest picture of the window's _NET_WM_ICON; a null image when there is none.
+QImage WindowIcon(Display* display, Window window) {
+  const Atom icon = XInternAtom(display, "_NET_WM_ICON", False);
+  Atom type;
+  int format;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(display, window, icon, 0, 1 << 20, False, XA_CARDINAL, &type, &format,
+                         &count, &after, &data) != Success ||
+      data == nullptr) {
+    return {};
+  }
+  const auto* values = reinterpret_cast<const unsigned long*>(data);
+  QImage best;
+  for (unsigned long i = 0; i + 2 <= count;) {
+    const int width = static_cast<int>(values[i]);
+    const int height = static_cast<int>(values[i + 1]);
+    i += 2;
+    if (width <= 0 || height <= 0 || i + static_cast<unsigned long>(width * height) > count) break;
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        image.setPixel(x, y, static_cast<uint32_t>(values[i++]));
+      }
+    }
+    if (image.width() > best.width()) best = image;
+  }
+  XFree(data);
+  return best;
+}
+
+QImage Badge(const ProgramFolder& folder, int digit) {
+  return QImage(QString::fromStdString(folder.path() + "/" + std::to_string(digit) + ".ico"))
+      .convertToFormat(QImage::Format_ARGB32);
+}
+
+TEST(ProgramProcessTest, HotKeyUnderXSwitchesThePortAndItsIcon) {
+  XServer server;
+  if (server.display().empty()) GTEST_SKIP() << "Xvfb cannot be started";
+  ProgramFolder folder;
+  // Slot 1 is COM5, slot 2 COM6 with Ctrl+F2 (hot key 14).
+  folder.Write("Velk_VCP.CFG", std::string("20:5\r\n82:6\r\n92:14\r\n40:0\r\n") + kServedInput);
+  ChildProcess program(VELK_PROGRAM, {}, folder.path(),
+                       {"DISPLAY=" + server.display(),
+                        "QT_QPA_PLATFORM=", "WAYLAND_DISPLAY=", "VELK_VCP_PORT_DIR="});
+  ASSERT_TRUE(WaitFor([&] { return folder.PortExists(5) && folder.PortExists(6); }))
+      << program.Errors();
+
+  ASSERT_FALSE(Badge(folder, 1).isNull());
+  ASSERT_NE(Badge(folder, 1), Badge(folder, 2));
+  Display* display = XOpenDisplay(server.display().c_str());
+  ASSERT_NE(display, nullptr);
+  const char* title = " Velk Virtual COM Port Driver   V2.400";
+  Window window = 0;
+  ASSERT_TRUE(WaitFor(
+      [&] { return (window = FindWindow(display, DefaultRootWindow(display), title)) != 0; }));
+  EXPECT_TRUE(WaitFor([&] { return WindowIcon(display, window) == Badge(folder, 1); }));
+
+  const int client = OpenClient(folder.PortPath(6));
+  ASSERT_GE(client, 0);
+  const KeyCode control = XKeysymToKeycode(display, XK_Control_L);
+  const KeyCode f2 = XKeysymToKeycode(display, XK_F2);
+  XTestFakeKeyEvent(display, control, True, 0);
+  XTestFakeKeyEvent(display, f2, True, 0);
+  XFlush(display);
+  const bool switched = WaitFor([&] { return WindowIcon(display, window) == Badge(folder, 2); });
+  XTestFakeKeyEvent(display, f2, False, 0);
+  XTestFakeKeyEvent(display, control, False, 0);
+  XFlush(display);
+  EXPECT_TRUE(switched);
+  EXPECT_EQ(Ask(client, "M1\r"), "10:+0025.012\r\n");
+  close(client);
+  XCloseDisplay(display);
+
+  EXPECT_EQ(program.Stop(SIGTERM), 0) << program.Errors();
+  EXPECT_FALSE(folder.PortExists(5));
+  EXPECT_FALSE(folder.PortExists(6));
+}
+
+}  // namespace
