@@ -1,12 +1,13 @@
 #include "settings_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "key_value_file.h"
@@ -18,6 +19,9 @@ namespace {
 
 // Creates an empty file when none exists. O_NONBLOCK keeps a FIFO of that name from blocking.
 bool EnsureFileExists(const std::string& name, std::string& error) {
+  // A file that is there is left alone: one that may not be written is still read.
+  struct stat st {};
+  if (::stat(name.c_str(), &st) == 0) return true;
   int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
   if (fd >= 0) {
     ::close(fd);
@@ -103,8 +107,8 @@ bool ReadSettings(const std::string& fileName, SettingsRecord& s) {
         }
         if (!key) return;
         if (!ApplySettingsValue(s, *key, value, settingsFile)) {
-          std::fprintf(stderr, "Velk_VCP: %s:%ld: value out of range, line ignored\n",
-                       name.c_str(), lineNo);
+          std::fprintf(stderr, "Velk_VCP: %s:%ld: value out of range, line ignored\n", name.c_str(),
+                       lineNo);
         }
       },
       error);
