@@ -1,0 +1,121 @@
+// Stop signals at awkward moments and a second instance on the same port: the shutdown runs
+// once, no port link outlives its program, and a live port is never taken over.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "program_fixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const std::string kValue1 = "10:+0001.234\r\n";
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+std::string LinkTarget(const std::string& path) {
+  std::error_code ec;
+  return fs::read_symlink(path, ec).string();
+}
+
+size_t Entries(const std::string& folder) {
+  std::error_code ec;
+  size_t n = 0;
+  for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator(); ++it) {
+    ++n;
+  }
+  return n;
+}
+
+class LifecycleFaultTest : public ProgramTest {
+ protected:
+  void SetUp() override { Write("Velk_VCP.CFG", FaultSettings()); }
+};
+
+TEST_F(LifecycleFaultTest, StopSignalDuringStartUpRunsTheShutdownOnceAndLeavesNoLink) {
+  // A link left by a dead run makes start-up remove stale ports and pause for 3 s.
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  fs::create_directory(Path("ports"));
+  fs::create_symlink(ptsname(master), Path("ports/COM5"));
+
+  const pid_t pid = Start();
+  std::this_thread::sleep_for(700ms);
+  ASSERT_EQ(Out().find("serving;"), std::string::npos) << "start-up was already over";
+  kill(pid, SIGTERM);
+  EXPECT_EQ(Wait(pid), 0) << Err();
+  close(master);
+  EXPECT_FALSE(Exists("ports/COM5"));
+  EXPECT_EQ(Entries(Path("ports")), 0u) << "a link or lock file was left behind";
+  const std::string log = Read("Velk_VCP.LOG");
+  EXPECT_EQ(Count(log, "Device_DeInit()"), 1u) << log;
+  EXPECT_EQ(Count(log, "*** Programm-Ende ***"), 1u) << log;
+}
+
+TEST_F(LifecycleFaultTest, StopSignalsWhileAnsweringAnOpenClientRunTheShutdownOnce) {
+  const pid_t pid = Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(Ask(fd, "M1\r", kValue1), kValue1);
+  std::string commands;
+  for (int i = 0; i < 2000; ++i) commands += "M*\r";
+  ASSERT_TRUE(WriteAll(fd, commands, 5s));
+  kill(pid, SIGTERM);
+  std::this_thread::sleep_for(20ms);
+  kill(pid, SIGTERM);  // a second request during the shutdown changes nothing
+  EXPECT_EQ(Wait(pid), 0) << Err();
+  EXPECT_FALSE(Exists("ports/COM5"));
+  EXPECT_EQ(Entries(Path("ports")), 0u);
+  // The client's line is hung up, not left dangling.
+  char byte;
+  ssize_t n = 1;
+  for (int i = 0; i < 100000 && n > 0; ++i) n = read(fd, &byte, 1);
+  EXPECT_TRUE(n == 0 || (n < 0 && errno == EIO));
+  close(fd);
+  const std::string log = Read("Velk_VCP.LOG");
+  EXPECT_EQ(Count(log, "Device_DeInit()"), 1u);
+  EXPECT_EQ(Count(log, "*** Programm-Ende ***"), 1u);
+  EXPECT_TRUE(log.ends_with("*** Programm-Ende ***\r\n"));
+}
+
+TEST_F(LifecycleFaultTest, ASecondInstanceOnTheSamePortGetsText110AndTakesNothing) {
+  const pid_t first = Start(Options{}, "first");
+  ASSERT_TRUE(WaitUntilServing("first")) << Err("first");
+  const std::string target = LinkTarget(Path("ports/COM5"));
+  ASSERT_TRUE(target.starts_with("/dev/pts/")) << target;
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+
+  const pid_t second = Start(Options{}, "second");
+  ASSERT_TRUE(WaitUntilServing("second")) << Err("second");
+  EXPECT_NE(Err("second").find("The selected COM port cannot be used or created"),
+            std::string::npos)
+      << Err("second");
+  EXPECT_NE(Out("second").find("no port is simulated"), std::string::npos) << Out("second");
+  EXPECT_EQ(LinkTarget(Path("ports/COM5")), target);
+  EXPECT_EQ(Ask(fd, "M1\r", kValue1), kValue1);
+
+  // The second instance's shutdown leaves the first one's port alone.
+  EXPECT_EQ(Stop(second), 0) << Err("second");
+  EXPECT_EQ(LinkTarget(Path("ports/COM5")), target);
+  EXPECT_EQ(Ask(fd, "M1\r", kValue1), kValue1);
+  close(fd);
+  EXPECT_EQ(Stop(first), 0);
+  EXPECT_FALSE(Exists("ports/COM5"));
+}
+
+}  // namespace

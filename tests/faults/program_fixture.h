@@ -1,0 +1,71 @@
+// The program Velk_VCP --headless as a separate process in a fresh working folder, with the
+// real simulated device library, clients on its real port links, and ways to make its
+// surroundings fail: a missing library, a file-size limit, an unwritable log.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+// Devices of the fault tests: 1.1 = 1.234 and 1.8 = 2.5 are valid; inputs 1.2 .. 1.7 report
+// no value, out of range, no answer, 5, -32768 and 32767; device 1 has foot switch 0.
+extern const char* const kFaultDdk;
+// Preset 0 on COM5 with log on and the inputs 1.1 .. 1.8 at command addresses 1 .. 8, answered
+// as 10, 20, .. 80.
+std::string FaultSettings();
+
+// Reads what arrives on fd until it holds expected bytes, the link ends or timeout passes.
+std::string ReadFor(int fd, size_t expected, std::chrono::milliseconds timeout);
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  struct Options {
+    std::string library = VELK_DDK_SIM;      // VELK_DDK_LIBRARY of the program
+    rlim_t file_size_limit = RLIM_INFINITY;  // RLIMIT_FSIZE; writes past it fail with EFBIG
+    std::string folder;    // working folder below the test's folder; empty: the folder itself
+    std::string port_dir;  // VELK_VCP_PORT_DIR; empty: "ports" in the working folder
+  };
+
+  ProgramTest();
+  ~ProgramTest() override;
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void Write(const std::string& name, const std::string& text) const;
+  std::string Read(const std::string& name) const;
+  bool Exists(const std::string& name) const;
+
+  // Starts a program in the working folder; its standard output and error go to files.
+  // Returns its process id.
+  pid_t Start(const Options& options, const std::string& tag = "run");
+  pid_t Start() { return Start(Options{}); }
+  // Waits until the program with that tag prints that it serves (true) or it ends (false).
+  bool WaitUntilServing(const std::string& tag = "run",
+                        std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  // Sends SIGTERM (when still running) and returns the exit status; -1 after a crash or
+  // when it did not end within the timeout (it is then killed).
+  int Stop(pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  // Waits for the program to end by itself; the exit status as Stop.
+  int Wait(pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  std::string Out(const std::string& tag = "run") const { return Read(tag + ".out"); }
+  std::string Err(const std::string& tag = "run") const { return Read(tag + ".err"); }
+
+  // Opens a client on a port link of the program (O_RDWR | O_NONBLOCK); -1 on failure.
+  int OpenPort(const std::string& name) const;
+  // Writes command and reads until expected bytes arrived (or 5 s passed).
+  std::string Ask(int fd, const std::string& command, size_t expected) const;
+  std::string Ask(int fd, const std::string& command, const std::string& expected) const {
+    return Ask(fd, command, expected.size());
+  }
+  // Writes all bytes, waiting while the port does not take them; false after timeout.
+  bool WriteAll(int fd, const std::string& bytes, std::chrono::milliseconds timeout) const;
+  // Resident memory of a process in kB (0 when unknown).
+  static long ResidentKb(pid_t pid);
+
+ private:
+  std::string dir_;
+  std::vector<pid_t> running_;
+};
