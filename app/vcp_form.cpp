@@ -20,6 +20,7 @@
 #include "port_folder.h"
 #include "program_identity.h"
 #include "settings_record.h"
+#include "setup_window.h"
 #include "several_vcps.h"
 #include "tray_icon.h"
 #include "ui_text.h"
@@ -68,6 +69,7 @@ VCP_FORM::VCP_FORM(VcpServices services, QWidget* parent)
       Label3(new QLabel(this)),
       List1(new QListWidget(this)),
       List2(new QListWidget(this)),
+      device_(services.device),
       tray_(services.tray),
       session_(*this, services.device, services.ports, std::move(services.probe), services.keys) {
   setObjectName("VCP_FORM");
@@ -380,7 +382,7 @@ void VCP_FORM::ShowInfoWindow() {
   window.exec();
 }
 
-void VCP_FORM::ShowSetupWindow() {}
+void VCP_FORM::ShowSetupWindow() { ::ShowSetupWindow(this, device_); }
 
 void VCP_FORM::ShowSeveralPortsDialog() {
   SeveralVCPs dialog(session_.ComPortExists(), this);

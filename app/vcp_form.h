@@ -119,6 +119,7 @@ class VCP_FORM : public QWidget, public IMainView {
   void MarkLeftScreen();
   void CloseWhenIdle();
 
+  IDeviceLibrary& device_;
   ITrayIcon& tray_;
   VcpSession session_;
   int sequence_depth_ = 0;

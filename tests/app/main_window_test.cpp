@@ -17,6 +17,7 @@
 #include "password_window.h"
 #include "settings_file.h"
 #include "settings_record.h"
+#include "setup_window.h"
 #include "several_vcps.h"
 #include "ui_text.h"
 
@@ -112,6 +113,8 @@ INSTANTIATE_TEST_SUITE_P(Ways, ShutdownTest,
 
 TEST_F(MainWindowTest, DeviceLibraryFailingTwiceEndsTheProgram) {
   std::filesystem::remove(dir_.path() + "/Velk_VCP.DDK");
+  WhenModal<SetupWindow>(
+      [](SetupWindow* setup) { QTest::mouseClick(setup->Abbruch, Qt::LeftButton); });
   auto seen = std::make_shared<SeenMessage>();
   AnswerNextMessage(seen);
   QPointer<VCP_FORM> window = Start();
@@ -121,6 +124,41 @@ TEST_F(MainWindowTest, DeviceLibraryFailingTwiceEndsTheProgram) {
   EXPECT_EQ(device_.Count("Init"), 2);
   EXPECT_FALSE(PortLinkExists(1));
   EXPECT_FALSE(start_form_->isVisible());
+}
+
+TEST_F(MainWindowTest, SetupWindowOfferedOnceWhenTheDeviceLibraryFails) {
+  const std::string ddk = dir_.Read("Velk_VCP.DDK");
+  std::filesystem::remove(dir_.path() + "/Velk_VCP.DDK");
+  bool portDuringSetup = false;
+  WhenModal<SetupWindow>([&](SetupWindow* setup) {
+    portDuringSetup = PortLinkExists(1);
+    dir_.Write("Velk_VCP.DDK", ddk);  // the user repairs the device configuration
+    QTest::mouseClick(setup->OKButton, Qt::LeftButton);
+  });
+  QPointer<VCP_FORM> window = Start();
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(portDuringSetup);
+  EXPECT_EQ(device_.Count("Init"), 2);
+  EXPECT_TRUE(window->Timer1.isActive());
+  EXPECT_TRUE(tray_.shown);
+  EXPECT_FALSE(dir_.Read("Velk_VCP.CFG").empty());
+}
+
+TEST_F(MainWindowTest, SetupButtonRestartsTheDeviceLibraryAroundTheSetupWindow) {
+  QPointer<VCP_FORM> window = Start();
+  ASSERT_TRUE(window);
+  tray_.Click();
+  std::vector<std::string> callsDuringSetup;
+  WhenModal<SetupWindow>([&](SetupWindow* setup) {
+    callsDuringSetup = device_.calls;
+    QTest::mouseClick(setup->Abbruch, Qt::LeftButton);
+  });
+  QTest::mouseClick(window->SetupButton, Qt::LeftButton);
+  ASSERT_FALSE(callsDuringSetup.empty());
+  EXPECT_EQ(callsDuringSetup.back(), "DeInit");
+  EXPECT_EQ(device_.calls.back(), "Init");
+  EXPECT_TRUE(window->session().TimerEnabled());
+  EXPECT_TRUE(PortLinkExists(1));
 }
 
 TEST_F(MainWindowTest, PortSelectorSingleSeveralSingle) {
