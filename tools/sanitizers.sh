@@ -30,5 +30,5 @@ echo "== Threaded parts with -fsanitize=thread in $tsan"
 configure thread "$tsan"
 cmake --build "$tsan" -j "$jobs" --target \
   Velk_Qentrix_Control velk-qentrix velk-qentrix-peer lancontrol_tests lancontrol_internal_tests \
-  velk_ddk_sim velk-ddk device_tests
+  lan_fault_tests velk_ddk_sim velk-ddk device_tests
 ctest --test-dir "$tsan" -L 'lancontrol|device' --output-on-failure -j "$jobs" --timeout 300
