@@ -1,5 +1,6 @@
 #include "icon_art.h"
 
+#include <QFont>
 #include <QPainter>
 #include <QPainterPath>
 #include <array>
@@ -86,15 +87,11 @@ QImage ProgramLogoImage(int width, int height) {
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
   p.drawImage(QRect(0, 0, height, height), ProgramIconImage(height));
-  // "VCP" in segments: V as the lower segments c, d, e with a gap, C and P as usual.
-  constexpr std::array<int, 3> kLetters = {0x3E, 0x39, 0x73};
-  p.setPen(Qt::NoPen);
-  p.setBrush(QColor(20, 110, 80));
-  const double h = height * 0.7, w = h * 0.55, gap = w * 0.35;
-  double x = height + gap;
-  for (int mask : kLetters) {
-    DrawSegments(p, QRectF(x, (height - h) / 2, w, h), mask);
-    x += w + gap;
-  }
+  QFont font("DejaVu Sans");
+  font.setBold(true);
+  font.setPixelSize(height * 7 / 10);
+  p.setFont(font);
+  p.setPen(QColor(20, 110, 80));
+  p.drawText(QRect(height + height / 5, 0, width - height, height), Qt::AlignVCenter, "VCP");
   return image;
 }

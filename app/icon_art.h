@@ -1,5 +1,5 @@
 // The program's own pictures, drawn with QPainter: the port badges "1" to "4", the program icon
-// and the logo. Digits are drawn as segments, so no font is needed.
+// and the logo. The badges' digits are drawn as segments, so the build-time tool needs no font.
 #pragma once
 
 #include <QImage>
@@ -11,5 +11,6 @@ QImage PortBadge(int digit, int size);
 // Returns the size x size program icon: a "V" over a serial plug on a rounded square.
 QImage ProgramIconImage(int size);
 
-// Returns the width x height logo: the program icon beside the word "VCP" in segments.
+// Returns the width x height logo: the program icon beside the word "VCP" (the word needs a
+// QGuiApplication for its font).
 QImage ProgramLogoImage(int width, int height);

@@ -19,7 +19,7 @@ InfoWindow::InfoWindow(QWidget* parent)
   ShowInfoWin->setObjectName("ShowInfoWin");
   OKButton->setObjectName("OKButton");
   Label1->setWordWrap(true);
-  Label1->setMinimumWidth(420);
+  Label1->setFixedWidth(440);
   OKButton->setDefault(true);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(ShowInfoWin);
@@ -40,6 +40,7 @@ void InfoWindow::Form_Load() {
   SetDialogColour(this);
   setWindowTitle(" " + LanguageText(400));
   Label1->setText(LanguageText(120));
+  Label1->setMinimumHeight(Label1->heightForWidth(Label1->width()));
   ShowInfoWin->setText(LanguageText(121));
   OKButton->setText(LanguageText(501));
   ShowInfoWin->setChecked(Settings.ShowInfoWin != 1);

@@ -27,6 +27,7 @@ TEST_F(InfoWindowTest, CheckBoxIsTheInverseOfTheSetting) {
   InfoWindow window;
   window.show();
   EXPECT_EQ(window.windowTitle(), " Info");
+  EXPECT_EQ(window.palette().color(QPalette::Window), QColor(240, 233, 208));
   EXPECT_EQ(window.Label1->text(), "About this program");
   EXPECT_EQ(window.ShowInfoWin->text(), "Do not show at start");
   EXPECT_FALSE(window.ShowInfoWin->isChecked());

@@ -1,6 +1,9 @@
 #include "main_window_fixture.h"
 
 #include <QApplication>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 
@@ -65,3 +68,7 @@ std::string MainWindowTest::PortPath(int n) const {
 }
 
 bool MainWindowTest::PortLinkExists(int n) const { return fs::is_symlink(PortPath(n)); }
+
+int MainWindowTest::OpenClientPort() const {
+  return open(PortPath(Settings.VcpCom1).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+}

@@ -103,6 +103,8 @@ class MainWindowTest : public ::testing::Test {
   // True when the port folder holds an entry COM<n>.
   bool PortLinkExists(int n) const;
   std::string PortPath(int n) const;
+  // Opens the port of slot 1 as a client does; -1 when it cannot.
+  int OpenClientPort() const;
 
   TempDir dir_;
   std::string port_folder_;

@@ -46,6 +46,7 @@ TEST_F(SeveralVCPsTest, ListsOnlyFreeNumbersAndTranslatesPositions) {
   EXPECT_EQ(dialog.ListIndexToCom(14), 0);
   EXPECT_EQ(dialog.ListIndexToCom(-1), 0);
   EXPECT_EQ(dialog.windowTitle(), "  ");
+  EXPECT_EQ(dialog.palette().color(QPalette::Window), QColor(240, 233, 208));
   EXPECT_EQ(dialog.Label2->text(), "Hot key");
 }
 
