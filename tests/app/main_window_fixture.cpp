@@ -1,9 +1,9 @@
 #include "main_window_fixture.h"
 
-#include <QApplication>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <cstdlib>
 #include <fstream>
 
