@@ -1,0 +1,56 @@
+#include "user_folder.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(UserFolderTest, FollowsXdgDataHomeElseHome) {
+  setenv("XDG_DATA_HOME", "/data/home", 1);
+  EXPECT_EQ(UserFolder(), fs::path("/data/home/Velk_VCP"));
+  unsetenv("XDG_DATA_HOME");
+  setenv("HOME", "/home/someone", 1);
+  EXPECT_EQ(UserFolder(), fs::path("/home/someone/.local/share/Velk_VCP"));
+}
+
+TEST(UserFolderTest, FirstStartCopiesTheShippedFilesLaterStartsKeepTheUsersOnes) {
+  TempDir dir;
+  dir.Write("VCP001.LAN", "shipped");
+  dir.Write("1.ico", "icon");
+  dir.Write("Velk_VCP", "the program itself");
+  const fs::path shipped = dir.path();
+  const fs::path user = fs::path(dir.path()) / "user" / "Velk_VCP";
+  std::string error;
+  ASSERT_TRUE(EnterUserFolder(user, shipped, error)) << error;
+  EXPECT_EQ(fs::current_path(), user);
+  EXPECT_TRUE(fs::exists(user / "VCP001.LAN"));
+  EXPECT_TRUE(fs::exists(user / "1.ico"));
+  EXPECT_FALSE(fs::exists(user / "Velk_VCP"));
+
+  std::ofstream(user / "VCP001.LAN") << "edited by the user";
+  fs::current_path(dir.path());
+  ASSERT_TRUE(EnterUserFolder(user, shipped, error)) << error;
+  std::ifstream in(user / "VCP001.LAN");
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "edited by the user");
+  fs::current_path(dir.path());
+}
+
+TEST(UserFolderTest, AFolderThatCannotBeMadeIsReported) {
+  TempDir dir;
+  dir.Write("file", "x");
+  std::string error;
+  EXPECT_FALSE(EnterUserFolder(fs::path(dir.path()) / "file" / "Velk_VCP", dir.path(), error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(EnterUserFolder({}, dir.path(), error));
+}
+
+}  // namespace
