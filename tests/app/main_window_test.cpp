@@ -111,6 +111,23 @@ TEST_P(ShutdownTest, RunsOnceWhateverClosesTheWindow) {
 INSTANTIATE_TEST_SUITE_P(Ways, ShutdownTest,
                          ::testing::Values("quit", "frame", "password quit", "quit then frame"));
 
+TEST_F(MainWindowTest, AllPortNumbersTakenShowsText110AndServesWithoutAPort) {
+  std::filesystem::create_directories(port_folder_);
+  for (int n = 1; n <= 16; ++n) std::filesystem::create_symlink("/dev/null", PortPath(n));
+  auto seen = std::make_shared<SeenMessage>();
+  AnswerNextMessage(seen);
+  QPointer<VCP_FORM> window = Start();
+  ASSERT_TRUE(window);
+  EXPECT_EQ(seen->text, LanguageText(110));
+  EXPECT_EQ(seen->title, "Velk Virtual COM Port Driver   V2.400");
+  EXPECT_EQ(seen->icon, QMessageBox::Warning);
+  EXPECT_EQ(Settings.VcpCom1, 0);
+  ASSERT_EQ(window->COMPort2->count(), 1);
+  EXPECT_EQ(window->COMPort2->itemText(0), "-->");
+  EXPECT_TRUE(window->Timer1.isActive());
+  EXPECT_EQ(std::filesystem::read_symlink(PortPath(1)), "/dev/null");
+}
+
 TEST_F(MainWindowTest, DeviceLibraryFailingTwiceEndsTheProgram) {
   std::filesystem::remove(dir_.path() + "/Velk_VCP.DDK");
   WhenModal<SetupWindow>(
