@@ -293,6 +293,25 @@ TEST_F(MainWindowTest, WithoutATrayMinimisingKeepsTheWindowInTheTaskBar) {
   EXPECT_FALSE(tray_.shown);
 }
 
+TEST_F(MainWindowTest, WithoutATrayThePasswordGuardsTheWayBackFromTheTaskBar) {
+  tray_.available = false;
+  WriteSettingsFile({"40:0", "60:Secret"});
+  QPointer<VCP_FORM> window = Start();
+  ASSERT_TRUE(window && window->isMinimized());
+  bool asked = false;
+  WhenModal<PasswordWindow>([&](PasswordWindow* prompt) {
+    asked = true;
+    QTest::keyClicks(prompt->Text1, "wrong");
+    QTest::mouseClick(prompt->OKButton, Qt::LeftButton);
+  });
+  window->showNormal();  // the user clicks the window in the task bar
+  for (int i = 0; i < 100 && !asked; ++i) QCoreApplication::processEvents();
+  EXPECT_TRUE(asked);
+  EXPECT_TRUE(window->Timer3.isActive());
+  window->Timer3_Timer();
+  EXPECT_TRUE(window->isMinimized());
+}
+
 TEST_F(MainWindowTest, ClientCommandIsAnsweredWhileInTheTray) {
   WriteSettingsFile({"40:0", "50:1", "1000:3", "1001:1", "1002:10"});
   QPointer<VCP_FORM> window = Start();
