@@ -31,7 +31,9 @@ int RunDesktop(int argc, char** argv) {
     return main;
   });
   VCP_FORM* main = start.Form_Load();
-  if (main == nullptr) return 0;
+  if (main == nullptr) return 1;
+  const bool endedEarly = main->session().ShutDown();
   QObject::connect(main, &QObject::destroyed, &app, &QCoreApplication::quit);
-  return app.exec();
+  const int status = app.exec();
+  return endedEarly ? 1 : status;
 }
