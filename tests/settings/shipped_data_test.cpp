@@ -81,6 +81,9 @@ struct PresetBytes {
   const char* separatorText;  // "" when multiple commands are off
 };
 
+// Test names show the preset, not the bytes of the whole expectation.
+void PrintTo(const PresetBytes& p, std::ostream* os) { *os << "LIB00" << p.number; }
+
 const std::vector<PresetBytes>& Documented() {
   static const std::vector<PresetBytes> presets = {
       {0, "Generic 8-channel interface (CH1 ... CH8)", "3", "30",
