@@ -10,13 +10,14 @@
 #include "device_library.h"
 #include "settings_record.h"
 
-constexpr int kTableDevices = 10;     // device index 0..9; devices 1..8 are filled
-constexpr int kTableAddresses = 202;  // address index 0..201; addresses 1..200 are filled
-constexpr int kFirstDevice = 1;
-constexpr int kLastDevice = 8;
+// The table has the bounds of the settings' input array; addresses 1..200 are filled.
+constexpr int kTableDevices = kDeviceCount;
+constexpr int kTableAddresses = kInputCount;
+constexpr int kFirstDevice = kFirstStoredDevice;
+constexpr int kLastDevice = kLastStoredDevice;
 constexpr int kLastAddress = 200;
-constexpr int kKinds = 7;           // command kinds 1..7
-constexpr int kExtraCommands = 10;  // additional commands 1..10
+constexpr int kKinds = kChannelCommands;
+constexpr int kExtraCommands = kTableCommands;
 constexpr double kUpperLimitStart = 999999.999999;
 constexpr double kLowerLimitStart = -999999.999999;
 
