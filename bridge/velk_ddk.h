@@ -12,7 +12,7 @@ extern "C" {
 
 /* Buffer size the caller passes to Device_GetName (filled with blanks by the caller). */
 #define VELK_DDK_NAME_SIZE 200
-/* Status of Device_Value for a valid value outside the specification limits. */
+/* Status of Device_Value for a valid value outside the tolerance limits. */
 #define VELK_DDK_OUT_OF_RANGE 136
 
 /* Called once before anything else with seven zeros. */
@@ -35,7 +35,7 @@ int16_t Device_Trigger(int16_t device, int16_t input, int16_t zero);
 /* Takes the oldest data-key value queued for the device. Returns 0 when one was waiting;
  * *input and *value then hold the input it belongs to and its value. */
 int16_t Device_Collect(int16_t device, int16_t* input, double* value);
-/* Stores limits of an input: kind 2 specification limits, kind 1 control limits. */
+/* Stores limits of an input: kind 2 tolerance limits, kind 1 control limits. */
 void Device_LimitCheck(int16_t device, int16_t input, int16_t kind, double upper, double lower,
                        int16_t nine);
 

@@ -74,8 +74,8 @@ int16_t Simulation::ValueLocked(Device& device, Input& input, double& value) {
   }
   value = input.generator.ValueAt(Seconds());
   if (input.status != kStatusValid) return input.status;
-  const Limits& spec = input.specification;
-  if (spec.set && (value > spec.upper || value < spec.lower)) return kStatusOutOfRange;
+  const Limits& tol = input.tolerance;
+  if (tol.set && (value > tol.upper || value < tol.lower)) return kStatusOutOfRange;
   return kStatusValid;
 }
 
@@ -113,7 +113,7 @@ void Simulation::LimitCheck(int16_t device, int16_t input, int16_t kind, double 
   if (!d) return;
   auto it = d->inputs.find(input);
   if (it == d->inputs.end()) return;
-  Limits* limits = kind == 2   ? &it->second.specification
+  Limits* limits = kind == 2   ? &it->second.tolerance
                    : kind == 1 ? &it->second.control
                                : nullptr;
   if (limits) *limits = Limits{true, upper, lower};
@@ -219,9 +219,9 @@ std::string Simulation::ExecuteLocked(std::string_view command) {
   std::string answer = "OK input " + item + " value " + Number(value) + " status " +
                        std::to_string(status) + " (" +
                        DescribeValueBehaviour(input.generator.behaviour()) + ")";
-  if (input.specification.set) {
-    answer += " specification " + Number(input.specification.lower) + ".." +
-              Number(input.specification.upper);
+  if (input.tolerance.set) {
+    answer += " tolerance " + Number(input.tolerance.lower) + ".." +
+              Number(input.tolerance.upper);
   }
   if (input.control.set) {
     answer += " control " + Number(input.control.lower) + ".." + Number(input.control.upper);

@@ -24,7 +24,7 @@ class Simulation {
   // Forgets all devices; afterwards every device call reports "no device".
   void Stop();
 
-  // Returns the status of the input (0 valid, 136 outside the specification limits, other
+  // Returns the status of the input (0 valid, 136 outside the tolerance limits, other
   // positive: no value, negative: no answer, also for an unknown or unplugged device or
   // input) and sets value (0 when there is none).
   int16_t Value(int16_t device, int16_t input, double& value);
@@ -33,7 +33,7 @@ class Simulation {
   // Takes the oldest data-key value queued for the device. Returns 0 and sets input and value
   // when one was waiting; returns 1 (leaving both untouched) otherwise.
   int16_t Collect(int16_t device, int16_t& input, double& value);
-  // Stores the limits of the input: kind 2 specification limits (used for status 136), kind 1
+  // Stores the limits of the input: kind 2 tolerance limits (used for status 136), kind 1
   // control limits (kept only). Other kinds and unknown inputs are ignored.
   void LimitCheck(int16_t device, int16_t input, int16_t kind, double upper, double lower);
 
@@ -49,7 +49,7 @@ class Simulation {
   struct Input {
     ValueGenerator generator;
     int16_t status = kStatusValid;
-    Limits specification;
+    Limits tolerance;
     Limits control;
   };
   struct Device {

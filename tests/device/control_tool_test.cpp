@@ -157,7 +157,7 @@ TEST_F(ControlToolTest, SetAndStatusChangeWhatDeviceValueReports) {
   ToolResult show = Tool({"show", "1", "1"});
   EXPECT_EQ(show.exit_code, 0);
   EXPECT_NE(show.output.find("status 136"), std::string::npos) << show.output;
-  EXPECT_NE(show.output.find("specification -1..1"), std::string::npos) << show.output;
+  EXPECT_NE(show.output.find("tolerance -1..1"), std::string::npos) << show.output;
 }
 
 TEST_F(ControlToolTest, BadCommandsGetAClearErrorLine) {

@@ -88,7 +88,7 @@ TEST_F(DeviceLibraryTest, AllNineFunctionsWorkThroughTheWrapper) {
   EXPECT_NE(library_.Device_Collect(1, input, v), 0);
   EXPECT_EQ(input, 5);
 
-  // Specification limits make a valid value out of range; control limits do not.
+  // Tolerance limits make a valid value out of range; control limits do not.
   library_.Device_LimitCheck(1, 1, 1, 12.0, 11.0);
   EXPECT_EQ(library_.Device_Value(1, 1, v), 0);
   library_.Device_LimitCheck(1, 1, 2, 12.4, 10.0);
