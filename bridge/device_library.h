@@ -14,8 +14,8 @@ class IDeviceLibrary {
   virtual int16_t Device_Init(int16_t lang, const std::string& ddk, int32_t window) = 0;
   virtual void Device_DeInit() = 0;
   // Returns 0 when the item exists and then sets name; nonzero otherwise.
-  virtual int16_t Device_GetName(int16_t lang, const std::string& ddk, int16_t device,
-                                 int16_t kind, int16_t number, std::string& name) = 0;
+  virtual int16_t Device_GetName(int16_t lang, const std::string& ddk, int16_t device, int16_t kind,
+                                 int16_t number, std::string& name) = 0;
   virtual void Device_Setup(int16_t lang, const std::string& ddk, int32_t window) = 0;
   // Returns the device status (0 valid, 136 out of range, >0 no value, <0 no answer).
   virtual int16_t Device_Value(int16_t device, int16_t input, double& value) = 0;

@@ -5,8 +5,7 @@
 
 namespace {
 
-std::string ConvertItem(std::string_view item, int16_t dev, int16_t adr,
-                        const SettingsRecord& s) {
+std::string ConvertItem(std::string_view item, int16_t dev, int16_t adr, const SettingsRecord& s) {
   if (item.front() == '"') {
     if (item.size() < 3) return {};
     return std::string(item.substr(1, item.size() - 2));

@@ -13,8 +13,8 @@ std::string LanguageFileName(int languageNo) {
 
 namespace {
 
-bool ReadLanguageFile(const std::string& name,
-                      std::array<std::string, kLastTextNumber + 1>& texts, std::string& error) {
+bool ReadLanguageFile(const std::string& name, std::array<std::string, kLastTextNumber + 1>& texts,
+                      std::string& error) {
   double number = 0;
   return ReadLines(
       name,

@@ -50,8 +50,8 @@ bool LoadPreset(SettingsRecord& s) {
   }
   for (const auto& [k, v] : values) {
     if (!ApplySettingsValue(s, k, v, false, kFirstPresetKey, kLastPresetKey)) {
-      std::fprintf(stderr, "Velk_VCP: %s: value of key %g out of range, ignored\n",
-                   name.c_str(), k);
+      std::fprintf(stderr, "Velk_VCP: %s: value of key %g out of range, ignored\n", name.c_str(),
+                   k);
     }
   }
   return true;

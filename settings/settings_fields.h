@@ -20,7 +20,8 @@ struct SettingsField {
 
 // Calls visit for every key of the record s in file order: 4850 keys, of which 12 are
 // settings-only.
-void ForEachSettingsField(SettingsRecord& s, const std::function<void(const SettingsField&)>& visit);
+void ForEachSettingsField(SettingsRecord& s,
+                          const std::function<void(const SettingsField&)>& visit);
 
 // Returns the field of key in s, or an empty field (key 0, nothing set) when no field has it.
 // Input keys (1000 <= key < 9000) resolve for inputs 1..200 of devices 1..8.

@@ -13,13 +13,13 @@ struct InputRecord {
   std::string MeaValAdr;   // text inserted for "<ch>" in an answer
 };
 
-constexpr int kDeviceCount = 10;       // device index 0..9; devices 1..8 are stored
-constexpr int kInputCount = 202;       // input index 0..201; inputs 1..199 are stored
+constexpr int kDeviceCount = 10;  // device index 0..9; devices 1..8 are stored
+constexpr int kInputCount = 202;  // input index 0..201; inputs 1..199 are stored
 constexpr int kFirstStoredDevice = 1;
 constexpr int kLastStoredDevice = 8;
 constexpr int kLastStoredInput = 199;
-constexpr int kChannelCommands = 7;    // channel commands 1..7
-constexpr int kTableCommands = 10;     // additional commands 1..10
+constexpr int kChannelCommands = 7;  // channel commands 1..7
+constexpr int kTableCommands = 10;   // additional commands 1..10
 constexpr int16_t kOwnCommandFormat = 1000;
 
 // Every array has a fixed size, so one assignment copies the whole record.
@@ -50,7 +50,7 @@ struct SettingsRecord {
   int16_t PosSign = 1;
   std::string Timeout;
   std::string Range;
-  std::array<std::string, 4> FsCommand;  // 1..3
+  std::array<std::string, 4> FsCommand;                    // 1..3
   std::array<std::string, kTableCommands + 2> TabCommand;  // 1..10
   std::array<std::string, kTableCommands + 2> TabAnswer;   // 1..10
   std::string UndefCommand;

@@ -12,9 +12,9 @@ struct LocaleId {
 
 // German and French regions the program distinguishes, plus their bare language codes.
 constexpr LocaleId kLocales[] = {
-    {"de_DE", 1031}, {"de_CH", 2055}, {"de_AT", 3079}, {"de_LU", 4103}, {"de_LI", 5127},
-    {"fr_FR", 1036}, {"fr_BE", 2060}, {"fr_CA", 3084}, {"fr_CH", 4108}, {"fr_LU", 5132},
-    {"de", 1031},    {"fr", 1036},
+    {"de_DE", 1031}, {"de_CH", 2055}, {"de_AT", 3079}, {"de_LU", 4103},
+    {"de_LI", 5127}, {"fr_FR", 1036}, {"fr_BE", 2060}, {"fr_CA", 3084},
+    {"fr_CH", 4108}, {"fr_LU", 5132}, {"de", 1031},    {"fr", 1036},
 };
 
 }  // namespace
@@ -43,9 +43,17 @@ uint16_t SystemDefaultLangId() {
 
 int16_t LanguageNoForLangId(uint16_t langId) {
   switch (langId) {
-    case 1031: case 2055: case 3079: case 4103: case 5127:
+    case 1031:
+    case 2055:
+    case 3079:
+    case 4103:
+    case 5127:
       return 2;
-    case 1036: case 2060: case 3084: case 4108: case 5132:
+    case 1036:
+    case 2060:
+    case 3084:
+    case 4108:
+    case 5132:
       return 3;
     default:
       return 1;

@@ -113,9 +113,7 @@ void Simulation::LimitCheck(int16_t device, int16_t input, int16_t kind, double 
   if (!d) return;
   auto it = d->inputs.find(input);
   if (it == d->inputs.end()) return;
-  Limits* limits = kind == 2   ? &it->second.tolerance
-                   : kind == 1 ? &it->second.control
-                               : nullptr;
+  Limits* limits = kind == 2 ? &it->second.tolerance : kind == 1 ? &it->second.control : nullptr;
   if (limits) *limits = Limits{true, upper, lower};
 }
 
@@ -220,8 +218,7 @@ std::string Simulation::ExecuteLocked(std::string_view command) {
                        std::to_string(status) + " (" +
                        DescribeValueBehaviour(input.generator.behaviour()) + ")";
   if (input.tolerance.set) {
-    answer += " tolerance " + Number(input.tolerance.lower) + ".." +
-              Number(input.tolerance.upper);
+    answer += " tolerance " + Number(input.tolerance.lower) + ".." + Number(input.tolerance.upper);
   }
   if (input.control.set) {
     answer += " control " + Number(input.control.lower) + ".." + Number(input.control.upper);

@@ -53,7 +53,9 @@ TEST_F(SettingsFileTest, DefaultRecordWritesTheDocumentedFileAndReadsBackEqual) 
   EXPECT_EQ(first, (std::vector<std::string>{"10:1", "20:0", "30:0", "40:1", "50:0", "60:"}));
   EXPECT_EQ(last,
             (std::vector<std::string>{"8990:0", "8991:", "8992:", "9000:0", "9001:", "9002:"}));
-  EXPECT_EQ(lines[13], "100:Velk" "it - ka / kb - Series ( CH1 ... CH8 )");
+  EXPECT_EQ(lines[13],
+            "100:Velk"
+            "it - ka / kb - Series ( CH1 ... CH8 )");
 
   SettingsRecord back;
   back.LanguageNo = 3;
@@ -120,8 +122,9 @@ TEST_F(SettingsFileTest, LineRules) {
 }
 
 TEST_F(SettingsFileTest, OutOfRangeIntegersKeepTheFieldValue) {
-  SettingsRecord r = ReadWith("241:40000\r\n242:-32769\r\n243:1e999\r\n20:32767\r\n82:-32768\r\n"
-                              "1000:99999\r\n");
+  SettingsRecord r = ReadWith(
+      "241:40000\r\n242:-32769\r\n243:1e999\r\n20:32767\r\n82:-32768\r\n"
+      "1000:99999\r\n");
   EXPECT_EQ(r.NumOfChar, 9);
   EXPECT_EQ(r.DecPnt, 0);
   EXPECT_EQ(r.LeadZeros, 1);
@@ -170,9 +173,13 @@ TEST_F(SettingsFileTest, MissingFileIsCreatedEmpty) {
 TEST_F(SettingsFileTest, SystemLanguageChoosesTheFirstStartLanguage) {
   unsetenv("LC_ALL");
   unsetenv("LC_MESSAGES");
-  for (auto [locale, expected] : std::vector<std::pair<const char*, int>>{
-           {"de_CH.UTF-8", 2}, {"fr_CA.UTF-8", 3}, {"de_DE", 2}, {"fr_BE@euro", 3},
-           {"en_GB.UTF-8", 1}, {"it_IT", 1}, {"C", 1}}) {
+  for (auto [locale, expected] : std::vector<std::pair<const char*, int>>{{"de_CH.UTF-8", 2},
+                                                                          {"fr_CA.UTF-8", 3},
+                                                                          {"de_DE", 2},
+                                                                          {"fr_BE@euro", 3},
+                                                                          {"en_GB.UTF-8", 1},
+                                                                          {"it_IT", 1},
+                                                                          {"C", 1}}) {
     setenv("LANG", locale, 1);
     SettingsRecord r;
     ReadSettings("", r);

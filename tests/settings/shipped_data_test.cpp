@@ -63,17 +63,17 @@ class ShippedDataTest : public ::testing::Test {
 struct PresetBytes {
   int number;
   const char* name;
-  const char* commandAdr;   // example input's command address
-  const char* meaValAdr;    // and its measured-value address
-  const char* single[7];    // kinds 1..7, single-channel form for the example input
-  const char* all[7];       // kinds 1..7, all-channels form
+  const char* commandAdr;  // example input's command address
+  const char* meaValAdr;   // and its measured-value address
+  const char* single[7];   // kinds 1..7, single-channel form for the example input
+  const char* all[7];      // kinds 1..7, all-channels form
   const char* ack;
-  const char* valueText;    // 1.234 in the format's value format
+  const char* valueText;  // 1.234 in the format's value format
   int16_t numOfChar, decPnt, leadZeros, posSign;
-  const char* answer;       // answer for the example input and valueText
+  const char* answer;  // answer for the example input and valueText
   const char* timeout;
   const char* range;
-  const char* fsQuery, *fsUp, *fsDown;
+  const char *fsQuery, *fsUp, *fsDown;
   std::vector<std::pair<const char*, const char*>> extra;
   const char* undefined;
   const char* endText;
@@ -86,55 +86,144 @@ void PrintTo(const PresetBytes& p, std::ostream* os) { *os << "LIB00" << p.numbe
 
 const std::vector<PresetBytes>& Documented() {
   static const std::vector<PresetBytes> presets = {
-      {0, "Generic 8-channel interface (CH1 ... CH8)", "3", "30",
+      {0,
+       "Generic 8-channel interface (CH1 ... CH8)",
+       "3",
+       "30",
        {"M3\r", "ON3\r", "OFF3\r", "FON3\r", "FOFF3\r", "KON3\r", "KOFF3\r"},
        {"M*\r", "ON*\r", "OFF*\r", "FON*\r", "FOFF*\r", "KON*\r", "KOFF*\r"},
-       "", "+0001.234", 9, 0, 1, 1,
-       "30:+0001.234\r\n", "30:NO VALUE\r\n", "30:OUT OF RANGE\r\n",
-       "FS?\r", "FS:0\r\n", "FS:1\r\n",
-       {{"ID?\r", "GENERIC 8-CHANNEL INTERFACE\r\n"}, {"VER?\r", "V2.40\r\n"},
-        {"NCH?\r", "8\r\n"}},
-       "?\r\n", "\r", 0, "\r"},
-      {1, "Multiplexer 8 x 8 (64 channels, 1.1 ... 8.8)", "2.3", "23",
+       "",
+       "+0001.234",
+       9,
+       0,
+       1,
+       1,
+       "30:+0001.234\r\n",
+       "30:NO VALUE\r\n",
+       "30:OUT OF RANGE\r\n",
+       "FS?\r",
+       "FS:0\r\n",
+       "FS:1\r\n",
+       {{"ID?\r", "GENERIC 8-CHANNEL INTERFACE\r\n"}, {"VER?\r", "V2.40\r\n"}, {"NCH?\r", "8\r\n"}},
+       "?\r\n",
+       "\r",
+       0,
+       "\r"},
+      {1,
+       "Multiplexer 8 x 8 (64 channels, 1.1 ... 8.8)",
+       "2.3",
+       "23",
        {"RD2.3\r", "EN2.3\r", "DI2.3\r", "FE2.3\r", "FD2.3\r", "KE2.3\r", "KD2.3\r"},
        {"RD*\r", "EN*\r", "DI*\r", "FE*\r", "FD*\r", "KE*\r", "KD*\r"},
-       "OK\r\n", "+001.234", 8, 0, 1, 1,
-       "23=+001.234\r\n", "23=TIMEOUT\r\n", "23=RANGE\r\n",
-       "FS?\r", "FS=0\r\n", "FS=1\r\n",
+       "OK\r\n",
+       "+001.234",
+       8,
+       0,
+       1,
+       1,
+       "23=+001.234\r\n",
+       "23=TIMEOUT\r\n",
+       "23=RANGE\r\n",
+       "FS?\r",
+       "FS=0\r\n",
+       "FS=1\r\n",
        {{"ID?\r", "MUX 8X8\r\n"}, {"VER?\r", "V1.20\r\n"}, {"GRP?\r", "8\r\n"}},
-       "ERR\r\n", "\r", 1, ";"},
-      {2, "Three-channel display unit (CH1 ... CH3)", "2", "2",
+       "ERR\r\n",
+       "\r",
+       1,
+       ";"},
+      {2,
+       "Three-channel display unit (CH1 ... CH3)",
+       "2",
+       "2",
        {"2?\n", "2+\n", "2-\n", "2F\n", "2f\n", "2K\n", "2k\n"},
        {"0?\n", "0+\n", "0-\n", "0F\n", "0f\n", "0K\n", "0k\n"},
-       "\x06", "+0001.234", 9, 0, 1, 1,
-       "2:+0001.234\r\n", "2:----\r\n", "2:OVER\r\n",
-       "F?\n", "F0\r\n", "F1\r\n",
+       "\x06",
+       "+0001.234",
+       9,
+       0,
+       1,
+       1,
+       "2:+0001.234\r\n",
+       "2:----\r\n",
+       "2:OVER\r\n",
+       "F?\n",
+       "F0\r\n",
+       "F1\r\n",
        {{"ID?\n", "DISPLAY 3CH\r\n"}, {"VER?\n", "V3.1\r\n"}},
-       "\x15", "\n", 0, "\n"},
-      {3, "Eight channels plus X and Y (CH1 ... CH8, X, Y)", "X", "X",
+       "\x15",
+       "\n",
+       0,
+       "\n"},
+      {3,
+       "Eight channels plus X and Y (CH1 ... CH8, X, Y)",
+       "X",
+       "X",
        {"QX\r", "+X\r", "-X\r", "F+X\r", "F-X\r", "K+X\r", "K-X\r"},
        {"Q\r", "+\r", "-\r", "F+\r", "F-\r", "K+\r", "K-\r"},
-       "", "+00001,234", 10, 1, 1, 1,
-       "X;+00001,234\r\n", "X;TIMEOUT\r\n", "X;RANGE\r\n",
-       "F?\r", "F;0\r\n", "F;1\r\n",
+       "",
+       "+00001,234",
+       10,
+       1,
+       1,
+       1,
+       "X;+00001,234\r\n",
+       "X;TIMEOUT\r\n",
+       "X;RANGE\r\n",
+       "F?\r",
+       "F;0\r\n",
+       "F;1\r\n",
        {{"I\r", "XY-10 INTERFACE\r\n"}, {"V\r", "V2.0\r\n"}, {"N\r", "10\r\n"}},
-       "?\r\n", "\r", 0, "\r"},
-      {4, "Bus interface, 99 channels (CH01 ... CH99)", "7", "07",
+       "?\r\n",
+       "\r",
+       0,
+       "\r"},
+      {4,
+       "Bus interface, 99 channels (CH01 ... CH99)",
+       "7",
+       "07",
        {"MEAS7?\r", "CHON7\r", "CHOFF7\r", "FSON7\r", "FSOFF7\r", "KEYON7\r", "KEYOFF7\r"},
        {"MEAS?\r", "CHON\r", "CHOFF\r", "FSON\r", "FSOFF\r", "KEYON\r", "KEYOFF\r"},
-       "", "   1.234", 8, 0, 0, 0,
-       "CH07=   1.234\r\n", "CH07=TIMEOUT\r\n", "CH07=RANGE\r\n",
-       "FS?\r", "FS 0\r\n", "FS 1\r\n",
+       "",
+       "   1.234",
+       8,
+       0,
+       0,
+       0,
+       "CH07=   1.234\r\n",
+       "CH07=TIMEOUT\r\n",
+       "CH07=RANGE\r\n",
+       "FS?\r",
+       "FS 0\r\n",
+       "FS 1\r\n",
        {{"*IDN?\r", "BUS-99 INTERFACE\r\n"}, {"VER?\r", "1.00\r\n"}, {"CHAN?\r", "99\r\n"}},
-       "ERR\r\n", "\r", 0, "\r"},
-      {5, "Single gauge without address (short commands)", "", "",
+       "ERR\r\n",
+       "\r",
+       0,
+       "\r"},
+      {5,
+       "Single gauge without address (short commands)",
+       "",
+       "",
        {"", "", "", "", "", "", ""},
        {"?", "+", "-", "F", "f", "K", "k"},
-       "", "+0001.234", 9, 0, 1, 1,
-       "+0001.234\r\n", "NO VALUE\r\n", "OUT OF RANGE\r\n",
-       "P", "P0\r\n", "P1\r\n",
+       "",
+       "+0001.234",
+       9,
+       0,
+       1,
+       1,
+       "+0001.234\r\n",
+       "NO VALUE\r\n",
+       "OUT OF RANGE\r\n",
+       "P",
+       "P0\r\n",
+       "P1\r\n",
        {{"I", "SINGLE GAUGE\r\n"}, {"V", "V1.0\r\n"}},
-       "", "", 0, ""},
+       "",
+       "",
+       0,
+       ""},
   };
   return presets;
 }
@@ -167,8 +256,7 @@ std::vector<std::string> DefaultCommandAddresses(int format) {
   return a;
 }
 
-class PresetFileTest : public ShippedDataTest,
-                       public ::testing::WithParamInterface<PresetBytes> {
+class PresetFileTest : public ShippedDataTest, public ::testing::WithParamInterface<PresetBytes> {
  protected:
   // The preset loaded into a record whose device 1, input 1 has the example addresses.
   SettingsRecord Loaded() {
@@ -320,7 +408,9 @@ TEST_P(PresetFileTest, CommandsAreUnambiguousForEveryDefaultAddress) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shipped, PresetFileTest, ::testing::ValuesIn(Documented()),
-                         [](const auto& info) { return "LIB00" + std::to_string(info.param.number); });
+                         [](const auto& info) {
+                           return "LIB00" + std::to_string(info.param.number);
+                         });
 
 // The keys of a command format: device name, channel commands, answers and value format,
 // foot-switch commands, additional commands, end character and the special settings.
@@ -375,8 +465,8 @@ TEST_F(ShippedDataTest, FirstStartTakesPresetZero) {
 
 // Every text number a window shows, and 999.
 std::vector<int> RequiredTextNumbers() {
-  std::vector<int> n = {110, 111, 112, 120, 121, 130, 200, 201, 400, 500, 501, 502, 510, 511,
-                        520, 521, 559, 999};
+  std::vector<int> n = {110, 111, 112, 120, 121, 130, 200, 201, 400,
+                        500, 501, 502, 510, 511, 520, 521, 559, 999};
   for (int i = 100; i <= 105; ++i) n.push_back(i);
   for (int i = 530; i <= 536; ++i) n.push_back(i);
   for (int i = 540; i <= 542; ++i) n.push_back(i);
@@ -419,12 +509,18 @@ TEST_F(ShippedDataTest, LanguagesAreTranslatedNotCopied) {
 
 TEST_F(ShippedDataTest, AccentsArriveAsSingleWindows1252Bytes) {
   Texts de = Loaded(2), fr = Loaded(3);
-  EXPECT_EQ(de[536], "Fu\xDF" "schalter");
+  EXPECT_EQ(de[536],
+            "Fu\xDF"
+            "schalter");
   EXPECT_EQ(de[530], "Messeing\xE4nge");
   EXPECT_EQ(de[554], "F\xFChrende Nullen");
-  EXPECT_EQ(de[120].substr(de[120].find("ffnen") - 1, 6), "\xD6" "ffnen");
+  EXPECT_EQ(de[120].substr(de[120].find("ffnen") - 1, 6),
+            "\xD6"
+            "ffnen");
   EXPECT_EQ(fr[532], "\xC9tat");
-  EXPECT_EQ(fr[536], "P\xE9" "dale");
+  EXPECT_EQ(fr[536],
+            "P\xE9"
+            "dale");
   EXPECT_EQ(fr[551], "Nombre de caract\xE8res");
   for (const Texts* t : {&de, &fr})
     for (const std::string& text : *t)

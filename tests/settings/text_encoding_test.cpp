@@ -16,7 +16,7 @@ TEST(TextEncoding, EveryByteSurvivesARoundTrip) {
 TEST(TextEncoding, UnmappableAndBrokenInputBecomesQuestionMarks) {
   EXPECT_EQ(Utf8ToCp1252("a\u4E2Db"), "a?b");
   EXPECT_EQ(Utf8ToCp1252("\xF0\x9F\x98\x80"), "?");
-  EXPECT_EQ(Utf8ToCp1252("\xC3"), "?");         // truncated sequence
-  EXPECT_EQ(Utf8ToCp1252("\xC3\x41"), "?A");    // bad continuation byte
+  EXPECT_EQ(Utf8ToCp1252("\xC3"), "?");       // truncated sequence
+  EXPECT_EQ(Utf8ToCp1252("\xC3\x41"), "?A");  // bad continuation byte
   EXPECT_EQ(Utf8ToCp1252("\xFF\xFE"), "??");
 }

@@ -7,8 +7,7 @@ namespace {
 class ConvStringTest : public ::testing::Test {
  protected:
   SettingsRecord s;
-  std::string Conv(const std::string& text, int16_t antwort = 0, int16_t dev = 1,
-                   int16_t adr = 2) {
+  std::string Conv(const std::string& text, int16_t antwort = 0, int16_t dev = 1, int16_t adr = 2) {
     return ConvString(text, dev, adr, antwort, s);
   }
 };
@@ -37,7 +36,7 @@ TEST_F(ConvStringTest, QuotesKeepCommasAndNeedThreeCharacters) {
 
 TEST_F(ConvStringTest, LastCharacterAlwaysJoinsTheLastItem) {
   EXPECT_EQ(Conv("\"A\","), "A\"");  // the trailing comma joins the quoted item
-  EXPECT_EQ(Conv("65, "), "A");                       // a trailing blank trims away
+  EXPECT_EQ(Conv("65, "), "A");      // a trailing blank trims away
 }
 
 TEST_F(ConvStringTest, BlanksAreDroppedFromCommandsOnly) {
