@@ -83,7 +83,9 @@ TEST_F(ClientFaultTest, TenMegabytesWithoutEndCharacterAreDiscardedAndLogged) {
   // What is left of the flood ends with the next end character as one undefined command.
   EXPECT_EQ(Ask(fd, "\r", kUndefined), kUndefined);
   EXPECT_EQ(Ask(fd, "M1\r", kValue1), kValue1);
-  EXPECT_LT(ResidentKb(pid_) - before, 32 * 1024);
+  if (MemoryIsMeasurable()) {
+    EXPECT_LT(ResidentKb(pid_) - before, 32 * 1024);
+  }
   close(fd);
   EXPECT_EQ(Stop(pid_), 0);
   const std::string log = Read("Velk_VCP.LOG");
@@ -104,7 +106,9 @@ TEST_F(ClientFaultTest, AFloodOfValidCommandsFromAClientThatNeverReads) {
   while (flood.size() < 10 * 1024 * 1024) flood += "M1\r";
   // The program keeps taking commands although nobody reads their answers.
   ASSERT_TRUE(WriteAll(fd, flood, 150s)) << "the program stopped reading";
-  EXPECT_LT(ResidentKb(pid_) - before, 32 * 1024);
+  if (MemoryIsMeasurable()) {
+    EXPECT_LT(ResidentKb(pid_) - before, 32 * 1024);
+  }
 
   // Of the 48 MB of answers only a bounded tail waits (the port's queue and the answers to
   // commands still in the line); the answer to a new command comes after it.

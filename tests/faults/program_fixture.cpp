@@ -198,3 +198,14 @@ long ProgramTest::ResidentKb(pid_t pid) {
   }
   return 0;
 }
+
+bool ProgramTest::MemoryIsMeasurable() {
+#if defined(__SANITIZE_ADDRESS__)
+  return false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return false;
+#endif
+#endif
+  return true;
+}
