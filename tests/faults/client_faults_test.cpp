@@ -37,7 +37,7 @@ TEST_F(ClientFaultTest, AClientLeavingMidCommandLeavesItsFragmentForTheNextComma
   int fd = OpenPort("COM5");
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(WriteAll(fd, "M", 1s));
-  std::this_thread::sleep_for(200ms);  // the program has taken the fragment
+  std::this_thread::sleep_for(500ms);  // the program has taken the fragment
   close(fd);
   std::this_thread::sleep_for(200ms);
 

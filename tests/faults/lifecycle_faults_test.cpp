@@ -53,7 +53,10 @@ TEST_F(LifecycleFaultTest, StopSignalDuringStartUpRunsTheShutdownOnceAndLeavesNo
   fs::create_symlink(ptsname(master), Path("ports/COM5"));
 
   const pid_t pid = Start();
-  std::this_thread::sleep_for(700ms);
+  // The stale link goes just before the pause.
+  for (int i = 0; i < 1000 && Exists("ports/COM5"); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_FALSE(Exists("ports/COM5")) << Err();
+  std::this_thread::sleep_for(100ms);
   ASSERT_EQ(Out().find("serving;"), std::string::npos) << "start-up was already over";
   kill(pid, SIGTERM);
   EXPECT_EQ(Wait(pid), 0) << Err();
