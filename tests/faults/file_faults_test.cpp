@@ -34,6 +34,10 @@ size_t Starting(const std::string& folder, const std::string& prefix) {
 
 class FileFaultTest : public ProgramTest {
  protected:
+  ~FileFaultTest() override {
+    if (!mounted_.empty()) umount2(mounted_.c_str(), MNT_DETACH);
+  }
+
   // Serves one command on COM5 and stops the program; returns its exit status.
   int ServeOnce(const Options& options, const std::string& portPath) {
     const pid_t pid = Start(options);
@@ -57,11 +61,14 @@ class FileFaultTest : public ProgramTest {
     fs::create_directory(Path(name));
     const std::string options = "size=" + std::to_string(size);
     if (mount("tmpfs", Path(name).c_str(), "tmpfs", 0, options.c_str()) != 0) return false;
+    mounted_ = Path(name);
     for (const char* file : {"Velk_VCP.CFG", "Velk_VCP.DDK", "VCP001.LAN", "LIB000.DRV"}) {
       fs::copy_file(Path(file), Path(name + "/" + file));
     }
     return true;
   }
+
+  std::string mounted_;
 };
 
 TEST_F(FileFaultTest, FileSizeLimitKeepsTheOldSettingsAndTheLogFailureIsReportedOnce) {
