@@ -81,6 +81,9 @@ void PortBridge::OpenStateStep() {
     log_.WriteLine("VCP=Closed");
   } else if (any && ports_open_ == 0) {
     ports_open_ = -1;
+    // A command fragment left by a client that went away must not join the new client's
+    // first command.
+    ring_.Reset();
     view_.SetQuitAndPortSelectorEnabled(false);
     log_.WriteLine("VCP=Opened");
   }
