@@ -312,6 +312,48 @@ TEST_F(MainWindowTest, WithoutATrayThePasswordGuardsTheWayBackFromTheTaskBar) {
   EXPECT_TRUE(window->isMinimized());
 }
 
+// Sends command on an open client port and returns what arrives until a line feed (or
+// nothing after a second) while the window's events run.
+std::string AskPort(int client, const std::string& command) {
+  EXPECT_EQ(write(client, command.data(), command.size()), static_cast<ssize_t>(command.size()));
+  std::string answer;
+  const QDeadlineTimer deadline(1000);
+  while (answer.find('\n') == std::string::npos && !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    char buffer[256];
+    const ssize_t got = read(client, buffer, sizeof buffer);
+    if (got > 0) answer.append(buffer, static_cast<size_t>(got));
+  }
+  return answer;
+}
+
+TEST_F(MainWindowTest, ReadCommandChangedInTheSetupWindowIsServedAtOnce) {
+  // Own command format: kind 1 reads one channel with M, its address and a carriage return.
+  WriteSettingsFile({"30:1000", "40:0", "200:1", "202:\"M\",<ch>,13", "240:<mv>,13,10", "421:13",
+                     "420:\"?\",13,10", "1000:1", "1001:1", "1002:10"});
+  QPointer<VCP_FORM> window = Start();
+  ASSERT_TRUE(window);
+  tray_.Click();
+  int client = open(PortPath(1).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(client, 0);
+  EXPECT_EQ(AskPort(client, "M1\r"), "+0025.012\r\n");
+  close(client);
+  QTest::qWait(50);  // the program sees the client leave, so the setup button works
+
+  WhenModal<SetupWindow>([&](SetupWindow* setup) {
+    setup->Ch_Command_Single[0]->setText("\"R\",<ch>,13");
+    QTest::mouseClick(setup->OKButton, Qt::LeftButton);
+  });
+  QTest::mouseClick(window->SetupButton, Qt::LeftButton);
+  EXPECT_EQ(Settings.ChCommandSingle[1], "\"R\",<ch>,13");
+
+  client = open(PortPath(1).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(client, 0);
+  EXPECT_EQ(AskPort(client, "R1\r"), "+0025.012\r\n");
+  EXPECT_EQ(AskPort(client, "M1\r"), "?\r\n");
+  close(client);
+}
+
 TEST_F(MainWindowTest, ClientCommandIsAnsweredWhileInTheTray) {
   WriteSettingsFile({"40:0", "50:1", "1000:3", "1001:1", "1002:10"});
   QPointer<VCP_FORM> window = Start();
