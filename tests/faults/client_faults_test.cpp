@@ -14,12 +14,6 @@ const std::string kValue1 = "10:+0001.234\r\n";
 const std::string kValue8 = "80:+000002.5\r\n";
 const std::string kUndefined = "?\r\n";
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 class ClientFaultTest : public ProgramTest {
  protected:
   void SetUp() override { Serve(true); }

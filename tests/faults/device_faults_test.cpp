@@ -7,12 +7,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 TEST_F(ProgramTest, AMissingDeviceLibraryEndsStartUpWithText112AndLeavesNoPort) {
   const std::string settings = FaultSettings();
   Write("Velk_VCP.CFG", settings);

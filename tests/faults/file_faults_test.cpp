@@ -17,12 +17,6 @@ namespace fs = std::filesystem;
 
 const std::string kValue1 = "10:+0001.234\r\n";
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 // Names in folder that start with prefix.
 size_t Starting(const std::string& folder, const std::string& prefix) {
   size_t n = 0;

@@ -18,6 +18,9 @@ extern const char* const kFaultDdk;
 // as 10, 20, .. 80.
 std::string FaultSettings();
 
+// Returns how often what occurs in text.
+size_t Count(const std::string& text, const std::string& what);
+
 // Reads what arrives on fd until it holds expected bytes, the link ends or timeout passes.
 std::string ReadFor(int fd, size_t expected, std::chrono::milliseconds timeout);
 
