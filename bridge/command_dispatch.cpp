@@ -29,6 +29,7 @@ void PortBridge::ProcessTerminated() {
     bool ackSent = false;
     log_.Command(rest);
     while (!rest.empty()) {
+      if (!RingOwnerStays()) return;
       const size_t cut = separator.empty() ? std::string::npos : rest.find(separator);
       std::string command;
       if (cut == std::string::npos) {
@@ -83,6 +84,7 @@ void PortBridge::ProcessPrefix() {
   const std::string text = ring_.Text();
   size_t base = 0;  // bytes of text consumed in this tick
   while (base < text.size()) {
+    if (!RingOwnerStays()) return;
     size_t skip = static_cast<size_t>(prefix_skip_);
     Match match;
     bool found = false;

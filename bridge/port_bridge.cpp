@@ -89,9 +89,23 @@ void PortBridge::OpenStateStep() {
   }
 }
 
+bool PortBridge::RingOwnerStays() {
+  IVirtualPort* port = Port(current_port_);
+  const uint32_t session = port ? port->ClientSession() : 0;
+  if (rx_slot_ == current_port_ && rx_session_ == session) return true;
+  // Another port is served, or its client left or was replaced (maybe within one long
+  // tick): what the ring holds came from someone else and is not answered.
+  ring_.Reset();
+  prefix_skip_ = 0;
+  rx_slot_ = current_port_;
+  rx_session_ = session;
+  return false;
+}
+
 void PortBridge::Receive() {
   IVirtualPort* port = Port(current_port_);
   if (!port) return;
+  RingOwnerStays();
   const int32_t waiting = port->InCount();
   const int room = ring_.Room();
   if (waiting <= 0 || room <= 0) return;

@@ -78,6 +78,9 @@ class PortBridge {
   void ProcessPrefix();
   void DispatchTerminated(const std::string& command, bool& ackSent);
   bool MatchPrefix(std::string_view text, Match& match) const;
+  // True while the bytes in ring_ still belong to the client holding the current port;
+  // when they do not, the ring is emptied.
+  bool RingOwnerStays();
   bool CouldStillMatch(std::string_view text) const;
   void RunKind(int kind, int d, int a, bool allForm, bool withLog, bool& ackSent);
   void SetLimit(int j, int d, int a, double value);
@@ -98,6 +101,9 @@ class PortBridge {
   CommandIndex index_;
   ActivityLog log_;
   ReceiveRing ring_;
+  // The port slot and client session whose bytes are in ring_.
+  int rx_slot_ = -1;
+  uint32_t rx_session_ = 0;
   int16_t current_port_ = 0;
   int16_t ports_open_ = 0;
   int16_t tick_counter_ = 0;

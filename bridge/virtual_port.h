@@ -26,4 +26,7 @@ class IVirtualPort {
   virtual void RemoveStalePorts() = 0;
   // Moves queued output on; the poll cycle calls it once per tick.
   virtual void Pump() {}
+  // Returns a number that changes whenever a client arrives or leaves, so that what one
+  // client sent is never answered to the next. Ports that cannot tell return 0.
+  virtual uint32_t ClientSession() { return 0; }
 };

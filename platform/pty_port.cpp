@@ -135,6 +135,7 @@ void PtyPort::Refresh() {
 }
 
 void PtyPort::ClientArrived() {
+  ++session_;
   // Output buffered before this client came belongs to nobody.
   PurgeClientInput();
   out_.clear();
@@ -143,6 +144,7 @@ void PtyPort::ClientArrived() {
 }
 
 void PtyPort::ClientLeft() {
+  ++session_;
   // Whatever the client set is undone, and what it left unread or unanswered is dropped.
   MakeRaw();
   tcflush(master_, TCIFLUSH);
@@ -193,6 +195,11 @@ void PtyPort::WriteData(const uint8_t* data, int32_t count) {
               << ": the client does not read; the oldest output is dropped\n";
   }
   if (dropped > 0) dropping_ = true;
+}
+
+uint32_t PtyPort::ClientSession() {
+  Refresh();
+  return session_;
 }
 
 void PtyPort::Pump() {

@@ -52,6 +52,7 @@ class PtyPort : public IVirtualPort {
   void RemoveStalePorts() override;
   // Sends queued output on and notices clients coming and going.
   void Pump() override;
+  uint32_t ClientSession() override;
 
   // The client's path of the port, empty without a port.
   const std::string& link_path() const { return link_path_; }
@@ -74,6 +75,7 @@ class PtyPort : public IVirtualPort {
   int master_ = -1;
   PortClaim claim_;
   bool client_ = false;
+  uint32_t session_ = 0;   // counts client arrivals and departures
   bool dropping_ = false;  // output has been dropped since the queue was last empty
   std::deque<uint8_t> out_;
   std::deque<uint8_t> in_;

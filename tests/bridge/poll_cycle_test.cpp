@@ -41,6 +41,21 @@ TEST_F(TerminatedModeTest, SingleChannelReadsWithEveryOutcome) {
   Expect("M9\r", "90:+00021.25\r\n");
 }
 
+TEST_F(TerminatedModeTest, WhatAClientLeftBehindIsNotAnsweredToTheNext) {
+  Generic();
+  // A fragment taken into the ring, then commands still waiting in the port: the client
+  // leaves, one tick sees it go, and the next client opens the port.
+  client->Write("M");
+  for (int i = 0; i < 3; ++i) Tick();
+  client->Write("1\rM2\rM3\r");
+  client->Close();
+  Tick();
+  client = std::make_unique<PortClient>(PortPath(0));
+  ASSERT_TRUE(client->ok());
+  EXPECT_EQ(Idle(), "");
+  Expect("M1\r", "10:+0001.234\r\n");
+}
+
 TEST_F(TerminatedModeTest, AllChannelReadAndSwitchingKinds) {
   Generic();
   const std::string all =
