@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "velk_qentrix_control.h"
 
 namespace {
@@ -26,20 +27,7 @@ namespace {
 constexpr size_t kMaxCalls = 48;
 constexpr size_t kCanary = 16;
 
-class Input {
- public:
-  Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool Empty() const { return size_ == 0; }
-  uint8_t Byte() {
-    if (size_ == 0) return 0;
-    --size_;
-    return *data_++;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-};
+using Input = FuzzInput;
 
 // The listening socket of the peer, made once per process.
 int Listener(uint16_t& port) {

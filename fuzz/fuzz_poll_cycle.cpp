@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "device_library.h"
+#include "fuzz_input.h"
 #include "key_state.h"
 #include "main_view.h"
 #include "port_bridge.h"
@@ -25,16 +26,10 @@ namespace {
 constexpr size_t kMaxStreamBytes = 64 * 1024;
 constexpr int kMaxTicks = 4000;
 
-// Input bytes, read front to back; zeros once they run out.
-class Input {
+// Input bytes with helpers that favour the bytes commands are made of.
+class Input : public FuzzInput {
  public:
-  Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool Empty() const { return size_ == 0; }
-  uint8_t Byte() {
-    if (size_ == 0) return 0;
-    --size_;
-    return *data_++;
-  }
+  using FuzzInput::FuzzInput;
   // Mostly bytes the commands are made of, so that commands match; 0xFF escapes any byte.
   uint8_t Char() {
     static constexpr char kAlphabet[] = "M*ONF?K;,1A \r\nL";
@@ -48,10 +43,6 @@ class Input {
     for (int i = 0; i < length; ++i) word.push_back(static_cast<char>(Char()));
     return word;
   }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
 };
 
 // The notation of bytes as character codes, e.g. "77,13".
