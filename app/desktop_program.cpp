@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "ddk_library.h"
+#include "port_events.h"
 #include "port_folder.h"
 #include "pty_port.h"
 #include "system_tray_icon.h"
@@ -18,13 +19,15 @@ int RunDesktop(int argc, char** argv) {
   app.setQuitOnLastWindowClosed(false);
   DdkLibrary device;
   std::array<PtyPort, 4> ports;
+  PortEvents events({&ports[0], &ports[1], &ports[2], &ports[3]});
   const std::unique_ptr<IKeyState> keys = OpenDesktopKeyState();
   SystemTrayIcon tray;
   VcpServices services{device,
                        {&ports[0], &ports[1], &ports[2], &ports[3]},
                        [](int n) { return PortCanBeOpened(n); },
                        *keys,
-                       tray};
+                       tray,
+                       &events};
   Velk start(device, [&services] {
     auto* main = new VCP_FORM(services);
     CloseOnTerminationSignals(main);

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QThread>
 
 #include "icon_art.h"
@@ -17,6 +18,7 @@
 #include "language_file.h"
 #include "monitor_list.h"
 #include "password_window.h"
+#include "port_events.h"
 #include "port_folder.h"
 #include "program_identity.h"
 #include "settings_record.h"
@@ -71,7 +73,8 @@ VCP_FORM::VCP_FORM(VcpServices services, QWidget* parent)
       List2(new QListWidget(this)),
       device_(services.device),
       tray_(services.tray),
-      session_(*this, services.device, services.ports, std::move(services.probe), services.keys) {
+      session_(*this, services.device, services.ports, std::move(services.probe), services.keys),
+      events_(services.events) {
   setObjectName("VCP_FORM");
   setAttribute(Qt::WA_DeleteOnClose);
   const std::pair<QWidget*, const char*> names[] = {{Image1, "Image1"},
@@ -122,6 +125,10 @@ VCP_FORM::VCP_FORM(VcpServices services, QWidget* parent)
   Timer3.setInterval(250);
   Timer3.setSingleShot(true);
   connect(&Timer1, &QTimer::timeout, this, &VCP_FORM::Timer1_Timer);
+  if (events_ && events_->descriptor() >= 0) {
+    events_notifier_ = new QSocketNotifier(events_->descriptor(), QSocketNotifier::Read, this);
+    connect(events_notifier_, &QSocketNotifier::activated, this, &VCP_FORM::PortEvents_Ready);
+  }
   connect(&Timer2, &QTimer::timeout, this, &VCP_FORM::Timer2_Timer);
   connect(&Timer3, &QTimer::timeout, this, &VCP_FORM::Timer3_Timer);
   connect(COMPort2, &QComboBox::activated, this, &VCP_FORM::COMPort2_Click);
@@ -151,10 +158,26 @@ bool VCP_FORM::Form_Initialize() {
   PortFolderLabel->setText("Ports: " + QDir(QString::fromStdString(PortFolder())).absolutePath());
   const bool serving = session_.Start();
   if (serving) Timer1.start();
+  ArmPortEvents();
   return serving;
 }
 
-void VCP_FORM::Timer1_Timer() { session_.Tick(); }
+void VCP_FORM::Timer1_Timer() {
+  session_.Tick();
+  ArmPortEvents();
+}
+
+void VCP_FORM::PortEvents_Ready() {
+  // Also while a dialog is open and nothing is served: clients are followed, so what one
+  // client left is never answered to the next.
+  events_->FollowClients();
+  session_.ServeInput();
+  ArmPortEvents();
+}
+
+void VCP_FORM::ArmPortEvents() {
+  if (events_) events_->Arm(session_.bridge().CurrentPort(), session_.TimerEnabled());
+}
 
 void VCP_FORM::Timer2_Timer() {
   Timer2.stop();
@@ -391,6 +414,7 @@ void VCP_FORM::ShowSeveralPortsDialog() {
 
 void VCP_FORM::RequestClose() {
   Timer1.stop();
+  ArmPortEvents();
   Timer2.start();
 }
 

@@ -10,7 +10,9 @@
 #include "vcp_session.h"
 
 class ITrayIcon;
+class PortEvents;
 class QComboBox;
+class QSocketNotifier;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -22,6 +24,8 @@ struct VcpServices {
   VcpSession::PortProbe probe;
   IKeyState& keys;
   ITrayIcon& tray;
+  // What the serving waits for (the ports' descriptors); null: served by the poll timer only.
+  PortEvents* events = nullptr;
 };
 
 // The window deletes itself when it is unloaded (closed). The program ends then.
@@ -118,10 +122,15 @@ class VCP_FORM : public QWidget, public IMainView {
   void RestoreBehindPassword();
   void MarkLeftScreen();
   void CloseWhenIdle();
+  // A port's client wrote, came or went: served at once, between the poll timer's ticks.
+  void PortEvents_Ready();
+  void ArmPortEvents();
 
   IDeviceLibrary& device_;
   ITrayIcon& tray_;
   VcpSession session_;
+  PortEvents* events_;
+  QSocketNotifier* events_notifier_ = nullptr;
   int sequence_depth_ = 0;
   bool close_pending_ = false;
   bool left_screen_ = false;

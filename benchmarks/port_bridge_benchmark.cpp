@@ -1,18 +1,24 @@
-// Round trips through a simulated port served by the headless program, against a raw
-// pseudo-terminal echo as the floor, and the serving process's CPU use while idle.
+// Round trips through simulated ports served by the headless program, against a raw
+// pseudo-terminal echo as the floor: single reads, an 8-channel read cycle, the all-channels
+// read, sustained load with 1,000 and 10,000 commands in flight, foot switch to value, the
+// serving process's CPU use while idle and its peak memory.
 //
 // Usage: velk_port_benchmark [round-trips] [seconds of sustained load]
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -27,20 +33,38 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const char* const kDdk = "socket: Velk_VCP.sock\ndevice: 1\ninput: 1\nvalue: 1.234\n";
-const char* const kSettings = "20:5\r\n40:0\r\n50:0\r\n1000:1\r\n1001:1\r\n1002:10\r\n";
-const std::string kCommand = "M1\r";
-const std::string kAnswer = "10:+0001.234\r\n";
-constexpr int kWindow = 1000;  // commands in flight
+// Device 1: foot switch 0 and eight gauges reading 1.234.
+std::string DeviceFile() {
+  std::string text = "socket: Velk_VCP.sock\ndevice: 1\nfootswitch: 0\n";
+  for (int n = 1; n <= 8; ++n) text += "input: " + std::to_string(n) + "\nvalue: 1.234\n";
+  return text;
+}
 
-// Reads until text holds at least count bytes; false after 2 s without them.
+// Preset 0 on COM5..COM8 without log; gauges 1.1 .. 1.8 at addresses 1..8, answered as 10..80;
+// gauge 1.1 also on the foot switch.
+std::string SettingsFile() {
+  std::string text = "20:5\r\n82:6\r\n83:7\r\n84:8\r\n40:0\r\n50:0\r\n";
+  for (int n = 1; n <= 8; ++n) {
+    const int key = 1000 + (n - 1) * 5;
+    text += std::to_string(key) + ":" + (n == 1 ? "3" : "1") + "\r\n" + std::to_string(key + 1) +
+            ":" + std::to_string(n) + "\r\n" + std::to_string(key + 2) + ":" +
+            std::to_string(n * 10) + "\r\n";
+  }
+  return text;
+}
+
+std::string Answer(int n) { return std::to_string(n * 10) + ":+0001.234\r\n"; }
+
+const std::string kCommand = "M1\r";
+
+// Reads until text holds at least count bytes; false after 5 s without them.
 bool ReadAtLeast(int fd, std::string& text, size_t count) {
-  const auto deadline = Clock::now() + std::chrono::seconds(2);
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
   while (text.size() < count) {
     if (Clock::now() > deadline) return false;
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, 100) <= 0) continue;
-    char buffer[8192];
+    char buffer[65536];
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n > 0) text.append(buffer, static_cast<size_t>(n));
   }
@@ -66,24 +90,36 @@ struct Latency {
   int failures = 0;
 };
 
-Latency RoundTrips(int fd, const std::string& command, const std::string& answer, int count) {
-  std::vector<double> times;
+Latency Summarise(std::vector<double> times, int failures) {
   Latency result;
-  for (int i = 0; i < count; ++i) {
-    std::string got;
-    const auto start = Clock::now();
-    WriteAll(fd, command);
-    if (!ReadAtLeast(fd, got, answer.size()) || got != answer) {
-      ++result.failures;
-      continue;
-    }
-    times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-  }
+  result.failures = failures;
   if (times.empty()) return result;
   std::sort(times.begin(), times.end());
   result.median_us = times[times.size() / 2];
   result.p99_us = times[std::min(times.size() - 1, times.size() * 99 / 100)];
   return result;
+}
+
+// Times count rounds; one round sends each command in turn and waits for its answer.
+Latency RoundTrips(int fd, const std::vector<std::pair<std::string, std::string>>& exchanges,
+                   int count) {
+  std::vector<double> times;
+  int failures = 0;
+  for (int i = 0; i < count; ++i) {
+    const auto start = Clock::now();
+    bool ok = true;
+    for (const auto& [command, answer] : exchanges) {
+      std::string got;
+      WriteAll(fd, command);
+      if (!ReadAtLeast(fd, got, answer.size()) || got != answer) ok = false;
+    }
+    if (!ok) {
+      ++failures;
+      continue;
+    }
+    times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  }
+  return Summarise(std::move(times), failures);
 }
 
 // A raw pty whose master echoes every byte back from a thread: the floor of a round trip.
@@ -104,43 +140,100 @@ Latency EchoFloor(int count) {
       if (write(master, buffer, static_cast<size_t>(n)) < 0) return;
     }
   });
-  const Latency result = RoundTrips(slave, kAnswer, kAnswer, count);
+  const Latency result = RoundTrips(slave, {{Answer(1), Answer(1)}}, count);
   close(slave);
   echo.join();
   close(master);
   return result;
 }
 
-// Keeps up to window commands in flight for seconds; returns answered commands per second,
-// or -1 when an answer was lost or wrong.
-double Sustained(int fd, double seconds, int window) {
-  std::string pending;
-  long sent = 0, answered = 0;
-  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-  const auto start = Clock::now();
-  std::string batch;
-  for (int i = 0; i < window; ++i) batch += kCommand;
-  while (Clock::now() < end) {
-    if (sent - answered < window) {
-      WriteAll(fd, batch);
-      sent += window;
+struct Throughput {
+  double per_second = 0;
+  long lost = 0;  // answers missing at the end
+  long cut = 0;   // answers that arrived but not whole and right
+};
+
+// Keeps up to window commands in flight for seconds (a writer thread), checks every answer.
+Throughput Sustained(int fd, double seconds, long window) {
+  std::atomic<long> answered{0};
+  std::atomic<long> sent{0};
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    const std::string chunk = [] {
+      std::string text;
+      for (int i = 0; i < 100; ++i) text += kCommand;
+      return text;
+    }();
+    while (!stop) {
+      if (sent - answered + 100 > window) {
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        continue;
+      }
+      WriteAll(fd, chunk);
+      sent += 100;
     }
-    const size_t before = pending.size();
-    if (!ReadAtLeast(fd, pending, before + kAnswer.size())) return -1;
-    while (pending.size() >= kAnswer.size()) {
-      if (pending.compare(0, kAnswer.size(), kAnswer) != 0) return -1;
-      pending.erase(0, kAnswer.size());
+  });
+  Throughput result;
+  const std::string answer = Answer(1);
+  std::string pending;
+  const auto start = Clock::now();
+  const auto end = start + std::chrono::duration<double>(seconds);
+  auto take = [&] {
+    size_t k = 0;
+    for (; k + answer.size() <= pending.size(); k += answer.size()) {
+      if (pending.compare(k, answer.size(), answer) != 0) ++result.cut;
       ++answered;
     }
+    pending.erase(0, k);
+  };
+  while (Clock::now() < end) {
+    if (!ReadAtLeast(fd, pending, answer.size())) break;
+    take();
   }
-  while (answered < sent) {
-    if (!ReadAtLeast(fd, pending, kAnswer.size())) return -1;
-    if (pending.compare(0, kAnswer.size(), kAnswer) != 0) return -1;
-    pending.erase(0, kAnswer.size());
-    ++answered;
+  stop = true;
+  writer.join();
+  while (answered < sent && ReadAtLeast(fd, pending, answer.size())) take();
+  result.lost = sent - answered;
+  result.per_second =
+      static_cast<double>(answered) / std::chrono::duration<double>(Clock::now() - start).count();
+  return result;
+}
+
+// Sends one line to the device library's control socket and returns its answer line.
+std::string Operator(const std::string& socketPath, const std::string& command) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  std::string answer;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    WriteAll(fd, command + "\n");
+    char c;
+    while (read(fd, &c, 1) == 1 && c != '\n') answer += c;
   }
-  return static_cast<double>(answered) /
-         std::chrono::duration<double>(Clock::now() - start).count();
+  close(fd);
+  return answer;
+}
+
+// Foot switch pressed (through the control socket) until its value arrives on the port.
+Latency FootSwitch(int fd, const std::string& socketPath, int count) {
+  std::vector<double> times;
+  int failures = 0;
+  for (int i = 0; i < count; ++i) {
+    std::string got;
+    const auto start = Clock::now();
+    Operator(socketPath, "press 1");
+    const bool ok = ReadAtLeast(fd, got, Answer(1).size()) && got == Answer(1);
+    const auto took = Clock::now() - start;
+    Operator(socketPath, "release 1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));  // the release is seen
+    if (ok) {
+      times.push_back(std::chrono::duration<double, std::micro>(took).count());
+    } else {
+      ++failures;
+    }
+  }
+  return Summarise(std::move(times), failures);
 }
 
 // CPU time the process has used so far, from the scheduler's nanosecond account.
@@ -149,6 +242,29 @@ double CpuSeconds(pid_t pid) {
   double ns = 0;
   in >> ns;
   return ns / 1e9;
+}
+
+// Share of one core the process used over the next seconds.
+double CpuShare(pid_t pid, double seconds) {
+  const double before = CpuSeconds(pid);
+  const auto start = Clock::now();
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  return (CpuSeconds(pid) - before) / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A line of /proc/PID/status in kB ("VmHWM" is the peak resident memory).
+long StatusKb(pid_t pid, const std::string& key) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(key + ":", 0) == 0) return atol(line.c_str() + key.size() + 1);
+  }
+  return 0;
+}
+
+void Print(const char* what, const Latency& l) {
+  std::printf("%-34s median %9.1f us   p99 %9.1f us   (%d failed)\n", what, l.median_us, l.p99_us,
+              l.failures);
 }
 
 }  // namespace
@@ -166,8 +282,8 @@ int main(int argc, char** argv) {
       fs::copy_file(entry.path(), dir + "/" + name);
     }
   }
-  std::ofstream(dir + "/Velk_VCP.DDK") << kDdk;
-  std::ofstream(dir + "/Velk_VCP.CFG") << kSettings;
+  std::ofstream(dir + "/Velk_VCP.DDK") << DeviceFile();
+  std::ofstream(dir + "/Velk_VCP.CFG") << SettingsFile();
 
   const pid_t server = fork();
   if (server == 0) {
@@ -179,45 +295,62 @@ int main(int argc, char** argv) {
     char* args[] = {name, nullptr};
     _exit(RunHeadless(1, args));
   }
-  int fd = -1;
-  for (int i = 0; i < 500 && fd < 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    fd = open((dir + "/ports/COM5").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  std::vector<int> ports;
+  for (int n = 5; n <= 8; ++n) {
+    int fd = -1;
+    for (int i = 0; i < 500 && fd < 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      fd = open((dir + "/ports/COM" + std::to_string(n)).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    }
+    if (fd < 0) {
+      std::fprintf(stderr, "the serving process did not create ports/COM%d\n", n);
+      kill(server, SIGTERM);
+      return 1;
+    }
+    ports.push_back(fd);
   }
-  if (fd < 0) {
-    std::fprintf(stderr, "the serving process did not create ports/COM5\n");
-    kill(server, SIGTERM);
-    return 1;
-  }
+  const int fd = ports[0];
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
+  std::vector<std::pair<std::string, std::string>> cycle;
+  std::string all;
+  for (int n = 1; n <= 8; ++n) {
+    cycle.emplace_back("M" + std::to_string(n) + "\r", Answer(n));
+    all += Answer(n);
+  }
   const Latency floor = EchoFloor(trips);
-  const Latency port = RoundTrips(fd, kCommand, kAnswer, trips);
-  const double rate = Sustained(fd, seconds, kWindow);
+  const Latency single = RoundTrips(fd, {{kCommand, Answer(1)}}, trips);
+  const Latency eight = RoundTrips(fd, cycle, std::max(10, trips / 8));
+  const Latency allChannels = RoundTrips(fd, {{"M*\r", all}}, trips);
+  const Throughput thousand = Sustained(fd, seconds, 1000);
+  const Throughput tenThousand = Sustained(fd, seconds, 10000);
+  const Latency foot = FootSwitch(fd, dir + "/Velk_VCP.sock", 20);
 
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  const double cpuBefore = CpuSeconds(server);
-  const auto idleStart = Clock::now();
-  std::this_thread::sleep_for(std::chrono::seconds(3));
-  const double idleCpu = (CpuSeconds(server) - cpuBefore) /
-                         std::chrono::duration<double>(Clock::now() - idleStart).count();
+  const double idleHeld = CpuShare(server, 3);
+  for (int port : ports) close(port);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const double idleFree = CpuShare(server, 3);
+  const long peakKb = StatusKb(server, "VmHWM");
 
-  close(fd);
   kill(server, SIGTERM);
   int status = 0;
   waitpid(server, &status, 0);
   fs::remove_all(dir);
 
-  std::printf("raw pty echo round trip:     median %8.1f us   p99 %8.1f us   (%d trips)\n",
-              floor.median_us, floor.p99_us, trips);
-  std::printf("command -> answer via port:  median %8.1f us   p99 %8.1f us   (%d lost)\n",
-              port.median_us, port.p99_us, port.failures);
-  if (rate < 0) {
-    std::printf("sustained: answers lost or wrong\n");
-  } else {
-    std::printf("sustained, %d in flight:   %8.0f commands/s without loss (%.0f s)\n", kWindow,
-                rate, seconds);
+  Print("raw pty echo round trip (floor):", floor);
+  Print("M1 -> answer:", single);
+  Print("8 channels one after another:", eight);
+  Print("all channels (8) in one command:", allChannels);
+  for (const auto& [window, t] : {std::pair{1000, thousand}, std::pair{10000, tenThousand}}) {
+    std::printf("sustained, %5d in flight:          %9.0f commands/s   %ld lost   %ld cut\n",
+                window, t.per_second, t.lost, t.cut);
   }
-  std::printf("idle with a client holding the port: %.3f %% of one core\n", idleCpu * 100);
-  return port.failures == 0 && rate >= 0 ? 0 : 1;
+  Print("foot switch press -> value:", foot);
+  std::printf("idle, four ports held by clients:  %.3f %% of one core\n", idleHeld * 100);
+  std::printf("idle, no client:                   %.3f %% of one core\n", idleFree * 100);
+  std::printf("peak resident memory:              %ld kB\n", peakKb);
+  const bool ok = single.failures == 0 && eight.failures == 0 && allChannels.failures == 0 &&
+                  thousand.lost + thousand.cut + tenThousand.lost + tenThousand.cut == 0;
+  return ok ? 0 : 1;
 }

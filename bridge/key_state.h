@@ -13,12 +13,15 @@ class IKeyState {
   virtual ~IKeyState() = default;
   // Returns true while the key is held down at this moment.
   virtual bool IsDown(int virtualKey) = 0;
+  // Returns false when no key can ever be down, so that a loop need not sample the keys.
+  virtual bool CanChange() const { return true; }
 };
 
 // No key is ever down: hot keys have no effect (headless).
 class InertKeyState : public IKeyState {
  public:
   bool IsDown(int) override { return false; }
+  bool CanChange() const override { return false; }
 };
 
 // Keys held down as set by the owner (tests).

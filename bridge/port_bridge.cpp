@@ -1,7 +1,6 @@
 #include "port_bridge.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "hot_keys.h"
 
@@ -33,14 +32,26 @@ IVirtualPort* PortBridge::Port(int slotIndex) const {
   return ports_[static_cast<size_t>(slotIndex)];
 }
 
-void PortBridge::Timer1_Timer() {
+void PortBridge::Timer1_Timer() { ServingStep(true); }
+
+void PortBridge::ServeInput() { ServingStep(false); }
+
+int PortBridge::QuietTicks() const { return ports_open_ == 0 ? -1 : 5 - tick_counter_; }
+
+void PortBridge::CountQuietTick() {
+  if (QuietTicks() > 0) ++tick_counter_;
+}
+
+void PortBridge::ServingStep(bool tick) {
+  // Every port follows its clients and sends what waits before the step, and sends the
+  // step's answers in one go after it.
   for (IVirtualPort* port : ports_) {
     if (port) port->Pump();
   }
-  HotKeyStep();
+  if (tick) HotKeyStep();
   OpenStateStep();
   if (ports_open_ != 0) {
-    if (++tick_counter_ > 5) {
+    if (tick && ++tick_counter_ > 5) {
       tick_counter_ = 0;
       TriggerBlock();
     }
@@ -53,6 +64,9 @@ void PortBridge::Timer1_Timer() {
       }
     }
     DiscardFullRing();
+  }
+  for (IVirtualPort* port : ports_) {
+    if (port) port->Pump();
   }
   ShowListsIfChanged();
 }
@@ -92,9 +106,14 @@ void PortBridge::OpenStateStep() {
 bool PortBridge::RingOwnerStays() {
   IVirtualPort* port = Port(current_port_);
   const uint32_t session = port ? port->ClientSession() : 0;
+  const int32_t droppedByPort = port ? port->TakeDroppedInput() : 0;
   if (rx_slot_ == current_port_ && rx_session_ == session) return true;
-  // Another port is served, or its client left or was replaced (maybe within one long
-  // tick): what the ring holds came from someone else and is not answered.
+  // Another port is served, or its client left or was replaced (maybe within one step):
+  // what the ring holds came from someone else and is not answered.
+  const int64_t dropped = int64_t{ring_.Used()} + droppedByPort;
+  if (rx_slot_ == current_port_ && dropped > 0) {
+    log_.WriteLine("Client gone: " + std::to_string(dropped) + " bytes not answered");
+  }
   ring_.Reset();
   prefix_skip_ = 0;
   rx_slot_ = current_port_;
@@ -105,18 +124,20 @@ bool PortBridge::RingOwnerStays() {
 void PortBridge::Receive() {
   IVirtualPort* port = Port(current_port_);
   if (!port) return;
-  RingOwnerStays();
+  // The port is asked first: taking input is where it notices a client leaving, and the
+  // ring is then checked against the client that holds the port now.
   const int32_t waiting = port->InCount();
+  RingOwnerStays();
   const int room = ring_.Room();
   if (waiting <= 0 || room <= 0) return;
   // Only what the ring has room for is taken; the rest waits in the port.
   const int32_t wanted = std::min<int32_t>(waiting, room);
-  std::vector<uint8_t> buffer(static_cast<size_t>(wanted));
+  buffer_.resize(static_cast<size_t>(wanted));
   int32_t count = wanted;
-  port->ReadData(buffer.data(), count);
+  port->ReadData(buffer_.data(), count);
   count = std::clamp<int32_t>(count, 0, wanted);
   for (int32_t i = 0; i < count; ++i) {
-    const uint8_t b = buffer[static_cast<size_t>(i)];
+    const uint8_t b = buffer_[static_cast<size_t>(i)];
     if (b == ' ' && s_.Blanks != 0) continue;
     ring_.Push(b);
   }

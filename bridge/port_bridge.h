@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "activity_log.h"
 #include "command_index.h"
@@ -39,6 +40,18 @@ class PortBridge {
   // ring is full and holds no complete command its bytes are discarded and that is logged.
   void Timer1_Timer();
 
+  // Serves the current port at once, between ticks, when its client has written: open
+  // state, reception, cutting and answers, as a tick does, without the hot keys and the
+  // trigger block (which keep the tick's pace). Also follows clients coming and going.
+  void ServeInput();
+
+  // Ticks from now on that would do nothing but count towards the trigger block, as long as
+  // no key can change the port and no port event comes: 0..5 while a client holds a port
+  // (the next tick runs the block when 0), -1 while none does (ticks do nothing at all).
+  int QuietTicks() const;
+  // Counts one such tick without running it (only while QuietTicks() > 0).
+  void CountQuietTick();
+
   // Formats value by the value format, fills it into the answer template of errorcode
   // (0 AnswerString, 2 Range, any other Timeout), records it and writes it to the current
   // port. A value whose digits before the decimal separator do not fit the width is answered
@@ -70,6 +83,7 @@ class PortBridge {
  private:
   struct Match;
 
+  void ServingStep(bool tick);
   void HotKeyStep();
   void OpenStateStep();
   void TriggerBlock();
@@ -101,6 +115,7 @@ class PortBridge {
   CommandIndex index_;
   ActivityLog log_;
   ReceiveRing ring_;
+  std::vector<uint8_t> buffer_;  // reception's read buffer, kept between steps
   // The port slot and client session whose bytes are in ring_.
   int rx_slot_ = -1;
   uint32_t rx_session_ = 0;

@@ -150,6 +150,22 @@ void VcpSession::Tick() {
   in_tick_ = false;
 }
 
+int VcpSession::QuietTicks() const {
+  if (!timer_enabled_ || shut_down_) return 0;
+  return bridge_.QuietTicks();
+}
+
+void VcpSession::CountQuietTick() {
+  if (timer_enabled_ && !in_tick_ && !shut_down_) bridge_.CountQuietTick();
+}
+
+void VcpSession::ServeInput() {
+  if (!timer_enabled_ || in_tick_ || shut_down_) return;
+  in_tick_ = true;
+  bridge_.ServeInput();
+  in_tick_ = false;
+}
+
 void VcpSession::COMPort2_Click(int index) {
   if (busy_ != 0 || shut_down_ || !started_) return;
   if (index < 0 || index >= static_cast<int>(selector_items_.size())) return;

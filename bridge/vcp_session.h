@@ -45,6 +45,17 @@ class VcpSession {
   // does nothing otherwise and never re-enters itself.
   void Tick();
 
+  // Input or a client came or went on a port between ticks: serves the current port at once
+  // (PortBridge::ServeInput) under the same rule as the tick: only while the poll timer is
+  // enabled, never inside another serving step.
+  void ServeInput();
+
+  // For a loop that can wait on port events instead of ticking (no key can change the port):
+  // ticks that would only count (PortBridge::QuietTicks; -1: every tick would do nothing),
+  // 0 while the poll timer is off; and one such tick counted without being run.
+  int QuietTicks() const;
+  void CountQuietTick();
+
   // The port selector's click on entry index (of PortSelectorItems()); the last entry, "-->",
   // opens the several-ports dialog first. Deletes and re-creates the ports. Does nothing while
   // Busy(), after shutdown, or for an index outside the entries. A refused port shows text 110

@@ -12,7 +12,7 @@ class IVirtualPort {
   virtual bool CreatePort(const std::string& name) = 0;
   // Removes the port for clients; does nothing on an element without a port.
   virtual void DeletePort() = 0;
-  // Queues bytes for the client in order; never blocks.
+  // Queues bytes for the client in order; never blocks. Pump sends them.
   virtual void WriteData(const uint8_t* data, int32_t count) = 0;
   // Fills data with exactly count received bytes, oldest first (count from InCount).
   virtual void ReadData(uint8_t* data, int32_t& count) = 0;
@@ -24,9 +24,12 @@ class IVirtualPort {
   virtual void ResetPort() = 0;
   // Removes port entries that no live port owns any more.
   virtual void RemoveStalePorts() = 0;
-  // Moves queued output on; the poll cycle calls it once per tick.
+  // Sends queued output on; the poll cycle calls it before and after every serving step.
   virtual void Pump() {}
   // Returns a number that changes whenever a client arrives or leaves, so that what one
   // client sent is never answered to the next. Ports that cannot tell return 0.
   virtual uint32_t ClientSession() { return 0; }
+  // Returns the number of received bytes dropped because their client left, since the last
+  // call. Ports that cannot tell return 0.
+  virtual int32_t TakeDroppedInput() { return 0; }
 };

@@ -1,9 +1,10 @@
 #include "run_headless.h"
 
 #include <signal.h>
-#include <time.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -11,13 +12,14 @@
 #include "ddk_library.h"
 #include "headless_view.h"
 #include "key_state.h"
+#include "port_events.h"
 #include "port_folder.h"
 #include "pty_port.h"
 #include "vcp_session.h"
 
 namespace {
 
-constexpr long kTickNs = 10'000'000;
+constexpr std::chrono::milliseconds kTick{10};
 
 volatile sig_atomic_t stop_requested = 0;
 
@@ -43,20 +45,12 @@ void PrintPorts(const std::array<std::unique_ptr<PtyPort>, 4>& ports) {
   std::cout << "Velk_VCP: serving; stop with Ctrl+C" << std::endl;
 }
 
-// Sleeps until the next multiple of the tick after the previous one.
-void WaitForNextTick(timespec& next) {
-  next.tv_nsec += kTickNs;
-  if (next.tv_nsec >= 1'000'000'000) {
-    next.tv_nsec -= 1'000'000'000;
-    ++next.tv_sec;
-  }
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  // After a long stall (a suspended process) the ticks start again from now, not in a burst.
-  if (now.tv_sec > next.tv_sec + 1) next = now;
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR) {
-    if (stop_requested) return;
-  }
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds from now until deadline, rounded up, at least 0.
+int MillisecondsUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 
 }  // namespace
@@ -89,11 +83,36 @@ int RunHeadless(int argc, char** argv) {
   const bool serving = session.Start();
   if (serving) PrintPorts(ports);
 
-  timespec next{};
-  clock_gettime(CLOCK_MONOTONIC, &next);
+  // Input is served the moment it arrives. The 10 ms ticks keep their pace; where a tick
+  // could only count towards the trigger block (no key can change the port, no client on
+  // any port), it is counted without waking up.
+  PortEvents events({ports[0].get(), ports[1].get(), ports[2].get(), ports[3].get()});
+  auto next = Clock::now() + kTick;  // when the next tick is due
   while (serving && !stop_requested && !view.close_requested()) {
-    session.Tick();
-    WaitForNextTick(next);
+    int quiet = keys.CanChange() ? 0 : session.QuietTicks();
+    events.Arm(session.bridge().CurrentPort(), session.TimerEnabled());
+    const int timeout = quiet < 0 ? -1 : MillisecondsUntil(next + quiet * kTick);
+    if (events.Wait(timeout)) {
+      events.FollowClients();
+      session.ServeInput();
+    }
+    const auto now = Clock::now();
+    if (quiet < 0) {
+      next = now + kTick;
+      continue;
+    }
+    for (int due = 0; now >= next && due < 100; ++due) {
+      if (quiet > 0) {
+        session.CountQuietTick();
+        --quiet;
+      } else {
+        session.Tick();
+        quiet = keys.CanChange() ? 0 : std::max(session.QuietTicks(), 0);
+      }
+      next += kTick;
+    }
+    // After a stall (a suspended process) the ticks start again from now, not in a burst.
+    if (now - next > std::chrono::seconds(1)) next = now + kTick;
   }
   session.Shutdown();
   return serving ? 0 : 1;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -63,11 +64,24 @@ bool PtyPort::CreatePort(const std::string& name) {
   }
   master_ = master;
   slave_path_ = slave;
-  // Raw before anything is written, or the line would echo; then open the slave once,
-  // because a fresh pty reports no hang-up until its slave has been opened.
+  ++generation_;
+  auto undo = [&](const std::string& reason) {
+    watch_.Stop();
+    if (slave_ >= 0) close(slave_);
+    slave_ = -1;
+    close(master_);
+    master_ = -1;
+    slave_path_.clear();
+    return refuse(reason);
+  };
+  // Raw before anything is written, or the line would echo. The program's own slave
+  // descriptor is opened before the watch starts, so it is never counted as a client.
   MakeRaw();
-  int fd = OpenSlave(slave_path_);
-  if (fd >= 0) close(fd);
+  slave_ = OpenSlave(slave_path_);
+  if (slave_ < 0) return undo("cannot open " + slave_path_ + ": " + strerror(errno));
+  if (!watch_.Start(slave_path_)) {
+    return undo(std::string("cannot follow the clients of the port: ") + strerror(errno));
+  }
 
   const std::string temporary = folder_ + "/." + name + ".new";
   unlink(temporary.c_str());
@@ -75,21 +89,22 @@ bool PtyPort::CreatePort(const std::string& name) {
       rename(temporary.c_str(), link.c_str()) != 0) {
     std::string reason = "cannot link " + link + ": " + strerror(errno);
     unlink(temporary.c_str());
-    close(master_);
-    master_ = -1;
-    slave_path_.clear();
-    return refuse(reason);
+    return undo(reason);
   }
   name_ = name;
   link_path_ = link;
   client_ = false;
-  Refresh();
   return true;
 }
 
 void PtyPort::DeletePort() {
   if (master_ < 0) return;
-  close(master_);
+  ++generation_;
+  EndDropEpisode();
+  watch_.Stop();
+  if (slave_ >= 0) close(slave_);
+  slave_ = -1;
+  close(master_);  // the last descriptor of the master: the client is hung up
   master_ = -1;
   if (ReadLink(link_path_) == slave_path_) unlink(link_path_.c_str());
   claim_.Release();
@@ -97,9 +112,11 @@ void PtyPort::DeletePort() {
   link_path_.clear();
   slave_path_.clear();
   client_ = false;
-  dropping_ = false;
   out_.clear();
+  out_head_ = 0;
   in_.clear();
+  in_head_ = 0;
+  dropped_input_ = 0;
 }
 
 void PtyPort::MakeRaw() {
@@ -114,113 +131,148 @@ void PtyPort::MakeRaw() {
   tcsetattr(master_, TCSANOW, &t);
 }
 
-void PtyPort::PurgeClientInput() {
-  // What the program wrote and the client has not read lies in the slave's input queue,
-  // which only a descriptor of the slave can flush. A client holding the port exclusively
-  // (TIOCEXCL) keeps it; nothing is lost on the program's side.
-  int fd = OpenSlave(slave_path_);
-  if (fd < 0) return;
-  tcflush(fd, TCIFLUSH);
-  close(fd);
+void PtyPort::FollowClients() {
+  if (master_ < 0) return;
+  // Bounded, so that a client opening and closing without pause cannot hold the thread.
+  for (int round = 0; round < 16; ++round) {
+    const PtyClientWatch::Changes changes = watch_.Take();
+    if (!changes.arrived && !changes.departed) return;
+    if (changes.lost) RecountAfterOverflow();
+    // A departure is handled first: everything waiting came from or was meant for clients
+    // that are gone, even when a new client arrived right after them (its first bytes may
+    // then be dropped too; it repeats its command, it never gets a foreign answer).
+    if (changes.departed) ClientLeft();
+    if (watch_.holders() > 0) ClientArrived();
+    // Events that came while the departed client's bytes were dropped are read next.
+  }
 }
 
-void PtyPort::Refresh() {
-  if (master_ < 0) return;
+void PtyPort::RecountAfterOverflow() {
+  // The kernel dropped events: ask the pty itself whether anyone holds the slave, which it
+  // tells only while the program's own slave descriptor is closed.
+  std::cerr << "Velk_VCP: port " << name_ << ": too many clients came and went at once\n";
+  ++generation_;
+  watch_.Stop();
+  if (slave_ >= 0) close(slave_);
   pollfd p{master_, POLLIN, 0};
-  if (poll(&p, 1, 0) < 0) return;
-  const bool present = !(p.revents & POLLHUP);
-  if (present && !client_) ClientArrived();
-  if (!present && client_) ClientLeft();
-  client_ = present;
+  const bool held = poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
+  slave_ = OpenSlave(slave_path_);
+  if (watch_.Start(slave_path_)) watch_.SetHolders(held ? 1 : 0);
 }
 
 void PtyPort::ClientArrived() {
   ++session_;
   // Output buffered before this client came belongs to nobody.
-  PurgeClientInput();
+  if (slave_ >= 0) tcflush(slave_, TCIFLUSH);
   out_.clear();
+  out_head_ = 0;
   in_.clear();
-  dropping_ = false;
+  in_head_ = 0;
+  client_ = true;
 }
 
 void PtyPort::ClientLeft() {
   ++session_;
-  // Whatever the client set is undone, and what it left unread or unanswered is dropped.
+  DropAllPending();
+  // Whatever the client set is undone.
   MakeRaw();
-  tcflush(master_, TCIFLUSH);
-  PurgeClientInput();
-  out_.clear();
-  in_.clear();
-  dropping_ = false;
+  client_ = false;
 }
 
-void PtyPort::Flush() {
-  uint8_t chunk[kChunk];
-  while (!out_.empty()) {
-    size_t n = std::min(out_.size(), kChunk);
-    std::copy_n(out_.begin(), n, chunk);
-    ssize_t written = write(master_, chunk, n);
-    if (written <= 0) break;  // full (EAGAIN) or the client is going; try on a later tick
-    out_.erase(out_.begin(), out_.begin() + written);
-  }
-  if (out_.empty()) dropping_ = false;
+void PtyPort::DropAllPending() {
+  int waiting = 0;
+  if (ioctl(master_, FIONREAD, &waiting) != 0) waiting = 0;
+  dropped_input_ += static_cast<int32_t>(std::min<size_t>(
+      static_cast<size_t>(std::max(waiting, 0)) + (in_.size() - in_head_), INT32_MAX / 2));
+  tcflush(master_, TCIFLUSH);
+  // What the program wrote and the client did not read lies in the slave's input queue.
+  if (slave_ >= 0) tcflush(slave_, TCIFLUSH);
+  in_.clear();
+  in_head_ = 0;
+  out_.clear();
+  out_head_ = 0;
+  EndDropEpisode();
+}
+
+void PtyPort::EndDropEpisode() {
+  if (dropped_answers_ == 0) return;
+  std::cerr << "Velk_VCP: port " << name_ << ": " << dropped_answers_ << " answers ("
+            << dropped_bytes_ << " bytes) were dropped whole: the client did not read them\n";
+  dropped_answers_ = 0;
+  dropped_bytes_ = 0;
 }
 
 void PtyPort::WriteData(const uint8_t* data, int32_t count) {
-  Refresh();
   if (master_ < 0 || !client_ || !data || count <= 0) return;
-  size_t size = static_cast<size_t>(count);
-  size_t offset = 0;
-  if (out_.empty()) {
-    while (offset < size) {
-      ssize_t written = write(master_, data + offset, std::min(size - offset, kChunk));
-      if (written <= 0) break;
-      offset += static_cast<size_t>(written);
+  const size_t size = static_cast<size_t>(count);
+  if (queued_output() + size > kOutputQueueMax) {
+    if (dropped_answers_ == 0) {
+      std::cerr << "Velk_VCP: port " << name_ << ": the client does not read its answers ("
+                << queued_output() << " bytes wait); answers that do not fit are dropped\n";
     }
+    ++dropped_answers_;
+    dropped_bytes_ += size;
+    return;
   }
-  if (offset == size) return;
-  // Only the newest kOutputQueueMax bytes can be kept.
-  size_t dropped = 0;
-  if (size - offset > kOutputQueueMax) {
-    dropped = size - offset - kOutputQueueMax;
-    offset = size - kOutputQueueMax;
+  if (out_head_ > 0 && out_head_ == out_.size()) {
+    out_.clear();
+    out_head_ = 0;
   }
-  out_.insert(out_.end(), data + offset, data + size);
-  if (out_.size() > kOutputQueueMax) {
-    dropped += out_.size() - kOutputQueueMax;
-    out_.erase(out_.begin(), out_.end() - static_cast<std::ptrdiff_t>(kOutputQueueMax));
-  }
-  if (dropped > 0 && !dropping_) {
-    std::cerr << "Velk_VCP: port " << name_
-              << ": the client does not read; the oldest output is dropped\n";
-  }
-  if (dropped > 0) dropping_ = true;
-}
-
-uint32_t PtyPort::ClientSession() {
-  Refresh();
-  return session_;
+  out_.insert(out_.end(), data, data + size);
 }
 
 void PtyPort::Pump() {
-  Refresh();
-  if (client_) Flush();
+  if (queued_output() == 0) return;
+  FollowClients();
+  if (!client_) return;
+  while (out_head_ < out_.size()) {
+    const ssize_t written = write(master_, out_.data() + out_head_, out_.size() - out_head_);
+    if (written <= 0) break;  // full (EAGAIN): the rest goes when the client has read
+    out_head_ += static_cast<size_t>(written);
+  }
+  if (out_head_ == out_.size()) {
+    out_.clear();
+    out_head_ = 0;
+    EndDropEpisode();
+  } else if (out_head_ >= kOutputQueueMax / 2) {
+    out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(out_head_));
+    out_head_ = 0;
+  }
+  // A client that left while the bytes went out: what it did not read goes, too.
+  FollowClients();
+}
+
+uint32_t PtyPort::ClientSession() { return session_; }
+
+int32_t PtyPort::TakeDroppedInput() {
+  const int32_t dropped = dropped_input_;
+  dropped_input_ = 0;
+  return dropped;
 }
 
 void PtyPort::Drain() {
   uint8_t chunk[kChunk];
-  while (in_.size() < kInputMax) {
-    ssize_t n = read(master_, chunk, std::min(kChunk, kInputMax - in_.size()));
-    if (n <= 0) break;  // nothing waiting (EAGAIN), or no client (EIO)
-    in_.insert(in_.end(), chunk, chunk + n);
+  if (in_head_ > 0 && in_head_ == in_.size()) {
+    in_.clear();
+    in_head_ = 0;
   }
+  bool got = false;
+  while (in_.size() - in_head_ < kInputMax) {
+    const ssize_t n = read(master_, chunk, std::min(kChunk, kInputMax - (in_.size() - in_head_)));
+    if (n <= 0) break;  // nothing waiting (EAGAIN)
+    in_.insert(in_.end(), chunk, chunk + n);
+    got = true;
+  }
+  // A client that left before these bytes were read may have written some of them: when a
+  // departure shows now, they are all dropped with the rest of what it left.
+  if (got) FollowClients();
 }
 
 int32_t PtyPort::InCount() {
-  Refresh();
+  if (!client_) FollowClients();
   if (master_ < 0 || !client_) return 0;
-  Drain();
-  return static_cast<int32_t>(in_.size());
+  if (!InputPaused()) Drain();
+  return static_cast<int32_t>(in_.size() - in_head_);
 }
 
 void PtyPort::ReadData(uint8_t* data, int32_t& count) {
@@ -228,26 +280,31 @@ void PtyPort::ReadData(uint8_t* data, int32_t& count) {
     count = 0;
     return;
   }
-  if (in_.size() < static_cast<size_t>(count) && client_) Drain();
-  size_t n = std::min(in_.size(), static_cast<size_t>(count));
-  std::copy_n(in_.begin(), n, data);
-  in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));
+  if (in_.size() - in_head_ < static_cast<size_t>(count) && client_ && !InputPaused()) Drain();
+  const size_t n = std::min(in_.size() - in_head_, static_cast<size_t>(count));
+  std::copy_n(in_.begin() + static_cast<std::ptrdiff_t>(in_head_), n, data);
+  in_head_ += n;
+  if (in_head_ == in_.size()) {
+    in_.clear();
+    in_head_ = 0;
+  }
   count = static_cast<int32_t>(n);
 }
 
 bool PtyPort::IsOpened() {
-  Refresh();
+  FollowClients();
   return master_ >= 0 && client_;
 }
 
 void PtyPort::ResetPort() {
   if (master_ < 0) return;
-  Refresh();
+  FollowClients();
   in_.clear();
+  in_head_ = 0;
   out_.clear();
-  dropping_ = false;
+  out_head_ = 0;
   tcflush(master_, TCIFLUSH);
-  PurgeClientInput();
+  if (slave_ >= 0) tcflush(slave_, TCIFLUSH);
 }
 
 void PtyPort::RemoveStalePorts() {

@@ -1,21 +1,27 @@
 // A simulated serial port on a Linux pseudo-terminal, visible to clients as the symbolic link
-// <port folder>/<name> to the pty's slave device. The program keeps only the master side and
-// looks at it from the poll timer; all calls come from one thread.
+// <port folder>/<name> to the pty's slave device. The program keeps the master side and a
+// slave descriptor of its own (so that it can flush what a client left unread), and follows
+// the clients through their opens and closes of the slave device (PtyClientWatch). All calls
+// come from one thread.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
+#include <vector>
 
 #include "port_claim.h"
 #include "port_folder.h"
+#include "pty_client_watch.h"
 #include "virtual_port.h"
 
 class PtyPort : public IVirtualPort {
  public:
-  // Output waiting for a slow client, at most; past it the oldest queued bytes are dropped.
-  static constexpr size_t kOutputQueueMax = 64 * 1024;
+  // While more output than this waits for the client, the port takes no more input: the
+  // client's own writes then wait in the kernel until it reads its answers.
+  static constexpr size_t kOutputPauseInput = 64 * 1024;
+  // Output waiting for a client, at most. An answer that does not fit is dropped whole.
+  static constexpr size_t kOutputQueueMax = 1024 * 1024;
   // Received bytes held for ReadData, at most; past it the client's writes wait in the kernel.
   static constexpr size_t kInputMax = 64 * 1024;
 
@@ -28,44 +34,66 @@ class PtyPort : public IVirtualPort {
   // Opens a raw pty and links <folder>/<name> to its slave, replacing a stale link (one into
   // /dev/pts that no live port claims). Returns false, with the reason on standard error, when
   // the name is invalid, claimed by a live port, used by any other entry (a user's link to a
-  // real device, a file), or the folder, pty or link cannot be made. Deletes a previous port
-  // of this element first.
+  // real device, a file), or the folder, pty, client watch or link cannot be made. Deletes a
+  // previous port of this element first.
   bool CreatePort(const std::string& name) override;
-  // Closes the master and removes the link and the claim; nothing without a port.
+  // Closes the pty (the client is hung up) and removes the link and the claim; nothing
+  // without a port.
   void DeletePort() override;
-  // Sends bytes to the client without blocking. Bytes that do not fit into the pty now are
-  // queued (see kOutputQueueMax) and sent by later calls and Pump. Without a client, or
-  // without a port, the bytes are discarded: a client never receives output older than its
-  // own arrival.
+  // Queues bytes for the client; Pump sends them. Without a client, or without a port, the
+  // bytes are discarded: a client never receives output older than its own arrival. When
+  // the queue cannot take all of them (kOutputQueueMax) they are dropped together, never in
+  // part, and counted; standard error says when dropping starts and how many were dropped
+  // when it ends.
   void WriteData(const uint8_t* data, int32_t count) override;
   // Moves up to count received bytes into data, oldest first, and sets count to the number
   // moved (fewer only when fewer arrived; 0 for a null buffer or a count below 1).
   void ReadData(uint8_t* data, int32_t& count) override;
   // Returns true while at least one client holds the slave open; false without a port.
   bool IsOpened() override;
-  // Returns the number of received bytes waiting (at most kInputMax); 0 without a client.
+  // Takes what the client wrote from the kernel (unless more than kOutputPauseInput of output
+  // waits) and returns the number of received bytes waiting; 0 without a client. Bytes of a
+  // client that turns out to have left meanwhile are dropped, not counted.
   int32_t InCount() override;
   // Discards received bytes and output not yet read by the client.
   void ResetPort() override;
   // Removes the COM* links of the folder that point into /dev/pts and that no live port
   // claims, and lock files nobody holds. Links elsewhere (a user's real device) stay.
   void RemoveStalePorts() override;
-  // Sends queued output on and notices clients coming and going.
+  // Sends queued output with as few writes as the pty takes, following clients before and
+  // after; nothing (no system call) when no output waits.
   void Pump() override;
+  // The number of client arrivals and departures seen so far (by IsOpened, InCount, Pump or
+  // FollowClients).
   uint32_t ClientSession() override;
+  int32_t TakeDroppedInput() override;
+
+  // Follows clients coming and going: reads the watch's events; a departure drops everything
+  // the client left (its unread input and output). Cheap when nothing happened.
+  void FollowClients();
 
   // The client's path of the port, empty without a port.
   const std::string& link_path() const { return link_path_; }
   // Number of output bytes queued in the program, not yet taken by the pty.
-  size_t queued_output() const { return out_.size(); }
+  size_t queued_output() const { return out_.size() - out_head_; }
+  // True while a client held the port at the last look (no system call).
+  bool client_present() const { return client_; }
+  // True while queued output holds back input (see kOutputPauseInput).
+  bool InputPaused() const { return queued_output() > kOutputPauseInput; }
+  // The master descriptor (readable when the client wrote, writable when output fits) and
+  // the client watch's descriptor (readable when a client came or went); -1 without a port.
+  int master_descriptor() const { return master_; }
+  int watch_descriptor() const { return watch_.descriptor(); }
+  // Changes whenever the port's descriptors are closed or made anew.
+  uint32_t generation() const { return generation_; }
 
  private:
-  void Refresh();
   void ClientArrived();
   void ClientLeft();
+  void RecountAfterOverflow();
   void MakeRaw();
-  void PurgeClientInput();
-  void Flush();
+  void DropAllPending();
+  void EndDropEpisode();
   void Drain();
 
   std::string folder_;
@@ -73,10 +101,17 @@ class PtyPort : public IVirtualPort {
   std::string link_path_;
   std::string slave_path_;
   int master_ = -1;
+  int slave_ = -1;  // the program's own slave descriptor, never a client
+  PtyClientWatch watch_;
   PortClaim claim_;
   bool client_ = false;
-  uint32_t session_ = 0;   // counts client arrivals and departures
-  bool dropping_ = false;  // output has been dropped since the queue was last empty
-  std::deque<uint8_t> out_;
-  std::deque<uint8_t> in_;
+  uint32_t session_ = 0;  // counts client arrivals and departures
+  uint32_t generation_ = 0;
+  int32_t dropped_input_ = 0;  // bytes of departed clients dropped, not yet taken
+  size_t dropped_answers_ = 0;
+  size_t dropped_bytes_ = 0;
+  std::vector<uint8_t> out_;  // queued output from out_head_ on
+  size_t out_head_ = 0;
+  std::vector<uint8_t> in_;  // received bytes from in_head_ on
+  size_t in_head_ = 0;
 };

@@ -24,6 +24,8 @@ MainWindowTest::MainWindowTest()
   }
   Settings = SettingsRecord{};
   for (auto& port : ports_) port = std::make_unique<PtyPort>(port_folder_);
+  events_ = std::make_unique<PortEvents>(
+      std::array<PtyPort*, 4>{ports_[0].get(), ports_[1].get(), ports_[2].get(), ports_[3].get()});
   WriteSettingsFile({"40:0"});
 }
 
@@ -47,7 +49,8 @@ QPointer<VCP_FORM> MainWindowTest::Start() {
                   {ports_[0].get(), ports_[1].get(), ports_[2].get(), ports_[3].get()},
                   [this](int n) { return PortCanBeOpened(port_folder_, n); },
                   keys_,
-                  tray_});
+                  tray_,
+                  events_.get()});
   start_form_ = std::make_unique<Velk>(device_, [this] { return new VCP_FORM(*services_); });
   QPointer<VCP_FORM> window = start_form_->Form_Load();
   QCoreApplication::processEvents();  // the window system's answer to the minimise

@@ -15,6 +15,7 @@
 
 #include "ddk_library.h"
 #include "key_state.h"
+#include "port_events.h"
 #include "port_folder.h"
 #include "pty_port.h"
 #include "temp_dir.h"
@@ -110,6 +111,7 @@ class MainWindowTest : public ::testing::Test {
   std::string port_folder_;
   CountingDevice device_;
   std::array<std::unique_ptr<PtyPort>, 4> ports_;
+  std::unique_ptr<PortEvents> events_;
   SettableKeyState keys_;
   FakeTray tray_;
   std::unique_ptr<VcpServices> services_;

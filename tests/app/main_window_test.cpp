@@ -354,6 +354,33 @@ TEST_F(MainWindowTest, ReadCommandChangedInTheSetupWindowIsServedAtOnce) {
   close(client);
 }
 
+TEST_F(MainWindowTest, WhatAClientSentWhileTheSetupWindowWasOpenIsNotAnsweredToTheNext) {
+  WriteSettingsFile({"30:1000", "40:0", "200:1", "202:\"M\",<ch>,13", "240:<mv>,13,10", "421:13",
+                     "420:\"?\",13,10", "1000:1", "1001:1", "1002:10"});
+  QPointer<VCP_FORM> window = Start();
+  ASSERT_TRUE(window);
+  tray_.Click();
+  WhenModal<SetupWindow>([&](SetupWindow* setup) {
+    // Nothing is served now: one client asks, gives up and leaves.
+    const int leaving = open(PortPath(1).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_EQ(write(leaving, "M1\rM1\r", 6), 6);
+    QTest::qWait(30);
+    close(leaving);
+    QTest::qWait(30);
+    QTest::mouseClick(setup->Abbruch, Qt::LeftButton);
+  });
+  QTest::mouseClick(window->SetupButton, Qt::LeftButton);
+
+  const int client = open(PortPath(1).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(client, 0);
+  EXPECT_EQ(AskPort(client, "X\r"), "?\r\n");
+  EXPECT_EQ(AskPort(client, "M1\r"), "+0025.012\r\n");
+  QTest::qWait(50);
+  char buffer[64];
+  EXPECT_LE(read(client, buffer, sizeof buffer), 0) << "a foreign answer arrived";
+  close(client);
+}
+
 TEST_F(MainWindowTest, ClientCommandIsAnsweredWhileInTheTray) {
   WriteSettingsFile({"40:0", "50:1", "1000:3", "1001:1", "1002:10"});
   QPointer<VCP_FORM> window = Start();
