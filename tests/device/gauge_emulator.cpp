@@ -44,8 +44,12 @@ bool GaugeEmulator::Open() {
 }
 
 void GaugeEmulator::Answer(const std::string& request, const std::string& answer) {
+  AnswerWith(request, [answer] { return answer; });
+}
+
+void GaugeEmulator::AnswerWith(const std::string& request, std::function<std::string()> make) {
   std::lock_guard lock(mutex_);
-  answers_[request] = answer;
+  answers_[request] = std::move(make);
 }
 
 bool GaugeEmulator::Push(const std::string& bytes) {
@@ -88,13 +92,20 @@ void GaugeEmulator::Run() {
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n <= 0) continue;
     received.append(buffer, static_cast<size_t>(n));
-    for (const auto& [request, answer] : answers_) {
+    for (const auto& [request, make] : answers_) {
       if (received.size() < request.size() ||
           received.compare(received.size() - request.size(), request.size(), request) != 0) {
         continue;
       }
       ++requests_;
-      if (!stalled_) (void)!write(fd, answer.data(), answer.size());
+      if (!stalled_) {
+        const std::string answer = make();
+        if (baud_ > 0) {
+          const auto wire = (request.size() + answer.size()) * 10 * 1000000 / baud_;
+          std::this_thread::sleep_for(std::chrono::microseconds(wire));
+        }
+        (void)!write(fd, answer.data(), answer.size());
+      }
       received.clear();
       break;
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -19,6 +20,11 @@ class GaugeEmulator {
 
   // Whenever the bytes received so far end with request, answer is sent (unless stalled).
   void Answer(const std::string& request, const std::string& answer);
+  // As Answer, with the answer made by make when the request arrives.
+  void AnswerWith(const std::string& request, std::function<std::string()> make);
+  // Paces answers as a line at baud would: each one leaves after the time its request and
+  // itself take on the wire (10 bits a byte). 0, the default, answers at once.
+  void SetBaud(int baud) { baud_ = baud; }
   void Stall(bool stalled) { stalled_ = stalled; }
   // Sends bytes unasked. Returns false when the terminal is gone.
   bool Push(const std::string& bytes);
@@ -36,7 +42,8 @@ class GaugeEmulator {
 
   std::string link_;
   std::mutex mutex_;
-  std::map<std::string, std::string> answers_;
+  std::map<std::string, std::function<std::string()>> answers_;
+  std::atomic<int> baud_{0};
   std::atomic<bool> stalled_{false};
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};
