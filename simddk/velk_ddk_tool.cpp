@@ -29,7 +29,9 @@ void Usage() {
                "  set D I VALUE       set the input's value: a number, or ramp/sine/walk ...\n"
                "  status D I STATUS   valid, novalue, outofrange, noanswer or a number\n"
                "  unplug D | replug D take a device away or give it back\n"
-               "  show D I            print the input's value, status and limits\n";
+               "  show D I            print the input's value, status and limits (for a real\n"
+               "                      gauge also its port, the reading's age, the last error)\n"
+               "  show D              print the device's state and foot switches\n";
 }
 
 int Connect(const std::string& path) {
