@@ -201,6 +201,13 @@ void FootSwitchWatcher::Run() {
         memcpy(&event, s.pending.data() + used, sizeof event);
         if (event.type == EV_KEY && event.code == switches_[i].source.key) {
           s.pressed = event.value != 0;  // 1 down, 2 repeat, 0 up
+        } else if (event.type == EV_SYN && event.code == SYN_DROPPED) {
+          // The device dropped events: ask it for the key's state instead.
+          unsigned char keys[KEY_MAX / 8 + 1] = {};
+          const int key = switches_[i].source.key;
+          if (ioctl(s.fd, EVIOCGKEY(sizeof keys), keys) >= 0) {
+            s.pressed = (keys[key / 8] >> (key % 8)) & 1;
+          }
         }
       }
       s.pending.erase(0, used);

@@ -113,8 +113,9 @@ void GaugePort::SetError(const std::string& error) {
 
 void GaugePort::SetOpen(bool open) {
   std::lock_guard lock(mutex_);
+  const bool was_open = open_;
   open_ = open;
-  if (open) return;
+  if (open || !was_open) return;  // the readings turn to no value once, when the port goes
   const Clock::time_point now = Clock::now();
   for (GaugeReading& r : readings_) {
     r.status = kStatusNoValue;
@@ -136,6 +137,7 @@ void GaugePort::Run() {
   int fd = -1;
   bool reported = false;  // the current outage was reported
   std::optional<size_t> asked;
+  bool timed_out = false;  // the last request got no answer, which may still come late
   Clock::time_point deadline;
   std::string line;
   bool discarding = false;
@@ -148,6 +150,12 @@ void GaugePort::Run() {
     if (number && !std::isfinite(*number)) number.reset();
     if (!number) {
       SetError((asked ? "answer '" : "unasked line '") + Printable(text) + "' holds no number");
+    }
+    if (!asked && timed_out) {
+      // An answer that comes after its timeout is no press of the data key.
+      timed_out = false;
+      SetError("late answer '" + Printable(text) + "' dropped");
+      return;
     }
     if (asked) {
       Settle(index, number ? kStatusValid : kStatusNoValue, number.value_or(0.0));
@@ -212,6 +220,7 @@ void GaugePort::Run() {
           continue;
         }
         asked = next;
+        timed_out = false;
         deadline = Clock::now() + std::chrono::milliseconds(source.timeout_ms);
       }
     }
@@ -262,6 +271,7 @@ void GaugePort::Run() {
       Settle(*asked, kStatusNoValue, 0.0);
       due[*asked] = Clock::now() + std::chrono::milliseconds(source.interval_ms);
       asked.reset();
+      timed_out = true;
       line.clear();
       discarding = false;
     }

@@ -159,6 +159,23 @@ TEST_F(RealGaugeTest, UnaskedLinesAreDataKeyPressesAndGarbageIsDropped) {
   }
 }
 
+TEST_F(RealGaugeTest, AnAnswerAfterItsTimeoutIsNoDataKeyPress) {
+  GaugeEmulator gauge(folder_ + "/gauge");
+  ASSERT_TRUE(gauge.ok());
+  gauge.SetBaud(50);  // request and answer take a second on the wire
+  gauge.Answer("?\r", "1\r\n");
+  Start(
+      "device: 1\ninput: 1\nserial: gauge\nrequest: \"?\",13\ntimeout: 200\n"
+      "interval: 60000\n");
+  double v = 0;
+  EXPECT_TRUE(Within(5s, [&] {
+    return Command("show 1 1").find("last error late answer '1' dropped") != std::string::npos;
+  }));
+  EXPECT_EQ(Value(1, v), 1);
+  int16_t input = 0;
+  EXPECT_NE(library_.Device_Collect(1, input, v), 0);
+}
+
 TEST_F(RealGaugeTest, AGaugeThatGoesIsNoValueReportedOnceAndReopenedWhenBack) {
   testing::internal::CaptureStderr();
   // A device that is not there at the start is reported once and tried again.
