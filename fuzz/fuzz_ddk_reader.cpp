@@ -60,7 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       CheckNames(input.names);
       CheckRoundTrip(input.value);
       double value = 0;
-      if (simulation.Value(device, static_cast<int16_t>(number), value) != input.status) {
+      // Without readers of real devices a serial input has no value.
+      const int16_t expected = input.serial ? kStatusNoValue : input.status;
+      if (simulation.Value(device, static_cast<int16_t>(number), value) != expected) {
         std::abort();
       }
     }

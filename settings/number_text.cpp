@@ -97,6 +97,24 @@ double NumericValue(std::string_view text, Blanks blanks) {
   return DecimalValue(t);
 }
 
+std::optional<double> LeadingNumber(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  std::string_view t = text.substr(i);
+  bool starts = false;
+  if (t.size() >= 3 && t[0] == '&') {
+    const char p = t[1];
+    const int radix = (p == 'h' || p == 'H') ? 16 : (p == 'o' || p == 'O') ? 8 : 0;
+    starts = radix != 0 && DigitValue(t[2]) < radix;
+  } else {
+    size_t j = (!t.empty() && (t[0] == '+' || t[0] == '-')) ? 1 : 0;
+    if (j < t.size() && t[j] == '.') ++j;
+    starts = j < t.size() && IsDigit(t[j]);
+  }
+  if (!starts) return std::nullopt;
+  return NumericValue(text);
+}
+
 double RoundHalfEven(double v) {
   if (!std::isfinite(v)) return v;
   double r = std::round(v);  // halves away from zero

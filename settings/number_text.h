@@ -20,6 +20,10 @@ enum class Blanks {
 // A number too large for a double reads as +/- infinity.
 double NumericValue(std::string_view text, Blanks blanks = Blanks::Leading);
 
+// Returns the numeric value of text by the rule above (leading blanks skipped), or nullopt when
+// the text does not start with a number, where NumericValue reads 0.
+std::optional<double> LeadingNumber(std::string_view text);
+
 // Returns v rounded to the nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4).
 double RoundHalfEven(double v);
 

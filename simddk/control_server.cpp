@@ -9,6 +9,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -18,11 +20,14 @@ constexpr size_t kMaxClients = 16;
 constexpr size_t kMaxLine = 1024;
 constexpr size_t kMaxPendingAnswer = 64 * 1024;
 
+using Clock = std::chrono::steady_clock;
+
 struct Client {
   int fd = -1;
   std::string in;
   std::string out;
   bool discarding = false;  // inside a line that was too long, up to its end
+  Clock::time_point last_active = Clock::now();
 };
 
 bool MakeAddress(const std::string& path, sockaddr_un& address, std::string& error) {
@@ -83,10 +88,15 @@ bool ControlServer::Start(const std::string& path, Handler handler, std::string&
     unlink(path.c_str());
   }
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  // The socket file takes its mode from the umask; it is made private before listen(), so
+  // nobody else can connect in between (a socket that does not listen refuses everyone).
   if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      listen(fd, 8) != 0) {
+      chmod(path.c_str(), 0600) != 0 || listen(fd, 8) != 0) {
     error = "cannot listen on the control socket '" + path + "': " + strerror(errno);
-    if (fd >= 0) close(fd);
+    if (fd >= 0) {
+      close(fd);
+      if (lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) unlink(path.c_str());
+    }
     return false;
   }
   int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -128,7 +138,16 @@ void ControlServer::Run() {
     for (const Client& c : clients) {
       fds.push_back({c.fd, static_cast<short>(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0});
     }
-    if (poll(fds.data(), fds.size(), -1) < 0) {
+    // Wake up when the longest-idle connection reaches its limit.
+    int timeout_ms = -1;
+    const Clock::time_point now = Clock::now();
+    for (const Client& c : clients) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          c.last_active + kControlIdleLimit - now);
+      const int ms = static_cast<int>(std::max<int64_t>(left.count(), 0)) + 1;
+      timeout_ms = timeout_ms < 0 ? ms : std::min(timeout_ms, ms);
+    }
+    if (poll(fds.data(), fds.size(), timeout_ms) < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -144,6 +163,7 @@ void ControlServer::Run() {
           keep[i] = false;
           continue;
         }
+        if (n > 0) c.last_active = Clock::now();
         for (ssize_t k = 0; k < n && keep[i]; ++k) {
           char ch = buffer[k];
           if (ch == '\n') {
@@ -164,6 +184,7 @@ void ControlServer::Run() {
         }
       }
       if (keep[i]) keep[i] = Flush(c);
+      if (keep[i] && Clock::now() - c.last_active >= kControlIdleLimit) keep[i] = false;
     }
     for (size_t i = clients.size(); i-- > 0;) {
       if (!keep[i]) {
@@ -179,7 +200,7 @@ void ControlServer::Run() {
           (void)!send(fd, kBusy, sizeof kBusy - 1, MSG_NOSIGNAL);
           close(fd);
         } else {
-          clients.push_back(Client{fd, {}, {}, false});
+          clients.push_back(Client{fd, {}, {}, false, Clock::now()});
         }
       }
     }

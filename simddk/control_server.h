@@ -2,10 +2,15 @@
 // lines and answers each with the line the handler returns.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
+
+// A connection that sends no command for this long is closed, so that idle clients cannot keep
+// the (at most 16) connection places taken.
+inline constexpr std::chrono::seconds kControlIdleLimit{5};
 
 class ControlServer {
  public:
@@ -16,9 +21,10 @@ class ControlServer {
   ControlServer& operator=(const ControlServer&) = delete;
   ~ControlServer();
 
-  // Listens on path and answers commands with handler on a thread of its own. A socket file
-  // left by a dead process is replaced; a path another live server listens on, or that is not
-  // a socket, is left alone. Returns false with a reason in error when it cannot listen.
+  // Listens on path and answers commands with handler on a thread of its own. The socket file
+  // is readable and writable by the owner only (0600), whatever the umask. A socket file left
+  // by a dead process is replaced; a path another live server listens on, or that is not a
+  // socket, is left alone. Returns false with a reason in error when it cannot listen.
   bool Start(const std::string& path, Handler handler, std::string& error);
   // Stops the thread, closes every connection and removes the socket file. Safe to repeat.
   void Stop();

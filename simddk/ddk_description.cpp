@@ -6,6 +6,11 @@
 #include <charconv>
 #include <fstream>
 
+#include "input_key_names.h"
+#include "number_text.h"
+#include "settings_record.h"
+#include "text_notation.h"
+
 namespace {
 
 std::string Trim(std::string_view text) {
@@ -62,6 +67,12 @@ class Reader {
     if (key == "name" || key == "name_de" || key == "name_fr") return Name(key, value);
     if (key == "value") return Value(value);
     if (key == "status") return Status(value);
+    if (key == "serial") return Serial(value);
+    if (key == "line" || key == "request" || key == "timeout" || key == "skip" ||
+        key == "interval") {
+      return PortSetting(key, value);
+    }
+    if (key == "evdev" || key == "modem") return Switch(key, value);
     Problem("unknown key '" + key + "'");
   }
 
@@ -106,6 +117,7 @@ class Reader {
     auto& slot = out_.devices[device_].foot_switches[*n];
     if (!slot) slot.emplace();
     names_ = &*slot;
+    switch_ = &out_.devices[device_].switch_sources[*n];
   }
 
   void Input(const std::string& value) {
@@ -140,7 +152,7 @@ class Reader {
   bool InInput() {
     if (!InItem()) return false;
     if (input_) return true;
-    Problem("a foot switch has no value or status");
+    Problem("a foot switch has no value, status or serial port");
     return false;
   }
 
@@ -160,9 +172,74 @@ class Reader {
     input_->status = *status;
   }
 
+  void Serial(const std::string& value) {
+    if (!InInput()) return;
+    if (value.empty()) return Problem("empty serial port path");
+    input_->serial.emplace();
+    input_->serial->path = ResolveBeside(path_, value);
+    input_->serial->line_number = line_;
+  }
+
+  void PortSetting(const std::string& key, const std::string& value) {
+    if (!InInput()) return;
+    if (!input_->serial) return Problem("'" + key + ":' needs a 'serial:' line before it");
+    SerialSource& serial = *input_->serial;
+    std::string error;
+    if (key == "line") {
+      if (!ParseSerialLine(value, serial.line, error)) Problem(error);
+    } else if (key == "request") {
+      static const SettingsRecord kNoAddresses;
+      serial.request_text = value;
+      serial.request = ConvString(value, -1, -1, 1, kNoAddresses);
+    } else {
+      const bool is_timeout = key == "timeout";
+      const int low = is_timeout ? 1 : 0;
+      const int high = key == "skip" ? 1000 : 3600000;
+      std::optional<int> n = ParseWhole(value);
+      if (!n || *n < low || *n > high) {
+        return Problem(key + " '" + value + "' is not a whole number " + std::to_string(low) +
+                       ".." + std::to_string(high));
+      }
+      (is_timeout ? serial.timeout_ms : key == "skip" ? serial.skip : serial.interval_ms) = *n;
+    }
+  }
+
+  void Switch(const std::string& key, const std::string& value) {
+    if (!InItem()) return;
+    if (!switch_) return Problem("'" + key + ":' belongs to a foot switch, not an input");
+    const size_t blank = value.find_last_of(" \t");
+    if (blank == std::string::npos) {
+      return Problem("'" + key + ":' needs a path and " +
+                     (key == "evdev" ? "a key name such as KEY_B" : "CTS, DSR, DCD or RI"));
+    }
+    SwitchSource source;
+    source.path = ResolveBeside(path_, Trim(std::string_view(value).substr(0, blank)));
+    const std::string what = value.substr(blank + 1);
+    if (key == "evdev") {
+      std::optional<int> code = KeyCode(what);
+      if (!code) return Problem("unknown key name '" + what + "' (names as KEY_B or BTN_0)");
+      source.kind = SwitchKind::kEvdev;
+      source.key = *code;
+    } else {
+      std::string upper = what;
+      std::transform(upper.begin(), upper.end(), upper.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+      const ModemLine lines[] = {ModemLine::kCts, ModemLine::kDsr, ModemLine::kDcd, ModemLine::kRi};
+      auto it = std::find_if(std::begin(lines), std::end(lines),
+                             [&](ModemLine l) { return upper == ModemLineName(l); });
+      if (it == std::end(lines)) {
+        return Problem("modem line '" + what + "' is not CTS, DSR, DCD or RI");
+      }
+      source.kind = SwitchKind::kModem;
+      source.modem = *it;
+    }
+    *switch_ = source;
+  }
+
   void ClearItem() {
     names_ = nullptr;
     input_ = nullptr;
+    switch_ = nullptr;
     item_skipping_ = false;
   }
 
@@ -175,7 +252,28 @@ class Reader {
   bool item_skipping_ = false;
   ItemNames* names_ = nullptr;
   InputDescription* input_ = nullptr;
+  std::optional<SwitchSource>* switch_ = nullptr;
 };
+
+// Inputs sharing a port use the line settings of the first of them.
+void AlignSharedPorts(const std::string& path, std::ostream& errors, DdkDescription& out) {
+  std::map<std::string, std::pair<SerialLine, std::string>> first;
+  for (int d = 1; d <= kDdkDevices; ++d) {
+    for (auto& [number, input] : out.devices[d].inputs) {
+      if (!input.serial) continue;
+      SerialSource& serial = *input.serial;
+      const std::string item = std::to_string(d) + "." + std::to_string(number);
+      auto [it, added] = first.try_emplace(serial.path, serial.line, item);
+      if (added || it->second.first == serial.line) continue;
+      errors << path << ':' << serial.line_number << ": port " << serial.path << " is set to "
+             << DescribeSerialLine(serial.line) << " here but to "
+             << DescribeSerialLine(it->second.first) << " by input " << it->second.second
+             << "; the first is used\n";
+      ++out.problems;
+      serial.line = it->second.first;
+    }
+  }
+}
 
 }  // namespace
 
@@ -187,6 +285,20 @@ std::optional<int16_t> ParseStatus(const std::string& text) {
   std::optional<int> n = ParseWhole(text);
   if (!n || *n < INT16_MIN || *n > INT16_MAX) return {};
   return static_cast<int16_t>(*n);
+}
+
+const char* ModemLineName(ModemLine line) {
+  switch (line) {
+    case ModemLine::kCts:
+      return "CTS";
+    case ModemLine::kDsr:
+      return "DSR";
+    case ModemLine::kDcd:
+      return "DCD";
+    case ModemLine::kRi:
+      return "RI";
+  }
+  return "?";
 }
 
 const std::string& ItemNames::ForLanguage(int language) const {
@@ -218,5 +330,6 @@ DdkDescription ReadDdkFile(const std::string& path, std::ostream& errors) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     reader.Line(++number, line);
   }
+  AlignSharedPorts(path, errors, out);
   return out;
 }

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "serial_line.h"
 #include "value_behaviour.h"
 
 inline constexpr int kDdkDevices = 8;       // devices 1..8
@@ -34,15 +35,43 @@ struct ItemNames {
   const std::string& ForLanguage(int language) const;
 };
 
+// A measuring input read from a gauge on a serial port instead of being simulated.
+struct SerialSource {
+  std::string path;          // tty device or link, resolved against the file's folder
+  SerialLine line;           // of the first input naming the port when several share it
+  std::string request_text;  // as written, in the command notation
+  std::string request;       // the bytes sent; empty for a gauge that only pushes
+  int timeout_ms = 1000;     // answer wait; no answer within it gives "no value"
+  int interval_ms = 100;     // pause between the end of one request and the next
+  int skip = 0;              // characters of each line before its number
+  int line_number = 0;       // of the "serial:" line, for reports
+};
+
+// A foot switch that is a real device: a key of an input device (pressed while the key is
+// down) or a modem-status line of a serial port (pressed while the line is asserted).
+enum class SwitchKind { kEvdev, kModem };
+enum class ModemLine { kCts, kDsr, kDcd, kRi };
+struct SwitchSource {
+  SwitchKind kind = SwitchKind::kEvdev;
+  std::string path;
+  int key = 0;  // evdev key code
+  ModemLine modem = ModemLine::kCts;
+};
+
+// Returns "CTS", "DSR", "DCD" or "RI".
+const char* ModemLineName(ModemLine line);
+
 struct InputDescription {
   ItemNames names;
   ValueBehaviour value;
   int16_t status = kStatusValid;
+  std::optional<SerialSource> serial;  // set: a real gauge; value and status are not used
 };
 
 struct DeviceDescription {
   bool present = false;
   std::array<std::optional<ItemNames>, kDdkFootSwitches> foot_switches;
+  std::array<std::optional<SwitchSource>, kDdkFootSwitches> switch_sources;  // real ones
   std::map<int, InputDescription> inputs;  // by input number 1..200
 };
 
@@ -55,6 +84,7 @@ struct DdkDescription {
 };
 
 // Reads the DDK file at path. Every bad line is reported to errors as "path:line: reason" and
-// skipped; the valid rest is used. A file that cannot be opened gives readable = false (and is
-// reported). The socket path defaults to the file's name with the extension ".sock".
+// skipped; the valid rest is used. Inputs sharing a serial port take the line settings of the
+// first of them; a differing "line:" is reported. A file that cannot be opened gives readable =
+// false (and is reported). The socket path defaults to the file's name with the extension ".sock".
 DdkDescription ReadDdkFile(const std::string& path, std::ostream& errors);

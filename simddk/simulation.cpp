@@ -32,20 +32,25 @@ std::string Number(double value) {
 
 constexpr const char* kHelp =
     "OK commands: press D [F], release D [F], key D I [VALUE], set D I VALUE, "
-    "status D I STATUS, unplug D, replug D, show D I";
+    "status D I STATUS, unplug D, replug D, show D, show D I";
 
 }  // namespace
 
-void Simulation::Start(const DdkDescription& description) {
+void Simulation::Start(const DdkDescription& description, const RealDevices* real) {
   std::lock_guard lock(mutex_);
+  real_ = real;
   for (int d = 1; d <= kDdkDevices; ++d) {
     const DeviceDescription& from = description.devices[d];
     Device& to = devices_[d];
     to = Device{};
     to.present = from.present;
-    for (int f = 0; f < kDdkFootSwitches; ++f) to.has_switch[f] = from.foot_switches[f].has_value();
+    for (int f = 0; f < kDdkFootSwitches; ++f) {
+      to.has_switch[f] = from.foot_switches[f].has_value();
+      to.real_switch[f] = from.switch_sources[f].has_value();
+    }
     for (const auto& [number, input] : from.inputs) {
       Input& live = to.inputs[number];
+      live.real = input.serial.has_value();
       live.generator = ValueGenerator(input.value);
       live.status = input.status;
     }
@@ -55,6 +60,7 @@ void Simulation::Start(const DdkDescription& description) {
 
 void Simulation::Stop() {
   std::lock_guard lock(mutex_);
+  real_ = nullptr;
   for (Device& device : devices_) device = Device{};
 }
 
@@ -67,13 +73,22 @@ double Simulation::Seconds() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
-int16_t Simulation::ValueLocked(Device& device, Input& input, double& value) {
+int16_t Simulation::ValueLocked(int device_number, Device& device, int input_number, Input& input,
+                                double& value) {
   if (!device.plugged) {
     value = 0.0;
     return kStatusNoAnswer;
   }
-  value = input.generator.ValueAt(Seconds());
-  if (input.status != kStatusValid) return input.status;
+  int16_t status = input.status;
+  if (input.real) {
+    std::optional<GaugeReading> reading;
+    if (real_) reading = real_->Reading(device_number, input_number);
+    status = reading ? reading->status : kStatusNoValue;
+    value = reading ? reading->value : 0.0;
+  } else {
+    value = input.generator.ValueAt(Seconds());
+  }
+  if (status != kStatusValid) return status;
   const Limits& tol = input.tolerance;
   if (tol.set && (value > tol.upper || value < tol.lower)) return kStatusOutOfRange;
   return kStatusValid;
@@ -86,14 +101,37 @@ int16_t Simulation::Value(int16_t device, int16_t input, double& value) {
   if (!d) return kStatusNoAnswer;
   auto it = d->inputs.find(input);
   if (it == d->inputs.end()) return kStatusNoAnswer;
-  return ValueLocked(*d, it->second, value);
+  return ValueLocked(device, *d, input, it->second, value);
 }
 
 int16_t Simulation::Trigger(int16_t device, int16_t number) {
   std::lock_guard lock(mutex_);
   Device* d = FindDevice(device);
   if (!d || !d->plugged || number < 0 || number >= kDdkFootSwitches) return 0;
-  return d->pressed[number] ? 1 : 0;
+  const bool real = d->real_switch[number] && real_ && real_->SwitchPressed(device, number);
+  return (d->pressed[number] || real) ? 1 : 0;
+}
+
+bool Simulation::QueueDataKey(int16_t device, int16_t input, double value) {
+  std::lock_guard lock(mutex_);
+  Device* d = FindDevice(device);
+  if (!d || !d->plugged || d->data_keys.size() >= kDataKeyQueueMax) return false;
+  d->data_keys.emplace_back(input, value);
+  return true;
+}
+
+std::string Simulation::ShowDevice(int number, const Device& device) const {
+  std::string answer = "OK device " + std::to_string(number) +
+                       (device.plugged ? " plugged in" : " unplugged") + ", " +
+                       std::to_string(device.data_keys.size()) + " data-key values waiting";
+  for (int f = 0; f < kDdkFootSwitches; ++f) {
+    if (!device.has_switch[f]) continue;
+    const bool real = device.real_switch[f] && real_ && real_->SwitchPressed(number, f);
+    answer += "; foot switch " + std::to_string(f) +
+              (device.pressed[f] || real ? " pressed" : " released");
+    if (device.real_switch[f] && real_) answer += " (" + real_->DescribeSwitch(number, f) + ")";
+  }
+  return answer;
 }
 
 int16_t Simulation::Collect(int16_t device, int16_t& input, double& value) {
@@ -141,6 +179,7 @@ std::string Simulation::ExecuteLocked(std::string_view command) {
   if (!device) return "ERR device " + w[1] + " is not in the device file";
   const std::string where = std::to_string(dn);
 
+  if (verb == "show" && w.size() == 2) return ShowDevice(dn, *device);
   if (verb == "unplug" || verb == "replug") {
     if (w.size() != 2) return "ERR " + verb + " takes only a device number";
     device->plugged = verb == "replug";
@@ -178,6 +217,9 @@ std::string Simulation::ExecuteLocked(std::string_view command) {
   std::string rest;
   for (size_t i = 3; i < w.size(); ++i) rest += (i > 3 ? " " : "") + w[i];
 
+  if (input.real && (verb == "set" || verb == "status")) {
+    return "ERR input " + item + " is a real gauge; its value comes from the gauge";
+  }
   if (verb == "key") {
     if (!device->plugged) return "ERR device " + where + " is unplugged";
     double value = 0.0;
@@ -187,8 +229,8 @@ std::string Simulation::ExecuteLocked(std::string_view command) {
       if (ec != std::errc() || ptr != w[3].data() + w[3].size() || !std::isfinite(value)) {
         return "ERR '" + w[3] + "' is not a number";
       }
-    } else {
-      value = input.generator.ValueAt(Seconds());
+    } else if (ValueLocked(dn, *device, in, input, value) != kStatusValid && input.real) {
+      return "ERR input " + item + " has no value to send";
     }
     if (device->data_keys.size() >= kDataKeyQueueMax) {
       return "ERR data-key queue of device " + where + " is full (" +
@@ -213,10 +255,11 @@ std::string Simulation::ExecuteLocked(std::string_view command) {
   // show
   if (w.size() != 3) return "ERR show takes a device and an input number";
   double value = 0.0;
-  int16_t status = ValueLocked(*device, input, value);
+  int16_t status = ValueLocked(dn, *device, in, input, value);
+  const std::string source = input.real ? (real_ ? real_->Describe(dn, in) : "real gauge")
+                                        : DescribeValueBehaviour(input.generator.behaviour());
   std::string answer = "OK input " + item + " value " + Number(value) + " status " +
-                       std::to_string(status) + " (" +
-                       DescribeValueBehaviour(input.generator.behaviour()) + ")";
+                       std::to_string(status) + " (" + source + ")";
   if (input.tolerance.set) {
     answer += " tolerance " + Number(input.tolerance.lower) + ".." + Number(input.tolerance.upper);
   }

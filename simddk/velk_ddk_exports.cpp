@@ -8,6 +8,7 @@
 
 #include "control_server.h"
 #include "ddk_description.h"
+#include "real_devices.h"
 #include "simulation.h"
 #include "velk_ddk.h"
 
@@ -35,10 +36,12 @@ FileStamp StampOf(const std::string& path) {
 }
 
 // Everything the exports share; members are destroyed in reverse order, so the control
-// thread stops before the simulation it drives goes away (at unload and at exit).
+// thread and the readers of real devices stop before the simulation they drive goes away (at
+// unload and at exit).
 struct Library {
   std::mutex mutex;  // serialises the exported calls that read files or start and stop
   Simulation simulation;
+  RealDevices real;
   std::string path;
   FileStamp stamp;
   std::optional<DdkDescription> description;
@@ -63,9 +66,23 @@ const DdkDescription& Describe(Library& lib, const std::string& path, bool force
   return *lib.description;
 }
 
-void StartDevices(Library& lib, const DdkDescription& description) {
+void StopDevices(Library& lib) {
   lib.server.Stop();
-  lib.simulation.Start(description);
+  lib.simulation.Stop();
+  lib.real.Stop();
+  lib.started = false;
+}
+
+void StartDevices(Library& lib, const DdkDescription& description) {
+  StopDevices(lib);
+  Simulation* sink = &lib.simulation;
+  lib.real.Start(description, [sink](int16_t device, int16_t input, double value) {
+    if (!sink->QueueDataKey(device, input, value)) {
+      std::cerr << "Velk_DDK: data-key value of input " << device << "." << input
+                << " dropped (queue full or device unplugged)\n";
+    }
+  });
+  lib.simulation.Start(description, &lib.real);
   lib.started = true;
   std::string error;
   Simulation* simulation = &lib.simulation;
@@ -85,9 +102,7 @@ void Device_PreInit(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_
 int16_t Device_Init(int16_t, char* ddk, int32_t, int32_t) {
   Library& lib = TheLibrary();
   std::lock_guard lock(lib.mutex);
-  lib.server.Stop();
-  lib.simulation.Stop();
-  lib.started = false;
+  StopDevices(lib);
   if (!ddk) return 1;
   const DdkDescription& description = Describe(lib, ddk, false);
   if (!description.readable) return 1;
@@ -102,9 +117,7 @@ int16_t Device_Init(int16_t, char* ddk, int32_t, int32_t) {
 void Device_DeInit(void) {
   Library& lib = TheLibrary();
   std::lock_guard lock(lib.mutex);
-  lib.server.Stop();
-  lib.simulation.Stop();
-  lib.started = false;
+  StopDevices(lib);
 }
 
 int16_t Device_GetName(int16_t lang, char* ddk, int16_t device, int16_t kind, int16_t number,

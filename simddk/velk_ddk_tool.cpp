@@ -29,7 +29,9 @@ void Usage() {
                "  set D I VALUE       set the input's value: a number, or ramp/sine/walk ...\n"
                "  status D I STATUS   valid, novalue, outofrange, noanswer or a number\n"
                "  unplug D | replug D take a device away or give it back\n"
-               "  show D I            print the input's value, status and limits\n";
+               "  show D I            print the input's value, status and limits (for a real\n"
+               "                      gauge also its port, the reading's age, the last error)\n"
+               "  show D              print the device's state and foot switches\n";
 }
 
 int Connect(const std::string& path) {
@@ -52,13 +54,17 @@ int Connect(const std::string& path) {
 }
 
 // Sends one command line and returns its answer; empty when the library did not answer.
-std::string Ask(int fd, const std::string& command) {
+// closed is set when the library had closed the connection before any answer came (it closes
+// idle connections), so that the command can be sent again on a new one.
+std::string Ask(int fd, const std::string& command, bool& closed) {
+  closed = false;
   std::string line = command + "\n";
   size_t sent = 0;
   while (sent < line.size()) {
     ssize_t n = send(fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
+      closed = errno == EPIPE || errno == ECONNRESET;
       return {};
     }
     sent += static_cast<size_t>(n);
@@ -69,7 +75,10 @@ std::string Ask(int fd, const std::string& command) {
     if (poll(&p, 1, kAnswerTimeoutMs) <= 0) return {};
     char ch;
     ssize_t n = recv(fd, &ch, 1, 0);
-    if (n <= 0) return {};
+    if (n <= 0) {
+      closed = answer.empty() && (n == 0 || errno == ECONNRESET);
+      return {};
+    }
     if (ch == '\n') return answer;
     answer += ch;
   }
@@ -107,7 +116,13 @@ int main(int argc, char** argv) {
   }
   int result = 0;
   auto run = [&](const std::string& command) {
-    std::string answer = Ask(fd, command);
+    bool closed = false;
+    std::string answer = Ask(fd, command, closed);
+    if (closed) {
+      close(fd);
+      fd = Connect(socket_path);
+      if (fd >= 0) answer = Ask(fd, command, closed);
+    }
     if (answer.empty()) {
       std::cerr << "velk-ddk: no answer from " << socket_path << '\n';
       result = 2;
@@ -126,6 +141,6 @@ int main(int argc, char** argv) {
     while (std::getline(std::cin, line) && run(line)) {
     }
   }
-  close(fd);
+  if (fd >= 0) close(fd);
   return result;
 }

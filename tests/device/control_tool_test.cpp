@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -233,6 +234,78 @@ TEST_F(ControlToolTest, ASecondLibraryDoesNotStealALiveSocket) {
   // Its dead socket file is taken over by the next start.
   EXPECT_EQ(library_.Device_Init(1, ddk_, 0), 0);
   EXPECT_EQ(Tool({"press", "1"}).exit_code, 0);
+}
+
+}  // namespace
+
+namespace {
+
+int ConnectTo(const std::string& path) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  strcpy(address.sun_path, path.c_str());
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+TEST_F(ControlToolTest, TheSocketIsPrivateWhateverTheUmask) {
+  library_.Device_DeInit();
+  const mode_t saved = umask(0);
+  const int16_t started = library_.Device_Init(1, ddk_, 0);
+  umask(saved);
+  ASSERT_EQ(started, 0);
+  struct stat info {};
+  ASSERT_EQ(lstat((folder_ + "/control.sock").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISSOCK(info.st_mode));
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
+TEST_F(ControlToolTest, IdleConnectionsAreClosedSoTheToolGetsIn) {
+  std::vector<int> idle;
+  for (int i = 0; i < 16; ++i) {
+    const int fd = ConnectTo(folder_ + "/control.sock");
+    ASSERT_GE(fd, 0);
+    idle.push_back(fd);
+  }
+  // All places are taken for now; within a few seconds the idle ones are closed.
+  const auto start = std::chrono::steady_clock::now();
+  ToolResult r;
+  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+    r = Tool({"press", "1"});
+    if (r.exit_code == 0) break;
+    usleep(200 * 1000);
+  }
+  EXPECT_EQ(r.output, "OK foot switch 1.0 pressed\n");
+  for (int fd : idle) {
+    pollfd p{fd, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 5000), 1);
+    char ch;
+    EXPECT_EQ(recv(fd, &ch, 1, 0), 0);  // closed by the library
+    close(fd);
+  }
+  // A connection that keeps sending commands stays open past the idle limit.
+  const int busy = ConnectTo(folder_ + "/control.sock");
+  ASSERT_GE(busy, 0);
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_EQ(send(busy, "help\n", 5, MSG_NOSIGNAL), 5);
+    usleep(1000 * 1000);
+  }
+  char buffer[4096];
+  std::string got;
+  for (;;) {
+    pollfd p{busy, POLLIN, 0};
+    if (poll(&p, 1, 2000) != 1) break;
+    const ssize_t n = recv(busy, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<size_t>(n));
+    if (std::count(got.begin(), got.end(), '\n') == 8) break;
+  }
+  EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 8) << got;
+  close(busy);
 }
 
 }  // namespace

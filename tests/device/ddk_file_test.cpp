@@ -165,3 +165,107 @@ TEST(ValueBehaviourTest, MovingValuesStayInTheirBandAndRepeat) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SerialLineTest, ReadsSpeedFrameAndFlowAndRejectsTheRest) {
+  const struct {
+    const char* text;
+    bool ok;
+    SerialLine line;
+    const char* error_part;
+  } cases[] = {
+      {"9600 8N1", true, {9600, 8, Parity::kNone, 1, FlowControl::kNone}, ""},
+      {"4800 7E2", true, {4800, 7, Parity::kEven, 2, FlowControl::kNone}, ""},
+      {"115200 8o1 rtscts", true, {115200, 8, Parity::kOdd, 1, FlowControl::kRtsCts}, ""},
+      {"  1200 7 E 1   XONXOFF ", true, {1200, 7, Parity::kEven, 1, FlowControl::kXonXoff}, ""},
+      {"19200 5N2 none", true, {19200, 5, Parity::kNone, 2, FlowControl::kNone}, ""},
+      {"9601 8N1", false, {}, "speed '9601'"},
+      {"fast 8N1", false, {}, "speed 'fast'"},
+      {"9600", false, {}, "need a speed and a frame"},
+      {"9600 9N1", false, {}, "data bits '9'"},
+      {"9600 8X1", false, {}, "parity 'X'"},
+      {"9600 8N3", false, {}, "stop bits '3'"},
+      {"9600 8N", false, {}, "frame '8N'"},
+      {"9600 8N1 dtrdsr", false, {}, "unknown port option 'dtrdsr'"},
+      {"9600 8N1 none extra", false, {}, "unknown port option 'extra'"},
+  };
+  for (const auto& c : cases) {
+    SerialLine line{1, 1, Parity::kOdd, 2, FlowControl::kRtsCts};
+    const SerialLine untouched = line;
+    std::string error;
+    EXPECT_EQ(ParseSerialLine(c.text, line, error), c.ok) << c.text;
+    EXPECT_EQ(line, c.ok ? c.line : untouched) << c.text;
+    EXPECT_NE(error.find(c.error_part), std::string::npos) << c.text << ": " << error;
+    if (c.ok) {
+      SerialLine again;
+      EXPECT_TRUE(ParseSerialLine(DescribeSerialLine(line), again, error));
+      EXPECT_EQ(again, line) << DescribeSerialLine(line);
+    }
+  }
+}
+
+TEST_F(DdkFileTest, ReadsRealInputsAndSwitchesAndReportsBadPortLines) {
+  DdkDescription d = Read(
+      "device: 1\n"
+      "footswitch: 0\n"
+      "evdev: /dev/input/by-id/usb-pedal-event-kbd KEY_B\n"
+      "footswitch: 1\n"
+      "modem: ttyS0 dsr\n"
+      "input: 1\n"
+      "serial: /dev/ttyUSB0\n"
+      "line: 4800 7E2\n"
+      "request: \"?\",13\n"
+      "timeout: 500\n"
+      "skip: 3\n"
+      "interval: 0\n"
+      "input: 2\n"
+      "serial: /dev/ttyUSB0\n"  // line 14: the port's line differs from input 1's
+      "line: 9600 8N1\n"
+      "request: \"SEND 2\",13,10\n"
+      "input: 3\n"
+      "line: 9600 8N1\n"  // line 18: no serial: line yet
+      "serial: gauge\n"
+      "line: 9600 8N1 hardware\n"         // line 20
+      "timeout: 0\n"                      // line 21
+      "skip: x\n"                         // line 22
+      "evdev: /dev/input/event3 KEY_B\n"  // line 23: not on an input
+      "footswitch: 0\n"
+      "evdev: /dev/input/event3 KEY_NOPE\n"  // line 25
+      "modem: /dev/ttyS0 RTS\n"              // line 26
+      "evdev: KEY_B\n");                     // line 27
+  const DeviceDescription& dev = d.devices[1];
+  ASSERT_TRUE(dev.switch_sources[0].has_value());
+  EXPECT_EQ(dev.switch_sources[0]->kind, SwitchKind::kEvdev);
+  EXPECT_EQ(dev.switch_sources[0]->path, "/dev/input/by-id/usb-pedal-event-kbd");
+  EXPECT_EQ(dev.switch_sources[0]->key, 48);  // KEY_B
+  ASSERT_TRUE(dev.switch_sources[1].has_value());
+  EXPECT_EQ(dev.switch_sources[1]->kind, SwitchKind::kModem);
+  EXPECT_EQ(dev.switch_sources[1]->modem, ModemLine::kDsr);
+  EXPECT_EQ(dev.switch_sources[1]->path, folder_ + "/ttyS0");
+  const SerialSource& one = *dev.inputs.at(1).serial;
+  EXPECT_EQ(one.path, "/dev/ttyUSB0");
+  EXPECT_EQ(one.line, (SerialLine{4800, 7, Parity::kEven, 2, FlowControl::kNone}));
+  EXPECT_EQ(one.request, "?\r");
+  EXPECT_EQ(one.timeout_ms, 500);
+  EXPECT_EQ(one.skip, 3);
+  EXPECT_EQ(one.interval_ms, 0);
+  const SerialSource& two = *dev.inputs.at(2).serial;
+  EXPECT_EQ(two.request, "SEND 2\r\n");  // blanks kept
+  EXPECT_EQ(two.line, one.line);         // a shared port keeps its first settings
+  const SerialSource& three = *dev.inputs.at(3).serial;
+  EXPECT_EQ(three.path, folder_ + "/gauge");
+  EXPECT_EQ(three.line, SerialLine{});
+  EXPECT_EQ(three.timeout_ms, 1000);
+  EXPECT_EQ(three.request, "");
+  const std::string e = errors_.str();
+  for (int line : {14, 18, 20, 21, 22, 23, 25, 26, 27}) {
+    EXPECT_NE(e.find(path_ + ":" + std::to_string(line) + ": "), std::string::npos) << line;
+  }
+  EXPECT_NE(e.find("unknown port option 'hardware'"), std::string::npos) << e;
+  EXPECT_NE(e.find("unknown key name 'KEY_NOPE'"), std::string::npos) << e;
+  EXPECT_NE(e.find("the first is used"), std::string::npos) << e;
+  EXPECT_EQ(d.problems, 9) << e;
+}
+
+}  // namespace

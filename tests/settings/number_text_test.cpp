@@ -65,3 +65,28 @@ TEST(Rounding, Int16RangeIsChecked) {
   EXPECT_EQ(RoundToInt32(70000), 70000);
   EXPECT_FALSE(RoundToInt32(3e9));
 }
+
+TEST(LeadingNumber, TellsANumberFromNone) {
+  const struct {
+    const char* text;
+    std::optional<double> value;
+  } cases[] = {
+      {"  +012.345 mm", 12.345},
+      {"-0.5", -0.5},
+      {".25", 0.25},
+      {"&H1F", 31.0},
+      {"&o17", 15.0},
+      {"0", 0.0},
+      {"1e3x", 1000.0},
+      {"", std::nullopt},
+      {"   ", std::nullopt},
+      {"ERR", std::nullopt},
+      {"-", std::nullopt},
+      {"+.", std::nullopt},
+      {"&H", std::nullopt},
+      {"&O9", std::nullopt},
+      {"&X1", std::nullopt},
+      {"mm 12", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LeadingNumber(c.text), c.value) << c.text;
+}
