@@ -3,12 +3,15 @@
  *
  * Up to 100 independent connections, the slots 0 to 99. Each slot is opened with
  * Control_Init and closed with Control_DeInit; every other function sends one request on
- * a slot and waits up to about two seconds for the answer line.
+ * a slot and waits for the answer line. Every call returns within a bound: two seconds per
+ * request (including the sending and the moving of pushed trigger records before it),
+ * five seconds for connecting.
  *
  * Result codes (int32_t) of every function except Control_DeInit:
  *   0  success; the outputs are written
- *   1  no usable answer: slot not connected, connection lost, no answer line within
- *      about two seconds, or an empty answer line
+ *   1  no usable answer: slot not connected, connection lost, request not taken by the peer
+ *      or no answer line within about two seconds, call abandoned by Control_DeInit from
+ *      another thread, or an empty answer line
  *   2  Qentrix answered "---" (read functions) or something other than "ok" (write functions)
  *   3  an argument is out of range (including null pointers and texts that are too long);
  *      in Control_GetLastCharValue and Control_GetLastCharDateTime: the characteristic has
@@ -44,13 +47,16 @@ extern "C" {
 #endif
 
 /* Connects slot (0..99) to Qentrix at host (host name or dotted IPv4 address) and port.
- * A slot that is still connected is closed first.
- * Returns 0 connected; 1 socket not created, connect failed or reader thread not started;
+ * A slot that is still connected is closed first. The connect gives up after 5 s, or at once
+ * when Control_DeInit of the same slot is called from another thread.
+ * Returns 0 connected; 1 socket library not loadable, socket not created, connect failed,
+ * timed out or abandoned, or reader thread not started;
  * 2 host neither resolvable nor a usable dotted address (also a null host or a host with a
  * dot-separated part over 103 characters); 3 slot out of range. On failure the slot is free. */
 VELK_QENTRIX_API int32_t Control_Init(int16_t slot, const char* host, uint16_t port);
 
-/* Closes the connection of slot (0..99) and waits for its reader thread to end.
+/* Closes the connection of slot (0..99) and waits for its reader thread to end. A call
+ * waiting on the same slot in another thread gives up at once (result 1).
  * Out-of-range slots and free slots are ignored. Queued trigger values stay readable. */
 VELK_QENTRIX_API void Control_DeInit(int16_t slot);
 
