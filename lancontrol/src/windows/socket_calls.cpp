@@ -8,8 +8,10 @@
 // later load in them.
 #include "socket_calls.h"
 
-#include <windows.h>
+// Windows Sockets first: windows.h would otherwise bring the older winsock.h.
 #include <winsock2.h>
+// Then the rest of the Windows API.
+#include <windows.h>
 
 #include <cstring>
 
