@@ -2,9 +2,10 @@
 # Builds the LAN control library for Windows with MinGW-w64 (x86_64):
 # build-windows/bin/Velk_Qentrix_Control.dll (with its import library
 # build-windows/lib/Velk_Qentrix_Control.dll.a) and the test program velk-qentrix-probe.exe.
-# Needs the packages of tools/packages.txt (tools/setup.sh installs them).
+# Installs the packages of tools/packages.txt first when they are missing (tools/setup.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/setup.sh"
 build=${VELK_WINDOWS_BUILD_DIR:-$root/build-windows}
 launcher=()
 if command -v ccache >/dev/null; then
