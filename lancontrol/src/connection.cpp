@@ -149,17 +149,23 @@ void StopReader(int number) {
   slot.room_freed.NotifyAll();
 }
 
-void CloseConnection(int number, CloseMode mode) {
+void CloseConnection(int number) {
   Slot& slot = g_slots[number];
   if (slot.reader.Running()) {
     StopReader(number);
-    if (mode == CloseMode::kUnloading) {
-      slot.reader.ReleaseOnUnload();
-    } else {
-      slot.reader.Join();
-    }
+    slot.reader.Join();
   }
-  if (!slot.reader.Running()) CloseSlotSocket(slot);
+  CloseSlotSocket(slot);
+  slot.state.store(LinkState::kFree, std::memory_order_release);
+}
+
+void CloseConnectionOnUnload(int number, int64_t deadline_ms) {
+  Slot& slot = g_slots[number];
+  if (slot.reader.Running()) {
+    StopReader(number);
+    slot.reader.ReleaseOnUnload(deadline_ms);
+  }
+  CloseSlotSocket(slot);
   slot.state.store(LinkState::kFree, std::memory_order_release);
 }
 

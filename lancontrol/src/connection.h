@@ -14,14 +14,14 @@ constexpr int kConnectTimeoutMs = 5000;
 // timed out or abandoned) or thread failure; 2 host unusable. On failure the slot is free.
 int32_t OpenConnection(int slot, const char* host, uint16_t port);
 
-enum class CloseMode {
-  kCaller,     // waits for the reader thread's end (a moment: it wakes on the shutdown)
-  kUnloading,  // the library is being unloaded: see Thread::ReleaseOnUnload
-};
+// Stops the slot's reader thread (it wakes on the shutdown and ends within a moment), closes
+// its socket and frees the slot. The call lock must be held. Does nothing for a free slot.
+// Does not touch the socket layer.
+void CloseConnection(int slot);
 
-// Stops the slot's reader thread, closes its socket and frees the slot. The call lock must
-// be held. Does nothing for a free slot. Does not touch the socket layer.
-void CloseConnection(int slot, CloseMode mode = CloseMode::kCaller);
+// As CloseConnection, while the library is being unloaded: waits for the reader thread only
+// as the platform needs (see Thread::ReleaseOnUnload) and never past `deadline_ms`.
+void CloseConnectionOnUnload(int slot, int64_t deadline_ms);
 
 // Tells the slot's reader thread to stop and wakes it, without the call lock and without
 // waiting; the thread closes the socket as it ends.

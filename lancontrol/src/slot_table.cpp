@@ -8,8 +8,10 @@ Slot g_slots[kSlotCount];
 
 namespace {
 
-// How long unloading waits in all for calls still running on other threads to give up.
-constexpr int kUnloadWaitMs = 500;
+// How long unloading waits in all for calls still running on other threads to give up, and
+// then for the reader threads to end.
+constexpr int kUnloadCallWaitMs = 500;
+constexpr int kUnloadReaderWaitMs = 1000;
 
 // A reader thread must not outlive the library's code: on unload (or at process exit) every
 // slot is closed and its thread stopped. Calls running on other threads are told to give up
@@ -19,20 +21,23 @@ constexpr int kUnloadWaitMs = 500;
 struct CloseSlotsOnUnload {
   ~CloseSlotsOnUnload() {
     for (Slot& slot : g_slots) BeginAbandon(slot);
-    const int64_t deadline = NowMs() + kUnloadWaitMs;
+    bool locked[kSlotCount];
+    const int64_t call_deadline = NowMs() + kUnloadCallWaitMs;
     for (int number = 0; number < kSlotCount; ++number) {
       Slot& slot = g_slots[number];
-      bool locked = slot.call.try_lock();
-      while (!locked && NowMs() < deadline) {
+      locked[number] = slot.call.try_lock();
+      while (!locked[number] && NowMs() < call_deadline) {
         SleepMs(5);
-        locked = slot.call.try_lock();
+        locked[number] = slot.call.try_lock();
       }
-      if (locked) {
-        CloseConnection(number, CloseMode::kUnloading);
-        slot.call.unlock();
-      } else {
-        StopReader(number);
-      }
+      // Every reader is told to stop before any is waited for, so they end side by side.
+      StopReader(number);
+    }
+    const int64_t reader_deadline = NowMs() + kUnloadReaderWaitMs;
+    for (int number = 0; number < kSlotCount; ++number) {
+      if (!locked[number]) continue;
+      CloseConnectionOnUnload(number, reader_deadline);
+      g_slots[number].call.unlock();
     }
   }
 } close_slots_on_unload;

@@ -7,8 +7,9 @@
 //                     (the mutex held; wakes spuriously, callers check their condition)
 //   class Thread      Start(void (*)(int), int) -> bool (false: not started); Join()
 //                     (waits for the thread's end; nothing when not started); Running();
-//                     ReleaseOnUnload() (at library unload: forgets the thread, waiting only
-//                     as long as the platform needs to keep its code mapped, at most 1 s)
+//                     ReleaseOnUnload(int64_t deadline_ms) (at library unload: forgets the
+//                     thread, waiting only as long as the platform needs to keep its code
+//                     mapped, and never past the deadline)
 //   int64_t NowMs()   milliseconds of a monotonic clock
 //   void SleepMs(int)
 #pragma once

@@ -80,13 +80,16 @@ class Thread {
     pthread_join(thread_, nullptr);
     running_ = false;
   }
-  // At unload: waits up to one second for the thread (asked to stop before) to end, so that
-  // its code is not unmapped under it; a thread that does not end is detached.
-  void ReleaseOnUnload() {
+  // At unload: waits until `deadline_ms` (NowMs clock) for the thread, asked to stop before,
+  // to end, so that its code is not unmapped under it; a thread that does not end is detached.
+  void ReleaseOnUnload(int64_t deadline_ms) {
     if (!running_) return;
+    const int64_t left_ms = deadline_ms > NowMs() ? deadline_ms - NowMs() : 0;
     timespec deadline{};
     clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_sec += 1;
+    const int64_t nanoseconds = deadline.tv_nsec + left_ms % 1000 * 1000000;
+    deadline.tv_sec += static_cast<time_t>(left_ms / 1000 + nanoseconds / 1000000000);
+    deadline.tv_nsec = static_cast<long>(nanoseconds % 1000000000);
     if (pthread_timedjoin_np(thread_, nullptr, &deadline) != 0) pthread_detach(thread_);
     running_ = false;
   }

@@ -72,7 +72,7 @@ class Thread {
   }
   // At unload: the thread holds its own reference to the module, so its code stays in place
   // until it ends; forget it without waiting (the loader lock may be held here).
-  void ReleaseOnUnload() {
+  void ReleaseOnUnload(int64_t) {
     if (handle_ == nullptr) return;
     CloseHandle(handle_);
     handle_ = nullptr;
