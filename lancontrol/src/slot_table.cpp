@@ -20,24 +20,23 @@ constexpr int kUnloadReaderWaitMs = 1000;
 // that it runs before the table is destroyed.
 struct CloseSlotsOnUnload {
   ~CloseSlotsOnUnload() {
-    for (Slot& slot : g_slots) BeginAbandon(slot);
-    bool locked[kSlotCount];
-    const int64_t call_deadline = NowMs() + kUnloadCallWaitMs;
+    // Every reader is told to stop before any is waited for, so they end side by side.
     for (int number = 0; number < kSlotCount; ++number) {
-      Slot& slot = g_slots[number];
-      locked[number] = slot.call.try_lock();
-      while (!locked[number] && NowMs() < call_deadline) {
-        SleepMs(5);
-        locked[number] = slot.call.try_lock();
-      }
-      // Every reader is told to stop before any is waited for, so they end side by side.
+      BeginAbandon(g_slots[number]);
       StopReader(number);
     }
-    const int64_t reader_deadline = NowMs() + kUnloadReaderWaitMs;
+    const int64_t call_deadline = NowMs() + kUnloadCallWaitMs;
+    const int64_t reader_deadline = call_deadline + kUnloadReaderWaitMs;
     for (int number = 0; number < kSlotCount; ++number) {
-      if (!locked[number]) continue;
+      Slot& slot = g_slots[number];
+      bool locked = slot.call.try_lock();
+      while (!locked && NowMs() < call_deadline) {
+        SleepMs(5);
+        locked = slot.call.try_lock();
+      }
+      if (!locked) continue;
       CloseConnectionOnUnload(number, reader_deadline);
-      g_slots[number].call.unlock();
+      slot.call.unlock();
     }
   }
 } close_slots_on_unload;
