@@ -1,40 +1,44 @@
 #include "connection.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 
 #include "host_address.h"
 #include "slot_table.h"
+#include "socket_calls.h"
 #include "socket_layer.h"
 
 namespace velk::lan {
 namespace {
 
+// How long the reader thread waits for bytes before it looks at its stop flag again.
+constexpr int kReaderWakeMs = 100;
+// Slices of the connect wait, between looks at the slot's abandon requests.
+constexpr int kConnectSliceMs = 50;
+
 // Waits until the ring has room; returns false when the thread is asked to stop.
 bool WaitForRoom(Slot& slot) {
-  std::unique_lock lock(slot.wake);
-  slot.room_freed.wait(lock, [&] {
-    return slot.stop_reader.load(std::memory_order_acquire) ||
-           PendingBytes(slot.read_pos.load(std::memory_order_acquire),
-                        slot.write_pos.load(std::memory_order_relaxed)) < kRingCapacity;
-  });
-  return !slot.stop_reader.load(std::memory_order_acquire);
+  ScopedLock lock(slot.wake);
+  for (;;) {
+    if (slot.stop_reader.load(std::memory_order_acquire)) return false;
+    if (PendingBytes(slot.read_pos.load(std::memory_order_acquire),
+                     slot.write_pos.load(std::memory_order_relaxed)) < kRingCapacity) {
+      return true;
+    }
+    slot.room_freed.Wait(slot.wake);
+  }
 }
 
-// Receives into the slot's ring until the connection ends or the thread is asked to stop.
-// It stops receiving while the ring is full, so unread bytes are never overwritten.
-void* ReaderMain(void* argument) {
-  const int number = static_cast<int>(reinterpret_cast<intptr_t>(argument));
+// Receives into the slot's ring until the connection ends or the thread is asked to stop,
+// then closes the socket at once. It stops receiving while the ring is full, so unread bytes
+// are never overwritten.
+void ReaderMain(int number) {
   Slot& slot = g_slots[number];
-  const int fd = slot.fd;  // set before the thread was created; constant until it is joined
+  SocketHandle socket = kNoSocket;
+  {
+    ScopedLock lock(slot.wake);
+    socket = slot.socket;
+  }
 
   while (!slot.stop_reader.load(std::memory_order_acquire)) {
     const int write_pos = slot.write_pos.load(std::memory_order_relaxed);
@@ -44,53 +48,59 @@ void* ReaderMain(void* argument) {
       if (!WaitForRoom(slot)) break;
       continue;
     }
+    const SocketWait wait = WaitReadable(socket, kReaderWakeMs);
+    if (wait == SocketWait::kTimedOut) continue;
+    if (wait == SocketWait::kFailed) break;
     const int contiguous = std::min(room, kRingSize - write_pos);
-    const ssize_t received = recv(fd, slot.ring + write_pos, static_cast<size_t>(contiguous), 0);
-    if (received < 0 && errno == EINTR) continue;
+    const long received =
+        ReceiveSome(socket, slot.ring + write_pos, static_cast<size_t>(contiguous));
+    if (received == -2) continue;
     if (received <= 0) break;
     {
-      std::lock_guard lock(slot.wake);
+      ScopedLock lock(slot.wake);
       slot.write_pos.store(static_cast<int16_t>((write_pos + received) % kRingSize),
                            std::memory_order_release);
     }
-    slot.data_arrived.notify_all();
+    slot.data_arrived.NotifyAll();
   }
 
   {
-    std::lock_guard lock(slot.wake);
+    ScopedLock lock(slot.wake);
+    if (slot.socket != kNoSocket) CloseSocket(slot.socket);
+    slot.socket = kNoSocket;
     LinkState connected = LinkState::kConnected;
-    if (slot.state.compare_exchange_strong(connected, LinkState::kEnded,
-                                           std::memory_order_acq_rel)) {
-      // A connection closed by the peer no longer holds the socket layer, but the socket
-      // itself stays open until the slot's owner joins this thread and closes it.
-      slot.holds_socket.store(false, std::memory_order_release);
-    }
+    slot.state.compare_exchange_strong(connected, LinkState::kEnded, std::memory_order_acq_rel);
+    // A closed connection no longer holds the socket layer; the next release may unload it.
+    slot.holds_socket.store(false, std::memory_order_release);
   }
-  slot.data_arrived.notify_all();
-  return nullptr;
+  slot.data_arrived.NotifyAll();
 }
 
-// Starts the reader thread with every signal blocked, so the caller's signal handlers never
-// run on it. Returns false when the thread cannot be created.
-bool StartReader(int number) {
-  Slot& slot = g_slots[number];
-  sigset_t all;
-  sigset_t previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
-  const int error = pthread_create(&slot.reader, nullptr, ReaderMain,
-                                   reinterpret_cast<void*>(static_cast<intptr_t>(number)));
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  return error == 0;
+void CloseSlotSocket(Slot& slot) {
+  ScopedLock lock(slot.wake);
+  if (slot.socket != kNoSocket) CloseSocket(slot.socket);
+  slot.socket = kNoSocket;
 }
 
 // Closes a socket that never got a reader thread and frees the slot's socket mark.
 int32_t FailOpen(int number, int32_t result) {
-  Slot& slot = g_slots[number];
-  if (slot.fd >= 0) close(slot.fd);
-  slot.fd = -1;
+  CloseSlotSocket(g_slots[number]);
   ReleaseSocketLayerFor(number);
   return result;
+}
+
+// Waits for a connect under way to finish. Returns true when connected.
+bool FinishConnect(Slot& slot, SocketHandle socket) {
+  const int64_t deadline = NowMs() + kConnectTimeoutMs;
+  for (;;) {
+    if (slot.Abandoned()) return false;
+    const int64_t left = deadline - NowMs();
+    if (left <= 0) return false;
+    const SocketWait wait =
+        WaitWritable(socket, static_cast<int>(std::min<int64_t>(left, kConnectSliceMs)));
+    if (wait == SocketWait::kFailed) return false;
+    if (wait == SocketWait::kReady) return !ConnectionFailed(socket);
+  }
 }
 
 }  // namespace
@@ -100,49 +110,62 @@ int32_t OpenConnection(int number, const char* host, uint16_t port) {
   CloseConnection(number);
   slot.trigger_count = 0;
 
-  StartSocketLayerFor(number);
-  slot.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (slot.fd < 0) return FailOpen(number, 1);
+  if (!StartSocketLayerFor(number)) return 1;
+  const SocketHandle socket = OpenStreamSocket();
+  if (socket == kNoSocket) return FailOpen(number, 1);
+  {
+    ScopedLock lock(slot.wake);
+    slot.socket = socket;
+  }
 
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(port);
-  if (!ResolveHost(host, peer.sin_addr)) return FailOpen(number, 2);
-  if (connect(slot.fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+  uint8_t address[4];
+  if (!ResolveHost(host, address)) return FailOpen(number, 2);
+  const SocketWait started = StartConnect(socket, address, port);
+  if (started == SocketWait::kFailed ||
+      (started == SocketWait::kTimedOut && !FinishConnect(slot, socket))) {
     return FailOpen(number, 1);
   }
   // Requests are small and each waits for its answer: send them at once.
-  const int on = 1;
-  setsockopt(slot.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  SetNoDelay(socket);
 
   slot.read_pos.store(0, std::memory_order_relaxed);
   slot.write_pos.store(0, std::memory_order_relaxed);
   slot.stop_reader.store(false, std::memory_order_relaxed);
   slot.state.store(LinkState::kConnected, std::memory_order_release);
-  if (!StartReader(number)) {
+  if (!slot.reader.Start(ReaderMain, number)) {
     slot.state.store(LinkState::kFree, std::memory_order_release);
     return FailOpen(number, 1);
   }
-  slot.reader_running = true;
   return 0;
+}
+
+void StopReader(int number) {
+  Slot& slot = g_slots[number];
+  {
+    ScopedLock lock(slot.wake);
+    slot.stop_reader.store(true, std::memory_order_release);
+    if (slot.socket != kNoSocket) ShutdownSocket(slot.socket);
+  }
+  slot.room_freed.NotifyAll();
 }
 
 void CloseConnection(int number) {
   Slot& slot = g_slots[number];
-  if (slot.reader_running) {
-    {
-      std::lock_guard lock(slot.wake);
-      slot.stop_reader.store(true, std::memory_order_release);
-    }
-    slot.room_freed.notify_all();
-    shutdown(slot.fd, SHUT_RDWR);
-    pthread_join(slot.reader, nullptr);
-    slot.reader_running = false;
+  if (slot.reader.Running()) {
+    StopReader(number);
+    slot.reader.Join();
   }
-  if (slot.fd >= 0) {
-    close(slot.fd);
-    slot.fd = -1;
+  CloseSlotSocket(slot);
+  slot.state.store(LinkState::kFree, std::memory_order_release);
+}
+
+void CloseConnectionOnUnload(int number, int64_t deadline_ms) {
+  Slot& slot = g_slots[number];
+  if (slot.reader.Running()) {
+    StopReader(number);
+    slot.reader.ReleaseOnUnload(deadline_ms);
   }
+  CloseSlotSocket(slot);
   slot.state.store(LinkState::kFree, std::memory_order_release);
 }
 

@@ -5,13 +5,26 @@
 
 namespace velk::lan {
 
+// Longest wait for a connection to be accepted.
+constexpr int kConnectTimeoutMs = 5000;
+
 // Connects `slot` (0..99, its call lock held by the caller) to host and port, closing an
-// existing connection first. Returns 0 connected, 1 socket, connect or thread failure,
-// 2 host unusable.
+// existing connection first. The connect gives up after kConnectTimeoutMs, or at once when a
+// closer abandons the slot. Returns 0 connected; 1 socket library, socket, connect (refused,
+// timed out or abandoned) or thread failure; 2 host unusable. On failure the slot is free.
 int32_t OpenConnection(int slot, const char* host, uint16_t port);
 
-// Stops the slot's reader thread (shutdown, then join), closes its socket and frees the slot.
-// The call lock must be held. Does nothing for a free slot. Does not touch the socket layer.
+// Stops the slot's reader thread (it wakes on the shutdown and ends within a moment), closes
+// its socket and frees the slot. The call lock must be held. Does nothing for a free slot.
+// Does not touch the socket layer.
 void CloseConnection(int slot);
+
+// As CloseConnection, while the library is being unloaded: waits for the reader thread only
+// as the platform needs (see Thread::ReleaseOnUnload) and never past `deadline_ms`.
+void CloseConnectionOnUnload(int slot, int64_t deadline_ms);
+
+// Tells the slot's reader thread to stop and wakes it, without the call lock and without
+// waiting; the thread closes the socket as it ends.
+void StopReader(int slot);
 
 }  // namespace velk::lan

@@ -7,13 +7,16 @@
 
 namespace velk::lan {
 
-Exchange::Exchange(int slot) : slot_(slot), lock_(g_slots[slot].call) {
-  DrainTriggerRecords(slot_);
+Exchange::Exchange(int slot)
+    : slot_(slot), lock_(g_slots[slot].call), deadline_ms_(NowMs() + kAnswerWaitMs) {
+  DrainTriggerRecords(slot_, deadline_ms_);
 }
 
 int32_t Exchange::Ask(const Request& request, char (&line)[kLineBufferSize]) {
-  if (!SendRequest(slot_, request.bytes(), request.size())) return kNoAnswer;
-  if (ReadAnswerLine(slot_, line) != 0 || line[0] == '\0') return kNoAnswer;
+  if (!first_request_) deadline_ms_ = NowMs() + kAnswerWaitMs;
+  first_request_ = false;
+  if (!SendRequest(slot_, request.bytes(), request.size(), deadline_ms_)) return kNoAnswer;
+  if (ReadAnswerLine(slot_, line, deadline_ms_) != 0 || line[0] == '\0') return kNoAnswer;
   return kSuccess;
 }
 

@@ -1,12 +1,13 @@
 // The common sequence of the exports: lock the slot, drain pending trigger records, send one
-// request, read its answer line.
+// request, read its answer line. Each request, with the drain before the first one, is
+// bounded by the answer wait counted from its start.
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 
 #include "request.h"
 #include "slot_table.h"
+#include "thread_primitives.h"
 
 namespace velk::lan {
 
@@ -22,6 +23,7 @@ enum Result : int32_t {
 inline bool InRange(long value, long low, long high) { return value >= low && value <= high; }
 
 // Holds the slot's call lock for its lifetime; drains pending trigger records on creation.
+// The first request's time counts from the creation, each further request's from its start.
 class Exchange {
  public:
   explicit Exchange(int slot);
@@ -37,7 +39,9 @@ class Exchange {
 
  private:
   int slot_;
-  std::lock_guard<std::mutex> lock_;
+  ScopedLock lock_;
+  int64_t deadline_ms_;
+  bool first_request_ = true;
 };
 
 // One exchange reading a number answer into `value` (kSuccess, kNoAnswer or kRefused).

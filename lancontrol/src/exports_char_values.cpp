@@ -29,25 +29,29 @@ int32_t AskDateTime(Exchange& exchange, int c, unsigned n, char* text) {
 
 }  // namespace
 
-extern "C" int32_t Control_GetActCharValue(int16_t slot, int16_t c, double* value) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_GetActCharValue(int16_t slot, int16_t c,
+                                                             double* value) {
   if (!IsSlotNumber(slot) || !IsCharacteristic(c) || value == nullptr) return kOutOfRange;
   return AskNumber(slot, Request(1).Byte(c), *value);
 }
 
-extern "C" int32_t Control_GetCharValue(int16_t slot, int16_t c, int32_t n, double* value) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_GetCharValue(int16_t slot, int16_t c, int32_t n,
+                                                          double* value) {
   if (!IsSlotNumber(slot) || !IsCharacteristic(c) || !IsValueNumber(n) || value == nullptr) {
     return kOutOfRangeWide;
   }
   return AskNumber(slot, Request(2).Byte(c).Word(static_cast<unsigned>(n)), *value);
 }
 
-extern "C" int32_t Control_GetCharValNum(int16_t slot, int16_t c, int32_t* count) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_GetCharValNum(int16_t slot, int16_t c,
+                                                           int32_t* count) {
   if (!IsSlotNumber(slot) || !IsCharacteristic(c) || count == nullptr) return kOutOfRangeWide;
   Exchange exchange(slot);
   return AskCount(exchange, c, *count);
 }
 
-extern "C" int32_t Control_GetLastCharValue(int16_t slot, int16_t c, double* value) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_GetLastCharValue(int16_t slot, int16_t c,
+                                                              double* value) {
   if (!IsSlotNumber(slot) || !IsCharacteristic(c) || value == nullptr) return kOutOfRangeWide;
   Exchange exchange(slot);
   int32_t count = 0;
@@ -60,7 +64,8 @@ extern "C" int32_t Control_GetLastCharValue(int16_t slot, int16_t c, double* val
   return result;
 }
 
-extern "C" int32_t Control_GetCharDateTime(int16_t slot, int16_t c, int32_t n, char* text) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_GetCharDateTime(int16_t slot, int16_t c, int32_t n,
+                                                             char* text) {
   if (!IsSlotNumber(slot) || !IsCharacteristic(c) || !IsValueNumber(n) || text == nullptr) {
     return kOutOfRangeWide;
   }
@@ -68,7 +73,8 @@ extern "C" int32_t Control_GetCharDateTime(int16_t slot, int16_t c, int32_t n, c
   return AskDateTime(exchange, c, static_cast<unsigned>(n), text);
 }
 
-extern "C" int32_t Control_GetLastCharDateTime(int16_t slot, int16_t c, char* text) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_GetLastCharDateTime(int16_t slot, int16_t c,
+                                                                 char* text) {
   if (!IsSlotNumber(slot) || !IsCharacteristic(c) || text == nullptr) return kOutOfRangeWide;
   Exchange exchange(slot);
   int32_t count = 0;

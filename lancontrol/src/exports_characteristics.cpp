@@ -17,17 +17,18 @@ bool IsDataSet(int d, int c) { return InRange(d, 1, 30) && InRange(c, 0, 128); }
 
 }  // namespace
 
-extern "C" int32_t Control_Get_CharName(int16_t slot, int16_t c, char* name) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_Get_CharName(int16_t slot, int16_t c, char* name) {
   if (!IsSlotNumber(slot) || !IsCharacteristic(c) || name == nullptr) return kOutOfRange;
   return AskText(slot, Request(57).Byte(c), name);
 }
 
-extern "C" int32_t Control_Get_CharUnit(int16_t slot, int16_t c, char* unit) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_Get_CharUnit(int16_t slot, int16_t c, char* unit) {
   if (!IsSlotNumber(slot) || !IsCharacteristic(c) || unit == nullptr) return kOutOfRange;
   return AskText(slot, Request(84).Byte(c), unit);
 }
 
-extern "C" int32_t Control_Set_CharUnit(int16_t slot, int16_t c, const char* unit) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_Set_CharUnit(int16_t slot, int16_t c,
+                                                          const char* unit) {
   if (!IsSlotNumber(slot) || !IsCharacteristic(c) || unit == nullptr) return kOutOfRange;
   const std::size_t length = strnlen(unit, kMaxUnit + 1);
   if (length > kMaxUnit) return kOutOfRange;
@@ -36,7 +37,8 @@ extern "C" int32_t Control_Set_CharUnit(int16_t slot, int16_t c, const char* uni
   return AskWrite(slot, request);
 }
 
-extern "C" int32_t Control_Set_RIDataSet(int16_t slot, int16_t d, int16_t c, const char* text) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_Set_RIDataSet(int16_t slot, int16_t d, int16_t c,
+                                                           const char* text) {
   if (!IsSlotNumber(slot) || !IsDataSet(d, c) || text == nullptr) return kOutOfRange;
   const std::size_t length = strnlen(text, kMaxDataSetText + 1);
   if (length > kMaxDataSetText) return kOutOfRange;
@@ -45,12 +47,14 @@ extern "C" int32_t Control_Set_RIDataSet(int16_t slot, int16_t d, int16_t c, con
   return AskWrite(slot, request);
 }
 
-extern "C" int32_t Control_Read_RIDataSet(int16_t slot, int16_t d, int16_t c, char* text) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_Read_RIDataSet(int16_t slot, int16_t d, int16_t c,
+                                                            char* text) {
   if (!IsSlotNumber(slot) || !IsDataSet(d, c) || text == nullptr) return kOutOfRange;
   return AskText(slot, Request(61).Byte(d).Byte(0).Byte(c), text);
 }
 
-extern "C" int32_t Control_Get_StatParam(int16_t slot, int16_t c, int16_t p, double* value) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_Get_StatParam(int16_t slot, int16_t c, int16_t p,
+                                                           double* value) {
   if (!IsSlotNumber(slot) || !IsCharacteristic(c) || value == nullptr) return kOutOfRange;
   return AskNumber(slot, Request(90).Byte(c).Byte(p), *value);
 }

@@ -36,46 +36,46 @@ int32_t SetLimit(int16_t slot, uint8_t code, int16_t c, float value) {
 
 extern "C" {
 
-int32_t Control_Get_Nominal(int16_t slot, int16_t c, float* value) {
+int32_t VELK_QENTRIX_CALL Control_Get_Nominal(int16_t slot, int16_t c, float* value) {
   return GetLimit(slot, kNominal, c, value);
 }
-int32_t Control_Set_Nominal(int16_t slot, int16_t c, float value) {
+int32_t VELK_QENTRIX_CALL Control_Set_Nominal(int16_t slot, int16_t c, float value) {
   return SetLimit(slot, kNominal, c, value);
 }
-int32_t Control_Get_USL(int16_t slot, int16_t c, float* value) {
+int32_t VELK_QENTRIX_CALL Control_Get_USL(int16_t slot, int16_t c, float* value) {
   return GetLimit(slot, kUpperTolerance, c, value);
 }
-int32_t Control_Set_USL(int16_t slot, int16_t c, float value) {
+int32_t VELK_QENTRIX_CALL Control_Set_USL(int16_t slot, int16_t c, float value) {
   return SetLimit(slot, kUpperTolerance, c, value);
 }
-int32_t Control_Get_UCL(int16_t slot, int16_t c, float* value) {
+int32_t VELK_QENTRIX_CALL Control_Get_UCL(int16_t slot, int16_t c, float* value) {
   return GetLimit(slot, kUpperControlLimit, c, value);
 }
-int32_t Control_Set_UCL(int16_t slot, int16_t c, float value) {
+int32_t VELK_QENTRIX_CALL Control_Set_UCL(int16_t slot, int16_t c, float value) {
   return SetLimit(slot, kUpperControlLimit, c, value);
 }
-int32_t Control_Get_LCL(int16_t slot, int16_t c, float* value) {
+int32_t VELK_QENTRIX_CALL Control_Get_LCL(int16_t slot, int16_t c, float* value) {
   return GetLimit(slot, kLowerControlLimit, c, value);
 }
-int32_t Control_Set_LCL(int16_t slot, int16_t c, float value) {
+int32_t VELK_QENTRIX_CALL Control_Set_LCL(int16_t slot, int16_t c, float value) {
   return SetLimit(slot, kLowerControlLimit, c, value);
 }
-int32_t Control_Get_LSL(int16_t slot, int16_t c, float* value) {
+int32_t VELK_QENTRIX_CALL Control_Get_LSL(int16_t slot, int16_t c, float* value) {
   return GetLimit(slot, kLowerTolerance, c, value);
 }
-int32_t Control_Set_LSL(int16_t slot, int16_t c, float value) {
+int32_t VELK_QENTRIX_CALL Control_Set_LSL(int16_t slot, int16_t c, float value) {
   return SetLimit(slot, kLowerTolerance, c, value);
 }
-int32_t Control_Get_Master1(int16_t slot, int16_t c, float* value) {
+int32_t VELK_QENTRIX_CALL Control_Get_Master1(int16_t slot, int16_t c, float* value) {
   return GetLimit(slot, kMaster1, c, value);
 }
-int32_t Control_Set_Master1(int16_t slot, int16_t c, float value) {
+int32_t VELK_QENTRIX_CALL Control_Set_Master1(int16_t slot, int16_t c, float value) {
   return SetLimit(slot, kMaster1, c, value);
 }
-int32_t Control_Get_Master2(int16_t slot, int16_t c, float* value) {
+int32_t VELK_QENTRIX_CALL Control_Get_Master2(int16_t slot, int16_t c, float* value) {
   return GetLimit(slot, kMaster2, c, value);
 }
-int32_t Control_Set_Master2(int16_t slot, int16_t c, float value) {
+int32_t VELK_QENTRIX_CALL Control_Set_Master2(int16_t slot, int16_t c, float value) {
   return SetLimit(slot, kMaster2, c, value);
 }
 

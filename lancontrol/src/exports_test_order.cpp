@@ -17,7 +17,7 @@ int32_t AskActive(int16_t slot, uint8_t code, char* text) {
 
 }  // namespace
 
-extern "C" int32_t Control_ChangeTestOrder(int16_t slot, const char* name) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_ChangeTestOrder(int16_t slot, const char* name) {
   if (!IsSlotNumber(slot) || name == nullptr) return kOutOfRange;
   const std::size_t length = strnlen(name, kMaxOrderName + 1);
   if (length > kMaxOrderName) return kOutOfRange;
@@ -26,14 +26,14 @@ extern "C" int32_t Control_ChangeTestOrder(int16_t slot, const char* name) {
   return AskWrite(slot, request);
 }
 
-extern "C" int32_t Control_Get_ActTestOrder(int16_t slot, char* text) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_Get_ActTestOrder(int16_t slot, char* text) {
   return AskActive(slot, 53, text);
 }
 
-extern "C" int32_t Control_Get_ActTestScheme(int16_t slot, char* text) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_Get_ActTestScheme(int16_t slot, char* text) {
   return AskActive(slot, 54, text);
 }
 
-extern "C" int32_t Control_Get_ActTestStep(int16_t slot, char* text) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_Get_ActTestStep(int16_t slot, char* text) {
   return AskActive(slot, 55, text);
 }

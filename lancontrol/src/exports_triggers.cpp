@@ -6,7 +6,8 @@
 
 using namespace velk::lan;
 
-extern "C" int32_t Control_Get_GTrigVal(int16_t slot, int16_t* number, double* value) {
+extern "C" int32_t VELK_QENTRIX_CALL Control_Get_GTrigVal(int16_t slot, int16_t* number,
+                                                          double* value) {
   if (!IsSlotNumber(slot) || number == nullptr || value == nullptr) return kOutOfRange;
   Exchange exchange(slot);
   Slot& entry = g_slots[slot];

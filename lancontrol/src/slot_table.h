@@ -1,12 +1,11 @@
 // The fixed table of the 100 connection slots and the receive ring of each.
 #pragma once
 
-#include <pthread.h>
-
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+
+#include "socket_calls.h"
+#include "thread_primitives.h"
 
 namespace velk::lan {
 
@@ -27,21 +26,27 @@ struct TriggerEntry {
 enum class LinkState : uint8_t {
   kFree,       // no connection; the ring holds nothing of interest
   kConnected,  // reader thread receiving
-  kEnded,      // the peer closed the connection; the ring keeps what had arrived
+  kEnded,      // the connection ended (socket closed); the ring keeps what had arrived
 };
 
 struct Slot {
   // Held by every export, Control_Init and Control_DeInit for the slot, so that one
   // exchange (drain, request, answer) is never mixed with another on the same slot.
-  std::mutex call;
+  Mutex call;
 
-  // Owned by the caller side (guarded by `call`). Only the caller side closes `fd`, and only
-  // after the reader thread has been joined.
-  int fd = -1;
-  bool reader_running = false;
-  pthread_t reader{};
+  // Owned by the caller side (guarded by `call`).
+  Thread reader;
   TriggerEntry triggers[kTriggerQueueSize]{};
   int16_t trigger_count = 0;
+
+  // Control_DeInit calls (and the library's unload) waiting to close the slot. While it is
+  // nonzero every wait of a call on the slot ends at once, so the closer gets the call lock
+  // without waiting out a connect or an answer.
+  std::atomic<int> abandon_requests{0};
+
+  // Guarded by `wake`. While the reader thread runs only it closes the socket (when the
+  // connection ends or it is told to stop); otherwise the caller side owns it.
+  SocketHandle socket = kNoSocket;
 
   // Shared with the reader thread.
   std::atomic<LinkState> state{LinkState::kFree};
@@ -54,9 +59,11 @@ struct Slot {
   std::atomic<int16_t> read_pos{0};
   uint8_t ring[kRingSize]{};
 
-  std::mutex wake;
-  std::condition_variable data_arrived;  // reader thread -> waiting caller
-  std::condition_variable room_freed;    // caller -> reader thread waiting for room
+  Mutex wake;
+  CondVar data_arrived;  // reader thread or closer -> waiting caller
+  CondVar room_freed;    // caller -> reader thread waiting for room
+
+  bool Abandoned() const { return abandon_requests.load(std::memory_order_acquire) > 0; }
 };
 
 // The slot table, one per process.
@@ -74,5 +81,10 @@ inline int PendingBytes(int read_pos, int write_pos) {
 // Marks the first `count` pending bytes of the slot as consumed and wakes its reader thread
 // if it waits for room. Caller side only.
 void ConsumeBytes(Slot& slot, int count);
+
+// Announces a closer of the slot: every wait of a call on it ends at once until
+// EndAbandon. Needs no lock.
+void BeginAbandon(Slot& slot);
+void EndAbandon(Slot& slot);
 
 }  // namespace velk::lan

@@ -1,22 +1,24 @@
 #include "socket_layer.h"
 
 #include <atomic>
-#include <mutex>
 
 #include "slot_table.h"
+#include "socket_calls.h"
+#include "thread_primitives.h"
 
 namespace velk::lan {
 namespace {
 
-std::mutex g_layer_mutex;
+Mutex g_layer_mutex;
 std::atomic<bool> g_started{false};
 unsigned g_start_count = 0;
 
 }  // namespace
 
 bool StartSocketLayerFor(int slot) {
-  std::lock_guard lock(g_layer_mutex);
+  ScopedLock lock(g_layer_mutex);
   if (!g_started.load(std::memory_order_relaxed)) {
+    if (!LoadSocketLibrary()) return false;
     g_started.store(true, std::memory_order_release);
     ++g_start_count;
   }
@@ -25,19 +27,20 @@ bool StartSocketLayerFor(int slot) {
 }
 
 void ReleaseSocketLayerFor(int slot) {
-  std::lock_guard lock(g_layer_mutex);
+  ScopedLock lock(g_layer_mutex);
   g_slots[slot].holds_socket.store(false, std::memory_order_release);
   if (!g_started.load(std::memory_order_relaxed)) return;
   for (const Slot& other : g_slots) {
     if (other.holds_socket.load(std::memory_order_acquire)) return;
   }
+  UnloadSocketLibrary();
   g_started.store(false, std::memory_order_release);
 }
 
 bool SocketLayerStarted() { return g_started.load(std::memory_order_acquire); }
 
 unsigned SocketLayerStartCount() {
-  std::lock_guard lock(g_layer_mutex);
+  ScopedLock lock(g_layer_mutex);
   return g_start_count;
 }
 

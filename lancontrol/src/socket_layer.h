@@ -1,15 +1,16 @@
-// The module-wide "socket layer started" state. POSIX sockets need no start-up call; the
-// state keeps the library's lifecycle: started by the first Control_Init that passes its
-// slot check, released when no slot holds a socket any more.
+// The module-wide socket layer state: the system's socket library, loaded and started by the
+// first Control_Init that passes its slot check, stopped and unloaded when no slot holds a
+// socket any more.
 #pragma once
 
 namespace velk::lan {
 
-// Starts the socket layer if needed and marks `slot` as holding a socket, in one step so that
-// a concurrent release cannot come between. Returns true (starting cannot fail here).
+// Loads and starts the socket library if needed and marks `slot` as holding a socket, in one
+// step so that a concurrent release cannot come between. Returns false, marking nothing,
+// when the socket library cannot be loaded or started.
 bool StartSocketLayerFor(int slot);
 
-// Clears the slot's socket mark and releases the socket layer when no slot holds a socket.
+// Clears the slot's socket mark and unloads the socket library when no slot holds a socket.
 void ReleaseSocketLayerFor(int slot);
 
 // Returns whether the socket layer is started.

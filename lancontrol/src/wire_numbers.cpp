@@ -1,21 +1,11 @@
 #include "wire_numbers.h"
 
-#include <locale.h>
-#include <stdlib.h>
-
 #include <charconv>
 #include <cstring>
 
+#include "classic_numbers.h"
+
 namespace velk::lan {
-namespace {
-
-// The classic locale; glibc hands out its built-in object without allocating.
-locale_t ClassicLocale() {
-  static const locale_t classic = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-  return classic;
-}
-
-}  // namespace
 
 std::size_t FormatNumberText(double value, char* out, std::size_t size) {
   if (size == 0) return 0;
@@ -28,17 +18,11 @@ std::size_t FormatNumberText(double value, char* out, std::size_t size) {
   return length;
 }
 
-double ReadAsDouble(const char* text) {
-  const locale_t classic = ClassicLocale();
-  if (classic == nullptr) return strtod(text, nullptr);
-  return strtod_l(text, nullptr, classic);
-}
+double ReadAsDouble(const char* text) { return ClassicStrtod(text); }
 
 int32_t ReadAsInt(const char* text) {
-  const locale_t classic = ClassicLocale();
-  const long value =
-      classic == nullptr ? strtol(text, nullptr, 10) : strtol_l(text, nullptr, 10, classic);
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(value)));
+  const long long value = ClassicStrtoll(text);
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(value)));
 }
 
 }  // namespace velk::lan

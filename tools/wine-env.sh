@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Prepares Wine for running the project's Windows programs and exports its environment.
+# Source it (". tools/wine-env.sh [PREFIX]") or run it with a command
+# ("tools/wine-env.sh [--prefix PREFIX] -- wine program.exe ..."). The Wine prefix
+# (default build-windows/wineprefix, or $VELK_WINEPREFIX) is created once with wineboot and
+# reused by later runs; Wine's debug output is off, and no mono/gecko installers are asked for.
+# Needs the packages of tools/packages.txt (wine, wine64).
+velk_wine_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+velk_wine_prepare() {
+  export WINEPREFIX=${1:-${VELK_WINEPREFIX:-$velk_wine_root/build-windows/wineprefix}}
+  export WINEARCH=win64
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+  unset DISPLAY WAYLAND_DISPLAY
+  if ! command -v wine >/dev/null; then
+    echo "wine-env: wine is not installed (tools/setup.sh installs it)" >&2
+    return 1
+  fi
+  if [ ! -f "$WINEPREFIX/.velk-ready" ]; then
+    mkdir -p "$WINEPREFIX"
+    echo "wine-env: creating the Wine prefix $WINEPREFIX" >&2
+    wineboot --init >/dev/null 2>&1 || { echo "wine-env: wineboot failed" >&2; return 1; }
+    touch "$WINEPREFIX/.velk-ready"
+  fi
+  # Starts the server that later commands share, so they do not each start one.
+  wineserver --persistent=60 >/dev/null 2>&1 || true
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  set -euo pipefail
+  prefix=""
+  if [ "${1:-}" = "--prefix" ]; then
+    prefix=$2
+    shift 2
+  fi
+  [ "${1:-}" = "--" ] && shift
+  velk_wine_prepare "$prefix"
+  if [ $# -gt 0 ]; then exec "$@"; fi
+  echo "WINEPREFIX=$WINEPREFIX"
+else
+  velk_wine_prepare "${1:-}"
+fi
