@@ -20,6 +20,7 @@
 #include "password_window.h"
 #include "port_events.h"
 #include "port_folder.h"
+#include "process_priority.h"
 #include "program_identity.h"
 #include "settings_record.h"
 #include "setup_window.h"
@@ -156,6 +157,7 @@ bool VCP_FORM::Form_Initialize() {
   Image2->setPixmap(ProgramIcon.pixmap(Image2->size()));
   Image2->setVisible(ProgramTitle.contains("Velk"));
   PortFolderLabel->setText("Ports: " + QDir(QString::fromStdString(PortFolder())).absolutePath());
+  RaiseProcessPriority();
   const bool serving = session_.Start();
   if (serving) Timer1.start();
   ArmPortEvents();

@@ -2,11 +2,16 @@
 // Only while the log is on (LogOn = 1) is anything written or listed.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "monitor_list.h"
 
 inline constexpr const char* kLogFileName = "Velk_VCP.LOG";
+// The log's size bound: past it the file becomes "<name>.1" (replacing an older one) and a new
+// file begins, so the log never takes more than about twice the bound. The environment
+// variable VELK_VCP_LOG_LIMIT (bytes, at least 4096) sets another bound.
+inline constexpr int64_t kDefaultLogLimit = 64 * 1024 * 1024;
 
 class ActivityLog {
  public:
@@ -15,16 +20,22 @@ class ActivityLog {
   ActivityLog& operator=(const ActivityLog&) = delete;
   ~ActivityLog();
 
-  // Turns the log on and opens path for appending (created when missing). Returns false when
-  // the file cannot be opened (reported on standard error); the log is on all the same, so the
-  // monitor lists still fill.
+  // Turns the log on and opens path for appending (created private, 0600, when missing).
+  // Returns false when the file cannot be opened (reported on standard error); the log is on
+  // all the same, so the monitor lists still fill. The size bound is read from the
+  // environment (see kDefaultLogLimit).
   bool Open(const std::string& path = kLogFileName);
+  // Sets the size bound in bytes (values below 4096 count as 4096).
+  void SetLimit(int64_t bytes);
   // Closes the file and turns the log off; nothing when it is not open.
   void Close();
   bool on() const { return on_; }
 
   // Writes text followed by CR LF and hands it to the system at once, so a crash loses no
   // line. Nothing while the log is off. A failing write is reported once on standard error.
+  // A line that would take the file past the size bound starts a new file first: the old
+  // one ends with a line naming where the log continues, the new one begins with a line
+  // naming where the earlier part is.
   void WriteLine(const std::string& text);
   // "C: " + text in the file and text in List1.
   void Command(const std::string& text);
@@ -38,8 +49,14 @@ class ActivityLog {
   unsigned changes() const { return changes_; }
 
  private:
+  void Rotate();
+  bool WriteRaw(const std::string& line);
+
   bool on_ = false;
   int fd_ = -1;
+  std::string path_;
+  int64_t size_ = 0;
+  int64_t limit_ = kDefaultLogLimit;
   bool write_failed_ = false;
   MonitorList list1_;
   MonitorList list2_;

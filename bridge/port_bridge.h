@@ -54,10 +54,11 @@ class PortBridge {
 
   // Formats value by the value format, fills it into the answer template of errorcode
   // (0 AnswerString, 2 Range, any other Timeout), records it and writes it to the current
-  // port. A value whose digits before the decimal separator do not fit the width is answered
-  // with the Range template (error code 2) and logged; a value that is not finite is
-  // answered as no value (error code 1). An answer that is empty or only blanks is recorded,
-  // not sent. device and Address outside the table give an empty "<ch>".
+  // port. A valid value whose digits before the decimal separator do not fit the width is
+  // answered with the Range template (error code 2) and logged; a value that is not finite is
+  // answered as no value (error code 1), and no value always takes the Timeout template. An answer
+  // that is empty or only blanks is recorded, not sent. device and Address outside the table give
+  // an empty "<ch>".
   void SendMeaValue(int16_t device, int16_t Address, double value, int16_t errorcode);
 
   // Empties RxRing and sets TickCounter and FootSwitchDown to 0.

@@ -8,7 +8,8 @@
 void PortBridge::SendMeaValue(int16_t device, int16_t Address, double value, int16_t errorcode) {
   ValueText v = FormatValueText(value, s_);
   if (!std::isfinite(value) && errorcode == 0) errorcode = 1;
-  if (!v.fits) {
+  // Only a valid value that does not fit is out of range; "no value" keeps its template.
+  if (!v.fits && errorcode == 0) {
     log_.WriteLine("Value does not fit: " + v.uncut);
     errorcode = 2;
   }

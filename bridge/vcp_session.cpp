@@ -1,5 +1,7 @@
 #include "vcp_session.h"
 
+#include <iostream>
+
 #include "language_file.h"
 #include "number_text.h"
 #include "settings_file.h"
@@ -40,7 +42,12 @@ bool VcpSession::Start() {
   if (started_) return false;
   started_ = true;
 
+  if (const int stale = RemoveStaleSettingsTemporaries(); stale > 0) {
+    std::cerr << "Velk_VCP: removed " << stale << " temporary file(s) of an interrupted save\n";
+  }
   ReadSettings("", s_);
+  // Written at once, so that a first start leaves a complete file, whatever happens later.
+  WriteSettings("", s_);
   bridge_.CreateCommandTab();
   LoadLanguage(s_.LanguageNo);
   view_.ShowLogLists(s_.LogOn != 0);
@@ -111,9 +118,7 @@ bool VcpSession::Start() {
     RecreateCommandTable();
     WriteSettings("", s_);
     if (device_.Device_Init(LanguageCode(), kDdkFileName, view_.WindowHandle()) != 0) {
-      view_.ShowMessage(112, "");
-      DeleteSlotPorts(SlotNumbers());
-      view_.RequestClose();
+      EndWithoutDeviceLibrary();
       return false;
     }
   }
@@ -228,15 +233,26 @@ void VcpSession::SetupButton_Click() {
   WriteSettings("", s_);
   RecreateCommandTable();
   if (device_.Device_Init(LanguageCode(), kDdkFileName, 0) != 0) {
-    view_.ShowMessage(112, "");
-    DeleteSlotPorts(SlotNumbers());
-    view_.RequestClose();
+    EndWithoutDeviceLibrary();
     return;
   }
   bridge_.Log().WriteLine("Device_Init()");
   IVirtualPort* current = bridge_.Port(bridge_.CurrentPort());
   if (current && current->IsOpened()) current->ResetPort();
   timer_enabled_ = true;
+}
+
+void VcpSession::EndWithoutDeviceLibrary() {
+  view_.ShowMessage(112, "");
+  DeleteSlotPorts(SlotNumbers());
+  // This is the program's shutdown: the settings are written, the ports gone, and the device
+  // library never started, so the close request that follows must not run it again.
+  shut_down_ = true;
+  timer_enabled_ = false;
+  view_.RemoveTrayIcon();
+  view_.RequestClose();
+  bridge_.Log().WriteLine("*** Programm-Ende ***");
+  bridge_.Log().Close();
 }
 
 void VcpSession::Shutdown() {

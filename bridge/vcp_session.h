@@ -38,7 +38,8 @@ class VcpSession {
   // stale ports, port probe, port creation, Device_Init (offering the setup window once),
   // minimise, poll timer on. Returns true when the program now serves; false when start-up
   // ended early (the device library did not start twice): the ports are then deleted and
-  // RequestClose has been called. Runs once; later calls return false and do nothing.
+  // RequestClose has been called; that ended the run, Shutdown does nothing more. Runs once;
+  // later calls return false and do nothing.
   bool Start();
 
   // The poll timer's tick (every 10 ms): runs the poll cycle while the timer is enabled;
@@ -64,7 +65,8 @@ class VcpSession {
 
   // The setup button: closes the device library, shows the setup window, writes the settings,
   // rebuilds the command table and starts the library again. When it does not start, text 112
-  // is shown, the ports are deleted and RequestClose is called. Does nothing after shutdown.
+  // is shown, the ports are deleted and RequestClose is called; that ends the run, Shutdown
+  // does nothing more. Does nothing after shutdown.
   void SetupButton_Click();
 
   // The shutdown sequence (Quit, any close request): poll timer off, Device_DeInit, ports
@@ -89,6 +91,7 @@ class VcpSession {
   void DeleteSlotPorts(const std::array<int16_t, 4>& numbers);
   std::array<int16_t, 4> SlotNumbers() const;
   void RecreateCommandTable();
+  void EndWithoutDeviceLibrary();
 
   IMainView& view_;
   IDeviceLibrary& device_;

@@ -307,14 +307,13 @@ void SetupWindow::OKButton_Click() {
   TakeOverWindowFields();
   if (!PWOnOff->isChecked()) PWord->clear();
   Settings.Password = std::string(TrimSpaces(ToEngineText(PWord->text())));
-  if (!WriteSettings("")) {
-    QMessageBox::warning(this, windowTitle(),
-                         QString("The settings could not be written to %1 (read-only folder or "
-                                 "disk full?). The new settings are in use until the program "
-                                 "ends.")
-                             .arg(kSettingsFileName));
-  }
   Timer1->stop();
+  if (!WriteSettings("")) {
+    Warn(windowTitle(), QString("The settings could not be written to %1 (read-only folder or "
+                                "disk full?). The new settings are in use until the program "
+                                "ends.")
+                            .arg(kSettingsFileName));
+  }
   accept();
 }
 
@@ -380,6 +379,14 @@ void SetupWindow::Com_Format_Click() {
   RefreshPreviews();
 }
 
+void SetupWindow::Warn(const QString& title, const QString& text) {
+  // Like every other window opened from here, a message box stops the move timer meanwhile.
+  const bool moving = Timer1->isActive();
+  Timer1->stop();
+  QMessageBox::warning(this, title, text);
+  if (moving) Timer1->start();
+}
+
 void SetupWindow::PWOnOff_Click() { PWord->setEnabled(PWOnOff->isChecked()); }
 
 void SetupWindow::Timer1_Timer() {
@@ -399,18 +406,17 @@ void SetupWindow::SaveCfg_Click() {
   if (!answered || name.isEmpty()) return;
   const std::string fileName = ToEngineText(name);
   if (!IsPlainConfigurationName(fileName)) {
-    QMessageBox::warning(this, LanguageText(200),
-                         QString("\"%1\" cannot be used as a configuration name: a name must not "
-                                 "contain / or \\, start with a dot, contain \"..\" or control "
-                                 "characters.")
-                             .arg(name));
+    Warn(LanguageText(200),
+         QString("\"%1\" cannot be used as a configuration name: a name must not "
+                 "contain / or \\, start with a dot, contain \"..\" or control "
+                 "characters.")
+             .arg(name));
     return;
   }
   if (!WriteSettings(fileName + std::string(kConfigurationSuffix))) {
-    QMessageBox::warning(this, LanguageText(200),
-                         QString("The configuration %1 could not be saved (read-only folder or "
-                                 "disk full?).")
-                             .arg(name));
+    Warn(LanguageText(200), QString("The configuration %1 could not be saved (read-only folder or "
+                                    "disk full?).")
+                                .arg(name));
   }
 }
 
@@ -421,9 +427,8 @@ void SetupWindow::LoadCfg_Click() {
   Timer1->start();
   if (chooser.ConfigFile.isEmpty()) return;
   if (!ReadSettings(ToEngineText(chooser.ConfigFile))) {
-    QMessageBox::warning(
-        this, LanguageText(201),
-        QString("The configuration %1 could not be read completely.").arg(chooser.ConfigFile));
+    Warn(LanguageText(201),
+         QString("The configuration %1 could not be read completely.").arg(chooser.ConfigFile));
   }
   Loading = true;
   // A format whose preset file is missing here shows the configuration's device name.

@@ -118,6 +118,8 @@ class SetupWindow : public QDialog {
   bool SelectCurrentFormat();
   void RefreshPreviews();
   void TakeOverWindowFields();
+  // A warning message box; the move timer is stopped while it is open.
+  void Warn(const QString& title, const QString& text);
 
   IDeviceLibrary& library_;
   std::vector<PresetEntry> catalogue_;

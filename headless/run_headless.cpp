@@ -14,6 +14,7 @@
 #include "key_state.h"
 #include "port_events.h"
 #include "port_folder.h"
+#include "process_priority.h"
 #include "pty_port.h"
 #include "vcp_session.h"
 
@@ -80,6 +81,7 @@ int RunHeadless(int argc, char** argv) {
       [folder](int n) { return PortCanBeOpened(folder, n); }, keys);
 
   device.Device_PreInit();
+  RaiseProcessPriority();
   const bool serving = session.Start();
   if (serving) PrintPorts(ports);
 

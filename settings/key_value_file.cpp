@@ -1,12 +1,17 @@
 #include "key_value_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -83,33 +88,59 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
     error = Reason(path, "cannot create a temporary file");
     return false;
   }
-  // Keep the permissions of the file being replaced; a new file gets the usual 0666 & ~umask.
+  // Held until the rename: a later start removes only temporary files nobody holds.
+  ::flock(fd, LOCK_EX | LOCK_NB);
+  // Keep the permissions of the file being replaced; a new file is private (0600): these files
+  // hold the password. mkstemp has made the temporary file 0600 already.
   struct stat st {};
-  mode_t mode;
-  if (::stat(path.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  ::fchmod(fd, mode);
+  if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
   bool ok = WriteAll(fd, content);
   if (!ok) error = Reason(path, "write failed");
   if (ok && ::fsync(fd) != 0) {
     error = Reason(path, "flush failed");
     ok = false;
   }
-  if (::close(fd) != 0 && ok) {
-    error = Reason(path, "close failed");
-    ok = false;
-  }
   if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
     error = Reason(path, "cannot replace the file");
     ok = false;
   }
+  if (::close(fd) != 0 && ok) {
+    error = Reason(path, "close failed");
+    ok = false;
+  }
   if (!ok) ::unlink(tmp.c_str());
   return ok;
+}
+
+int RemoveStaleTemporaries(const std::string& folder,
+                           const std::function<bool(std::string_view)>& isTarget) {
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return 0;
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    // "<target>.XXXXXX", as WriteFileAtomically makes them.
+    if (name.size() < 8 || name[name.size() - 7] != '.') continue;
+    const std::string_view suffix = name.substr(name.size() - 6);
+    if (!std::all_of(suffix.begin(), suffix.end(), [](char c) { return std::isalnum(c); }))
+      continue;
+    if (isTarget(name.substr(0, name.size() - 7))) names.emplace_back(name);
+  }
+  ::closedir(dir);
+  int removed = 0;
+  for (const std::string& name : names) {
+    const std::string path = folder.empty() ? name : folder + "/" + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    // A file a running save holds stays; so does anything that is not a plain file.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::unlink(path.c_str()) == 0) {
+      ++removed;
+    }
+    ::close(fd);
+  }
+  return removed;
 }
 
 KeyValueLine SplitAtFirstColon(std::string_view line) {

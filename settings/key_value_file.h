@@ -17,8 +17,16 @@ bool ReadLines(const std::string& path, const std::function<void(std::string_vie
 // Writes content to path so that the file is either the old one or the complete new one: the
 // bytes go to a temporary file in the same folder, which is flushed to disk and renamed over
 // path. Returns false, with a reason in error, when any step fails; the old file is then
-// untouched and no temporary file is left behind.
+// untouched and no temporary file is left behind. A new file is created private (0600); a
+// replaced file keeps its permissions.
 bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error);
+
+// Removes the temporary files of WriteFileAtomically ("<name>.XXXXXX") in folder (empty: the
+// current one) that a process killed while writing left behind: those whose name part
+// isTarget accepts, that are plain files and that no running write holds. Returns how many
+// were removed; a folder that cannot be read gives 0.
+int RemoveStaleTemporaries(const std::string& folder,
+                           const std::function<bool(std::string_view)>& isTarget);
 
 // One line split at its first colon.
 struct KeyValueLine {

@@ -22,7 +22,8 @@ bool EnsureFileExists(const std::string& name, std::string& error) {
   // A file that is there is left alone: one that may not be written is still read.
   struct stat st {};
   if (::stat(name.c_str(), &st) == 0) return true;
-  int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+  // Private: the file will hold the password.
+  int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
   if (fd >= 0) {
     ::close(fd);
     return true;
@@ -33,6 +34,12 @@ bool EnsureFileExists(const std::string& name, std::string& error) {
 }
 
 }  // namespace
+
+int RemoveStaleSettingsTemporaries() {
+  return RemoveStaleTemporaries("", [](std::string_view name) {
+    return name == kSettingsFileName || (name.size() > 4 && name.ends_with(".con"));
+  });
+}
 
 bool ApplySettingsValue(SettingsRecord& s, double key, const std::string& value,
                         bool allowSettingsOnly, int onlyKeysFrom, int onlyKeysTo) {

@@ -20,6 +20,11 @@ bool WriteSettings(const std::string& fileName = "", SettingsRecord& s = Setting
 // Returns false when the file cannot be created or read; s then holds whatever was applied.
 bool ReadSettings(const std::string& fileName = "", SettingsRecord& s = Settings);
 
+// Removes what saves of the settings file or of named configurations in the current folder
+// left behind when the program was killed while writing (see RemoveStaleTemporaries).
+// Returns how many files were removed.
+int RemoveStaleSettingsTemporaries();
+
 // Applies one "key:value" line of the settings syntax to s. key is the numeric key, value the
 // trimmed value text; settingsOnly keys are applied only when allowSettingsOnly is set;
 // onlyKeysFrom/To restrict the keys applied. Returns false when the key's value is out of

@@ -2,6 +2,7 @@
 #include "activity_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "bridge_fixture.h"
 
@@ -114,3 +115,29 @@ TEST(MonitorList, EighthLinePushesTheOldestOut) {
 }
 
 }  // namespace
+
+TEST(ActivityLogFile, StaysWithinItsBoundInTwoPrivateFilesThatSayWhereTheyContinue) {
+  WorkFolder work;
+  const std::string path = work.path() + "/Velk_VCP.LOG";
+  const mode_t before = umask(0);
+  ActivityLog log;
+  ASSERT_TRUE(log.Open(path));
+  log.SetLimit(4096);
+  const std::string line(98, 'x');  // 100 bytes with CR LF
+  for (int i = 0; i < 1000; ++i) log.WriteLine(line);
+  log.Close();
+  umask(before);
+
+  const std::string current = work.Read("Velk_VCP.LOG");
+  const std::string older = work.Read("Velk_VCP.LOG.1");
+  EXPECT_LE(current.size(), 4096u);
+  EXPECT_GT(older.size(), 4000u);
+  EXPECT_LE(older.size(), 4096u + 40);
+  EXPECT_TRUE(current.starts_with("*** Log continued from Velk_VCP.LOG.1 ***\r\n"));
+  EXPECT_TRUE(older.ends_with("*** Log continues in Velk_VCP.LOG ***\r\n"));
+  for (const std::string& name : {path, path + ".1"}) {
+    struct stat st {};
+    ASSERT_EQ(stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+  }
+}

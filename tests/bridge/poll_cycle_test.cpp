@@ -41,6 +41,18 @@ TEST_F(TerminatedModeTest, SingleChannelReadsWithEveryOutcome) {
   Expect("M9\r", "90:+00021.25\r\n");
 }
 
+TEST_F(TerminatedModeTest, OnlyAValidValueThatDoesNotFitIsOutOfRange) {
+  Generic();
+  s.NumOfChar = 4;
+  ASSERT_EQ(Operator("set 1 1 123456"), 0);
+  ASSERT_EQ(Operator("set 1 4 123456"), 0);  // reports no value
+  Expect("M1\r", "10:OUT OF RANGE\r\n");
+  Expect("M4\r", "40:NO VALUE\r\n");
+  s.Timeout.clear();
+  Expect("M4\r", "");
+  Expect("M2\r", "20:+2.5\r\n");
+}
+
 TEST_F(TerminatedModeTest, WhatAClientLeftBehindIsNotAnsweredToTheNext) {
   Generic();
   // A fragment taken into the ring, then commands still waiting in the port: the client

@@ -22,13 +22,14 @@ class NamedConfigurationTest : public SetupWindowTest {
   static QString Save(SetupWindow& window, const QString& name) {
     auto message = std::make_shared<QString>();
     auto finished = std::make_shared<bool>(false);
-    OnModal<QInputDialog>([name, message, finished](QInputDialog* box) {
+    OnModal<QInputDialog>([name, message, finished, &window](QInputDialog* box) {
       EXPECT_EQ(box->labelText(), "Save configuration as ...");
       box->setTextValue(name);
       box->accept();
       OnModal<QMessageBox>(
-          [message](QMessageBox* shown) {
+          [message, &window](QMessageBox* shown) {
             *message = shown->text();
+            EXPECT_FALSE(window.Timer1->isActive()) << "the move timer ran behind the message";
             shown->accept();
           },
           finished);

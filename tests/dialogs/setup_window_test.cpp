@@ -167,12 +167,15 @@ TEST_F(SetupWindowTest, OkStoresTheOwnFormatAndTableEditsAndReportsAFailingWrite
   std::remove(kSettingsFileName);
   std::filesystem::create_directory(kSettingsFileName);  // a folder cannot be replaced
   QString message;
-  OnModal<QMessageBox>([&message](QMessageBox* box) {
+  bool moving = true;
+  OnModal<QMessageBox>([&](QMessageBox* box) {
     message = box->text();
+    moving = window.Timer1->isActive();
     box->accept();
   });
   QTest::mouseClick(window.OKButton, Qt::LeftButton);
   EXPECT_TRUE(message.contains("could not be written")) << message.toStdString();
+  EXPECT_FALSE(moving) << "the move timer ran while the message box was open";
   EXPECT_EQ(window.result(), QDialog::Accepted);
   EXPECT_EQ(Settings.ChCommandAll[7], "\"ALL\",13");
   EXPECT_EQ(Settings.ChCommandOn[7], SettingsBackup.ChCommandOn[7] ? 0 : 1);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "program_fixture.h"
@@ -36,6 +37,33 @@ class LifecycleFaultTest : public ProgramTest {
  protected:
   void SetUp() override { Write("Velk_VCP.CFG", FaultSettings()); }
 };
+
+TEST_F(LifecycleFaultTest, AStartCleansUpAfterAKilledSaveAndKeepsItsFilesPrivate) {
+  // Left by a program killed while saving.
+  Write("Velk_VCP.CFG.k1LLed", "10:1\r\n");
+  Write("Tuesday.con.Xy12ab", "10:1\r\n");
+  Options options;
+  options.umask = 0;
+  const pid_t pid = Start(options);
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  EXPECT_FALSE(Exists("Velk_VCP.CFG.k1LLed"));
+  EXPECT_FALSE(Exists("Tuesday.con.Xy12ab"));
+  // Written in full at start, not only at the end.
+  EXPECT_NE(Read("Velk_VCP.CFG").find("\r\n9000:0\r\n"), std::string::npos);
+  EXPECT_EQ(fs::status(Path("Velk_VCP.LOG")).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  // The priority is raised where that is allowed, or standard error says it stays normal.
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string field;
+  for (int i = 0; i < 19 && stat >> field;) ++i;
+  if (geteuid() == 0) {
+    EXPECT_EQ(field, "-10");
+  }
+  if (field == "0") {
+    EXPECT_NE(Err().find("priority stays normal"), std::string::npos) << Err();
+  }
+  EXPECT_EQ(Stop(pid), 0);
+}
 
 TEST_F(LifecycleFaultTest, StopSignalDuringStartUpRunsTheShutdownOnceAndLeavesNoLink) {
   // A link left by a dead run makes start-up remove stale ports and pause for 3 s.

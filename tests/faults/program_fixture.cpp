@@ -119,6 +119,7 @@ pid_t ProgramTest::Start(const Options& options, const std::string& tag) {
       setenv("VELK_VCP_PORT_DIR", options.port_dir.c_str(), 1);
     }
     unsetenv("DISPLAY");
+    umask(options.umask);
     if (options.file_size_limit != RLIM_INFINITY) {
       // Past the limit a write fails with EFBIG instead of ending the process.
       signal(SIGXFSZ, SIG_IGN);

@@ -31,6 +31,7 @@ class ProgramTest : public ::testing::Test {
     rlim_t file_size_limit = RLIM_INFINITY;  // RLIMIT_FSIZE; writes past it fail with EFBIG
     std::string folder;    // working folder below the test's folder; empty: the folder itself
     std::string port_dir;  // VELK_VCP_PORT_DIR; empty: "ports" in the working folder
+    mode_t umask = 022;    // the program's file mode creation mask
   };
 
   ProgramTest();

@@ -1,6 +1,8 @@
 #include "settings_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -256,4 +258,36 @@ TEST_F(SettingsFileTest, BackupCopyRestoresEveryField) {
   EXPECT_EQ(Settings.Inputs[8][199].MeaValAdr, "x");
   EXPECT_EQ(Settings.TabAnswer[11], "y");
   EXPECT_EQ(Settings.NumOfChar, 9);
+}
+
+TEST_F(SettingsFileTest, FilesThatHoldThePasswordArePrivateAndKilledSavesAreCleanedUp) {
+  const mode_t before = umask(0);
+  s.Password = "TopSecret";
+  EXPECT_TRUE(WriteSettings("", s));
+  EXPECT_TRUE(WriteSettings("Shift.con", s));
+  std::remove("Created.con");
+  SettingsRecord r;
+  ReadSettings("Created.con", r);  // created empty when missing
+  for (const char* name : {kSettingsFileName, "Shift.con", "Created.con"}) {
+    struct stat st {};
+    ASSERT_EQ(stat(name, &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+  }
+  umask(before);
+
+  // What saves killed while writing leave behind goes; a save running now and other files stay.
+  for (const char* name : {"Velk_VCP.CFG.a1B2c3", "Shift.con.Zz9yY8", "Velk_VCP.CFG.Busy01",
+                           "notes.txt.a1B2c3", "Velk_VCP.CFG.toolong7"}) {
+    dir.Write(name, "partial");
+  }
+  const int running = open("Velk_VCP.CFG.Busy01", O_RDONLY);
+  ASSERT_EQ(flock(running, LOCK_EX), 0);
+  EXPECT_EQ(RemoveStaleSettingsTemporaries(), 2);
+  close(running);
+  for (const char* gone : {"Velk_VCP.CFG.a1B2c3", "Shift.con.Zz9yY8"}) {
+    EXPECT_FALSE(std::filesystem::exists(gone)) << gone;
+  }
+  for (const char* kept : {"Velk_VCP.CFG.Busy01", "notes.txt.a1B2c3", "Velk_VCP.CFG.toolong7"}) {
+    EXPECT_TRUE(std::filesystem::exists(kept)) << kept;
+  }
 }
