@@ -290,7 +290,7 @@ int main(int argc, char** argv) {
     if (chdir(dir.c_str()) != 0) _exit(127);
     setenv("VELK_DDK_LIBRARY", VELK_DDK_SIM, 1);
     unsetenv("VELK_VCP_PORT_DIR");
-    freopen("/dev/null", "w", stdout);
+    if (!freopen("/dev/null", "w", stdout)) _exit(127);
     char name[] = "Velk_VCP";
     char* args[] = {name, nullptr};
     _exit(RunHeadless(1, args));

@@ -1,4 +1,4 @@
-// The shared library exports exactly its 36 functions and nothing else.
+// The shared library exports exactly its 36 functions, versioned, and nothing else.
 #include <cstdio>
 #include <set>
 #include <string>
@@ -18,8 +18,17 @@ TEST(ExportsTest, DynamicSymbolTableHoldsExactlyTheThirtySixFunctions) {
     char kind = 0;
     char name[400];
     if (std::sscanf(line, "%63s %c %399s", address, &kind, name) != 3) continue;
+    if (kind == 'A') {  // the version node itself
+      EXPECT_STREQ(name, "VELK_QENTRIX_CONTROL_1");
+      continue;
+    }
     EXPECT_EQ(kind, 'T') << name;
-    exported.insert(name);
+    // Every export carries the library's symbol version.
+    const std::string versioned = name;
+    const size_t at = versioned.find("@@");
+    EXPECT_EQ(at == std::string::npos ? "" : versioned.substr(at + 2), "VELK_QENTRIX_CONTROL_1")
+        << name;
+    exported.insert(versioned.substr(0, at));
   }
   ASSERT_EQ(pclose(nm), 0);
   const std::set<std::string> expected = {
