@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "folder_lock.h"
 #include "run_headless.h"
 #include "user_folder.h"
 #ifdef VELK_WITH_GUI
@@ -50,6 +51,9 @@ int main(int argc, char** argv) {
     if (!error.empty()) std::fprintf(stderr, "Velk_VCP: %s\n", error.c_str());
     if (!entered) return 1;
   }
+  // Held until the program ends, so that velk-vcp-config leaves the settings file alone.
+  FolderLock folderLock;
+  folderLock.HoldShared(".");
   int count = static_cast<int>(args.size());
   args.push_back(nullptr);
 #ifdef VELK_WITH_GUI

@@ -25,6 +25,11 @@ fs::path UserFolder() {
   return {};
 }
 
+bool IsWorkingFolder(const fs::path& folder) {
+  std::error_code ec;
+  return fs::exists(folder / "Velk_VCP.CFG", ec) || fs::exists(folder / "VCP001.LAN", ec);
+}
+
 bool EnterUserFolder(const fs::path& folder, const fs::path& shippedFolder, std::string& error) {
   error.clear();
   std::error_code ec;

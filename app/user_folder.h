@@ -10,6 +10,10 @@
 // (an empty path when neither it nor HOME is set).
 std::filesystem::path UserFolder();
 
+// Returns true when folder holds a settings file or the English language file: a folder made
+// ready to work in (the build's run folder, a folder prepared by hand, the per-user folder).
+bool IsWorkingFolder(const std::filesystem::path& folder);
+
 // Creates folder when missing and copies into it each shipped file of shippedFolder (the
 // language files, presets, device file and icons) that it does not hold yet; files the user
 // already has stay as they are. Then makes folder the current directory. Returns false, with
