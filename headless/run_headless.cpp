@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "ddk_library.h"
+#include "evdev_key_state.h"
 #include "headless_view.h"
 #include "key_state.h"
 #include "port_events.h"
@@ -74,7 +75,8 @@ int RunHeadless(int argc, char** argv) {
   const std::string folder = PortFolder();
   std::array<std::unique_ptr<PtyPort>, 4> ports;
   for (auto& port : ports) port = std::make_unique<PtyPort>(folder);
-  InertKeyState keys;
+  const std::unique_ptr<IKeyState> keyState = OpenConsoleKeyState();
+  IKeyState& keys = *keyState;
   VcpSession session(
       view, device, {ports[0].get(), ports[1].get(), ports[2].get(), ports[3].get()},
       [folder](int n) { return PortCanBeOpened(folder, n); }, keys);
