@@ -116,6 +116,7 @@ std::unique_ptr<EvdevKeyState> OpenInputDeviceKeyState(std::vector<std::string>&
   paths.clear();
   std::vector<int> fds;
   const char* listed = std::getenv("VELK_VCP_INPUT_DEVICES");
+  if (listed != nullptr && std::string(listed) == "none") return nullptr;
   if (listed != nullptr && *listed != '\0') {
     std::string rest = listed;
     while (!rest.empty()) {

@@ -37,8 +37,9 @@ class EvdevKeyState : public IKeyState {
 
 // Opens the input devices to read hot keys from: the paths listed in VELK_VCP_INPUT_DEVICES
 // (separated by ':', opened as they are, for example a named pipe) when it is set and not
-// empty, otherwise each /dev/input/event* that opens for reading and reports F1..F12, Ctrl and
-// Alt. Returns nullptr when none opens; paths receives the opened paths.
+// empty and not "none" (which means no device), otherwise each /dev/input/event* that opens
+// for reading and reports F1..F12, Ctrl and Alt. Returns nullptr when none opens; paths
+// receives the opened paths.
 std::unique_ptr<EvdevKeyState> OpenInputDeviceKeyState(std::vector<std::string>& paths);
 
 // Returns the key state for a program without X11: the input devices when one can be read,
