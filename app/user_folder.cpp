@@ -12,7 +12,10 @@ bool IsShippedFile(const fs::path& file) {
   std::string extension = file.extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return extension == ".LAN" || extension == ".DRV" || extension == ".DDK" || extension == ".ICO";
+  // Velk_VCP.CFG of the shipped folder gives a first start its settings (the example gauges
+  // switched on).
+  return extension == ".LAN" || extension == ".DRV" || extension == ".DDK" || extension == ".ICO" ||
+         file.filename() == "Velk_VCP.CFG";
 }
 
 }  // namespace
