@@ -156,10 +156,10 @@ int main(int argc, char** argv) {
   std::vector<int> portNumbers;
   auto* portsCommand =
       app.add_subcommand("ports", "simulate COM numbers on ports 1..4 (0: first free / off)");
-  portsCommand->add_option("N", portNumbers, "COM number 0..100 of port 1, 2, 3, 4")
+  portsCommand->add_option("N", portNumbers, "COM number 0..16 of port 1, 2, 3, 4")
       ->required()
       ->expected(1, 4)
-      ->check(CLI::Range(0, 100));
+      ->check(CLI::Range(0, 16));
   portsCommand->callback([&] {
     change = [&] {
       for (size_t a = 0; a < portNumbers.size(); ++a) {
