@@ -87,6 +87,11 @@ int main(int argc, char** argv) {
   app.name("velk-vcp-config");
   app.set_version_flag("--version", VELK_VERSION);
   app.require_subcommand(1, 1);
+  app.footer(
+      "Environment: XDG_DATA_HOME, HOME (where the per-user folder lies), VELK_DDK_LIBRARY\n"
+      "(the device library that lists the inputs for preset).\n"
+      "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments (nothing\n"
+      "changed), 3 Velk_VCP runs in the folder (nothing changed).");
   std::string dir;
   bool userFolder = false;
   auto* dirOption = app.add_option("--dir", dir, "work in folder DIR")->type_name("DIR");
