@@ -203,6 +203,21 @@ TEST_F(HeadlessTest, PrefixFormatOnTwoPorts) {
   EXPECT_FALSE(Exists("ports/COM6"));
 }
 
+TEST_F(HeadlessTest, DataKeyPressesWithoutAClientReachTheNextClientOldestFirst) {
+  Write("Velk_VCP.CFG",
+        "20:5\r\n40:0\r\n1000:3\r\n1001:1\r\n1002:10\r\n1005:3\r\n1006:2\r\n1007:20\r\n");
+  Launch();
+  ASSERT_GT(pid_, 0);
+  ASSERT_EQ(Operator("key 1 2"), 0);
+  ASSERT_EQ(Operator("key 1 1"), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const int fd = Open("COM5");
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(ReadFor(fd, 28), "20:+000002.5\r\n10:+0001.234\r\n");
+  close(fd);
+  EXPECT_EQ(Stop(), 0);
+}
+
 TEST_F(HeadlessTest, DeviceLibraryThatDoesNotStartEndsTheProgram) {
   fs::remove(dir_ + "/Velk_VCP.DDK");
   Write("Velk_VCP.CFG", "20:5\r\n40:0\r\n");
