@@ -1,20 +1,46 @@
 // Velk_VCP: with windows where a display is available, otherwise (or with --headless) on
-// standard output and standard error. --user-folder (the desktop menu's start) works in the
-// user's own data folder instead of the current directory.
+// standard output and standard error, in a working folder chosen by the command line.
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <string>
-#include <vector>
 
+#include "folder_lock.h"
 #include "run_headless.h"
 #include "user_folder.h"
 #ifdef VELK_WITH_GUI
 #include "desktop_program.h"
 #endif
 
+namespace fs = std::filesystem;
+
 namespace {
+
+constexpr const char* kEnvironment =
+    "Working folder:\n"
+    "  --dir DIR, else --user-folder, else the current folder when it holds Velk_VCP.CFG or\n"
+    "  VCP001.LAN, else the per-user folder ($XDG_DATA_HOME/Velk_VCP or\n"
+    "  ~/.local/share/Velk_VCP, filled with the shipped files on first use).\n"
+    "\n"
+    "Environment:\n"
+    "  DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM\n"
+    "                 any of them set: windows (unless --headless)\n"
+    "  VELK_VCP_PORT_DIR\n"
+    "                 folder of the simulated ports (default: ports in the working folder)\n"
+    "  VELK_DDK_LIBRARY\n"
+    "                 the device library to load (default: libVelk_DDK.so beside the program)\n"
+    "  VELK_VCP_INPUT_DEVICES\n"
+    "                 input devices to read hot keys from, separated by ':' (default: the\n"
+    "                 readable keyboards of /dev/input; none: no input device)\n"
+    "  XDG_DATA_HOME, HOME\n"
+    "                 where the per-user folder lies\n"
+    "  LC_ALL, LC_MESSAGES, LANG\n"
+    "                 the language of a first start\n"
+    "\n"
+    "Exit status: 0 after a normal end; 1 when start-up ended early (no working folder, the\n"
+    "device library did not start, no port could be created); 2 for bad arguments.";
 
 bool Set(const char* name) {
   const char* value = std::getenv(name);
@@ -23,40 +49,60 @@ bool Set(const char* name) {
 
 bool HasDisplay() { return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM"); }
 
+// Makes the working folder the current directory. Returns false with the reason in error.
+bool EnterWorkingFolder(const std::string& dir, bool userFolder, std::string& error) {
+  if (!dir.empty()) {
+    std::error_code ec;
+    fs::current_path(dir, ec);
+    if (ec) error = "cannot enter " + dir + ": " + ec.message();
+    return !ec;
+  }
+  std::error_code ec;
+  if (!userFolder && IsWorkingFolder(fs::current_path(ec))) return true;
+  const fs::path shipped = fs::read_symlink("/proc/self/exe", ec).parent_path();
+  const bool entered = EnterUserFolder(UserFolder(), shipped, error);
+  if (entered && !userFolder) {
+    std::cerr << "Velk_VCP: working in " << fs::current_path(ec).string() << std::endl;
+  }
+  return entered;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args;
+  CLI::App app{"Velk_VCP serves measured values of gauges on simulated serial ports."};
+  app.name("Velk_VCP");
+  app.set_version_flag("--version", VELK_VERSION);
   bool headless = false;
   bool userFolder = false;
-  for (int i = 0; i < argc; ++i) {
-    if (i > 0 && std::strcmp(argv[i], "--headless") == 0) {
-      headless = true;
-    } else if (i > 0 && std::strcmp(argv[i], "--help") == 0) {
-      headless = true;  // the usage is printed there
-      args.push_back(argv[i]);
-    } else if (i > 0 && std::strcmp(argv[i], "--user-folder") == 0) {
-      userFolder = true;
-    } else {
-      args.push_back(argv[i]);
-    }
+  std::string dir;
+  app.add_flag("--headless", headless, "serve without windows, on standard output and error");
+  auto* dirOption = app.add_option("--dir", dir, "work in folder DIR")->type_name("DIR");
+  app.add_flag("--user-folder", userFolder, "work in the per-user folder")->excludes(dirOption);
+  app.footer(kEnvironment);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::cerr << "Velk_VCP: " << e.what() << " (see --help)\n";
+    return 2;
   }
-  if (userFolder) {
-    std::error_code ec;
-    const std::filesystem::path shipped =
-        std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
-    std::string error;
-    const bool entered = EnterUserFolder(UserFolder(), shipped, error);
-    if (!error.empty()) std::fprintf(stderr, "Velk_VCP: %s\n", error.c_str());
-    if (!entered) return 1;
-  }
-  int count = static_cast<int>(args.size());
-  args.push_back(nullptr);
+
+  std::string error;
+  const bool entered = EnterWorkingFolder(dir, userFolder, error);
+  if (!error.empty()) std::cerr << "Velk_VCP: " << error << std::endl;
+  if (!entered) return 1;
+  // Held until the program ends, so that velk-vcp-config leaves the settings file alone.
+  FolderLock folderLock;
+  folderLock.HoldShared(".");
+
+  int count = 1;
+  char* args[] = {argv[0], nullptr};
 #ifdef VELK_WITH_GUI
-  if (!headless && HasDisplay()) return RunDesktop(count, args.data());
+  if (!headless && HasDisplay()) return RunDesktop(count, args);
 #else
   (void)headless;
   (void)HasDisplay;
 #endif
-  return RunHeadless(count, args.data());
+  return RunHeadless(count, args);
 }

@@ -12,7 +12,10 @@ bool IsShippedFile(const fs::path& file) {
   std::string extension = file.extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return extension == ".LAN" || extension == ".DRV" || extension == ".DDK" || extension == ".ICO";
+  // Velk_VCP.CFG of the shipped folder gives a first start its settings (the example gauges
+  // switched on).
+  return extension == ".LAN" || extension == ".DRV" || extension == ".DDK" || extension == ".ICO" ||
+         file.filename() == "Velk_VCP.CFG";
 }
 
 }  // namespace
@@ -23,6 +26,11 @@ fs::path UserFolder() {
   const char* home = std::getenv("HOME");
   if (home != nullptr && *home != '\0') return fs::path(home) / ".local/share/Velk_VCP";
   return {};
+}
+
+bool IsWorkingFolder(const fs::path& folder) {
+  std::error_code ec;
+  return fs::exists(folder / "Velk_VCP.CFG", ec) || fs::exists(folder / "VCP001.LAN", ec);
 }
 
 bool EnterUserFolder(const fs::path& folder, const fs::path& shippedFolder, std::string& error) {

@@ -10,8 +10,13 @@
 // (an empty path when neither it nor HOME is set).
 std::filesystem::path UserFolder();
 
+// Returns true when folder holds a settings file or the English language file: a folder made
+// ready to work in (the build's run folder, a folder prepared by hand, the per-user folder).
+bool IsWorkingFolder(const std::filesystem::path& folder);
+
 // Creates folder when missing and copies into it each shipped file of shippedFolder (the
-// language files, presets, device file and icons) that it does not hold yet; files the user
+// language files, presets, device file, icons and the first-start settings Velk_VCP.CFG) that it
+// does not hold yet; files the user
 // already has stay as they are. Then makes folder the current directory. Returns false, with
 // the reason in error, when the folder cannot be created or entered; a file that cannot be
 // copied is reported in error but does not stop the rest.

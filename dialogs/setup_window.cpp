@@ -17,6 +17,7 @@
 #include "configuration_name.h"
 #include "default_addresses.h"
 #include "device_items.h"
+#include "format_choice.h"
 #include "input_table.h"
 #include "key_value_file.h"
 #include "language_file.h"
@@ -370,10 +371,8 @@ void SetupWindow::Com_Format_Click() {
   } else {
     SetOwnFormatVisible(false);
   }
-  Settings.CommandFormat = chosen;
-  if (chosen != kOwnCommandFormat) LoadPreset();
+  ChooseCommandFormat(Settings, chosen, ListDeviceInputs(library_, DeviceLanguage()));
   Inputs->PrepareInputRows();
-  if (chosen != kOwnCommandFormat) AssignDefaultAddresses();
   Inputs->ShowInputRows();
   ShowCommands();
   RefreshPreviews();

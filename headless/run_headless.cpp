@@ -6,10 +6,12 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
 #include "ddk_library.h"
+#include "evdev_key_state.h"
 #include "headless_view.h"
 #include "key_state.h"
 #include "port_events.h"
@@ -33,17 +35,27 @@ void InstallStopHandlers() {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-void PrintPorts(const std::array<std::unique_ptr<PtyPort>, 4>& ports) {
+// Prints each simulated port with its absolute path and returns true; without any port says
+// so on standard error and returns false.
+bool PrintPorts(const std::array<std::unique_ptr<PtyPort>, 4>& ports) {
   bool any = false;
   for (size_t k = 0; k < ports.size(); ++k) {
-    if (ports[k]->link_path().empty()) continue;
-    std::cout << "Velk_VCP: slot " << k + 1 << " simulates "
-              << ports[k]->link_path().substr(ports[k]->link_path().rfind('/') + 1) << " at "
-              << ports[k]->link_path() << std::endl;
+    const std::string& link = ports[k]->link_path();
+    if (link.empty()) continue;
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::absolute(link, ec);
+    std::cout << "Velk_VCP: slot " << k + 1 << " simulates " << link.substr(link.rfind('/') + 1)
+              << " at " << (ec ? link : path.lexically_normal().string()) << std::endl;
     any = true;
   }
-  if (!any) std::cout << "Velk_VCP: no port is simulated" << std::endl;
+  if (!any) {
+    std::cerr << "Velk_VCP: no port could be created (is another Velk_VCP serving them?); "
+                 "ending"
+              << std::endl;
+    return false;
+  }
   std::cout << "Velk_VCP: serving; stop with Ctrl+C" << std::endl;
+  return true;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -75,15 +87,15 @@ int RunHeadless(int argc, char** argv) {
   const std::string folder = PortFolder();
   std::array<std::unique_ptr<PtyPort>, 4> ports;
   for (auto& port : ports) port = std::make_unique<PtyPort>(folder);
-  InertKeyState keys;
+  const std::unique_ptr<IKeyState> keyState = OpenConsoleKeyState();
+  IKeyState& keys = *keyState;
   VcpSession session(
       view, device, {ports[0].get(), ports[1].get(), ports[2].get(), ports[3].get()},
       [folder](int n) { return PortCanBeOpened(folder, n); }, keys);
 
   device.Device_PreInit();
   RaiseProcessPriority();
-  const bool serving = session.Start();
-  if (serving) PrintPorts(ports);
+  const bool serving = session.Start() && PrintPorts(ports);
 
   // Input is served the moment it arrives. The 10 ms ticks keep their pace; where a tick
   // could only count towards the trigger block (no key can change the port, no client on

@@ -7,5 +7,6 @@
 // sequence once (device library closed, ports deleted, settings written, log closed).
 // Arguments: --headless is accepted and ignored; --help prints the usage. Messages go to
 // standard error. Returns 0 after a normal end, 1 when start-up ended early (the device
-// library did not start), 2 for an unknown argument.
+// library did not start, or no port could be created: the shutdown then runs at once), 2 for
+// an unknown argument.
 int RunHeadless(int argc, char** argv);

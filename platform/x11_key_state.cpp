@@ -5,7 +5,10 @@
 
 #include <array>
 #include <cstdio>
+#include <string>
 #include <vector>
+
+#include "evdev_key_state.h"
 
 // Keycodes of each virtual key; a key without a keycode on this server stays empty.
 struct X11KeyState::Keys {
@@ -66,8 +69,19 @@ bool X11KeyState::IsDown(int virtualKey) {
 }
 
 std::unique_ptr<IKeyState> OpenDesktopKeyState() {
-  if (auto x11 = X11KeyState::Open()) return x11;
+  std::vector<std::string> paths;
+  if (auto devices = OpenInputDeviceKeyState(paths)) {
+    std::string list;
+    for (const std::string& path : paths) list += (list.empty() ? "" : ", ") + path;
+    std::fprintf(stderr, "Velk_VCP: hot keys are read from %s\n", list.c_str());
+    return devices;
+  }
+  if (auto x11 = X11KeyState::Open()) {
+    std::fprintf(stderr, "Velk_VCP: hot keys are read from the X11 display\n");
+    return x11;
+  }
   std::fprintf(stderr,
-               "Velk_VCP: no X11 display to read key states from; hot keys have no effect\n");
+               "Velk_VCP: no input device can be read and no X11 display; hot keys have no "
+               "effect\n");
   return std::make_unique<InertKeyState>();
 }

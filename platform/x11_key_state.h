@@ -28,6 +28,7 @@ class X11KeyState : public IKeyState {
   std::unique_ptr<Keys> keys_;
 };
 
-// Returns the key state for the desktop: the X11 one when a display can be opened, otherwise
-// one with no key ever down, after saying once on standard error that hot keys are inert.
+// Returns the key state for the desktop: the input devices when one can be read (they see every
+// key, also under Wayland), otherwise the X11 display when it opens, otherwise one with no key
+// ever down. Says once on standard error which source is used.
 std::unique_ptr<IKeyState> OpenDesktopKeyState();

@@ -6,10 +6,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "ddk_description.h"
 
@@ -17,22 +19,23 @@ namespace {
 
 constexpr int kAnswerTimeoutMs = 3000;
 
-void Usage() {
-  std::cerr << "usage: velk-ddk [-f DDK-FILE] [-s SOCKET] [COMMAND ...]\n"
-               "  Sends COMMAND (or, without one, each line of standard input) to the\n"
-               "  simulated gauge library and prints its answer. The socket is taken from\n"
-               "  the DDK file (default Velk_VCP.DDK in the current folder).\n"
-               "commands:\n"
-               "  press D [F]         press foot switch F (0 or 1, default 0) of device D\n"
-               "  release D [F]       release it\n"
-               "  key D I [VALUE]     press the data key of input I (optionally with a value)\n"
-               "  set D I VALUE       set the input's value: a number, or ramp/sine/walk ...\n"
-               "  status D I STATUS   valid, novalue, outofrange, noanswer or a number\n"
-               "  unplug D | replug D take a device away or give it back\n"
-               "  show D I            print the input's value, status and limits (for a real\n"
-               "                      gauge also its port, the reading's age, the last error)\n"
-               "  show D              print the device's state and foot switches\n";
-}
+constexpr const char* kCommands =
+    "Sends COMMAND (or, without one, each line of standard input) to the simulated gauge\n"
+    "library and prints its answer. The socket is taken from the DDK file (default\n"
+    "Velk_VCP.DDK in the current folder).\n"
+    "\n"
+    "Commands:\n"
+    "  press D [F]         press foot switch F (0 or 1, default 0) of device D\n"
+    "  release D [F]       release it\n"
+    "  key D I [VALUE]     press the data key of input I (optionally with a value)\n"
+    "  set D I VALUE       set the input's value: a number, or ramp/sine/walk ...\n"
+    "  status D I STATUS   valid, novalue, outofrange, noanswer or a number\n"
+    "  unplug D | replug D take a device away or give it back\n"
+    "  show D I            print the input's value, status and limits (for a real\n"
+    "                      gauge also its port, the reading's age, the last error)\n"
+    "  show D              print the device's state and foot switches\n"
+    "\n"
+    "Exit status: 0 OK, 1 an ERR answer, 2 bad arguments or no connection.";
 
 int Connect(const std::string& path) {
   sockaddr_un address{};
@@ -89,20 +92,26 @@ std::string Ask(int fd, const std::string& command, bool& closed) {
 int main(int argc, char** argv) {
   std::string ddk = "Velk_VCP.DDK";
   std::string socket_path;
-  int i = 1;
-  for (; i < argc; ++i) {
-    std::string arg = argv[i];
-    if ((arg == "-f" || arg == "-s") && i + 1 < argc) {
-      (arg == "-f" ? ddk : socket_path) = argv[++i];
-    } else if (arg == "-h" || arg == "--help") {
-      Usage();
-      return 0;
-    } else if (!arg.empty() && arg[0] == '-') {
-      Usage();
-      return 2;
-    } else {
-      break;
-    }
+  CLI::App app{"velk-ddk: acts as the operator of the simulated gauge library."};
+  app.name("velk-ddk");
+  app.set_version_flag("--version", VELK_VERSION);
+  app.add_option("-f", ddk, "the device file (default Velk_VCP.DDK)")->type_name("DDK-FILE");
+  app.add_option("-s", socket_path, "the control socket (default: from the device file)")
+      ->type_name("SOCKET");
+  // Everything from the first word on is the command, also words that start with '-'.
+  app.prefix_command();
+  app.footer(kCommands);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::cerr << "velk-ddk: " << e.what() << " (see --help)\n";
+    return 2;
+  }
+  const std::vector<std::string> words = app.remaining();
+  if (!words.empty() && words[0].starts_with("-")) {
+    std::cerr << "velk-ddk: unknown option " << words[0] << " (see --help)\n";
+    return 2;
   }
   if (socket_path.empty()) {
     std::ostringstream ignored;  // the library itself reports problems of the file
@@ -132,9 +141,9 @@ int main(int argc, char** argv) {
     if (answer.rfind("OK", 0) != 0 && result == 0) result = 1;
     return true;
   };
-  if (i < argc) {
+  if (!words.empty()) {
     std::string command;
-    for (; i < argc; ++i) command += (command.empty() ? "" : " ") + std::string(argv[i]);
+    for (const std::string& word : words) command += (command.empty() ? "" : " ") + word;
     run(command);
   } else {
     std::string line;

@@ -2,9 +2,16 @@
 // hot key pressed through the XTest extension switches the served port.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QImage>
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "program_process.h"
 
@@ -29,6 +36,71 @@ TEST(ProgramProcessTest, HeadlessServesAClientAndLeavesNoPortOnSigterm) {
   close(client);
   EXPECT_EQ(program.Stop(SIGTERM), 0) << program.Errors();
   EXPECT_FALSE(folder.PortExists(5));
+}
+
+// Runs the program with arguments through the shell; returns the exit status, and its standard
+// output and error together in output.
+int RunProgram(const std::string& arguments, std::string& output) {
+  const std::string command = "'" VELK_PROGRAM "' " + arguments + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  output.clear();
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ProgramProcessTest, CommandLineHelpVersionAndBadArguments) {
+  const struct {
+    std::string arguments;
+    int status;
+    std::vector<std::string> printed;
+  } cases[] = {
+      {"--help",
+       0,
+       {"--headless", "--dir DIR", "--user-folder", "--version", "DISPLAY", "WAYLAND_DISPLAY",
+        "QT_QPA_PLATFORM", "VELK_VCP_PORT_DIR", "VELK_DDK_LIBRARY", "VELK_VCP_INPUT_DEVICES",
+        "XDG_DATA_HOME", "LC_ALL", "Exit status"}},
+      {"--version", 0, {"2.40.0\n"}},
+      {"--frobnicate", 2, {"Velk_VCP: ", "(see --help)\n"}},
+      {"--dir /tmp --user-folder", 2, {"Velk_VCP: ", "(see --help)\n"}},
+      {"--dir /nonexistent/folder --headless", 1, {"Velk_VCP: cannot enter /nonexistent/folder"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    std::string output;
+    EXPECT_EQ(RunProgram(c.arguments, output), c.status);
+    for (const std::string& text : c.printed) {
+      EXPECT_NE(output.find(text), std::string::npos) << text << " in\n" << output;
+    }
+    if (c.status == 2) {
+      EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+    }
+  }
+}
+
+TEST(ProgramProcessTest, StartedOutsideAWorkingFolderItWorksInThePerUserFolder) {
+  ProgramFolder folder;
+  const std::string elsewhere = folder.path() + "/elsewhere";
+  const std::string user = folder.path() + "/home/.local/share/Velk_VCP";
+  ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+  ChildProcess program("/bin/sh", {"-c", "exec '" VELK_PROGRAM "' > ../run.out"}, elsewhere,
+                       {"HOME=" + folder.path() + "/home",
+                        "XDG_DATA_HOME=", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=",
+                        "VELK_VCP_PORT_DIR=", "VELK_DDK_LIBRARY=", "VELK_VCP_INPUT_DEVICES=none"});
+  const auto printed = [&] {
+    std::ifstream out(folder.path() + "/run.out");
+    return std::string((std::istreambuf_iterator<char>(out)), {});
+  };
+  ASSERT_TRUE(WaitFor([&] { return printed().find("serving;") != std::string::npos; }))
+      << program.Errors();
+  EXPECT_NE(printed().find(" at " + user + "/ports/COM"), std::string::npos) << printed();
+  EXPECT_EQ(program.Stop(SIGTERM), 0) << program.Errors();
+  EXPECT_NE(program.Errors().find("working in " + user), std::string::npos) << program.Errors();
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+  EXPECT_TRUE(std::filesystem::exists(user + "/Velk_VCP.CFG"));
 }
 
 // The top-level window whose name is title, searched below window; 0 when there is none.
@@ -93,8 +165,8 @@ TEST(ProgramProcessTest, HotKeyUnderXSwitchesThePortAndItsIcon) {
   // Slot 1 is COM5, slot 2 COM6 with Ctrl+F2 (hot key 14).
   folder.Write("Velk_VCP.CFG", std::string("20:5\r\n82:6\r\n92:14\r\n40:0\r\n") + kServedInput);
   ChildProcess program(VELK_PROGRAM, {}, folder.path(),
-                       {"DISPLAY=" + server.display(),
-                        "QT_QPA_PLATFORM=", "WAYLAND_DISPLAY=", "VELK_VCP_PORT_DIR="});
+                       {"DISPLAY=" + server.display(), "QT_QPA_PLATFORM=", "WAYLAND_DISPLAY=",
+                        "VELK_VCP_PORT_DIR=", "VELK_VCP_INPUT_DEVICES=none"});
   ASSERT_TRUE(WaitFor([&] { return folder.PortExists(5) && folder.PortExists(6); }))
       << program.Errors();
 

@@ -24,7 +24,9 @@ TEST(UserFolderTest, FirstStartCopiesTheShippedFilesLaterStartsKeepTheUsersOnes)
   TempDir dir;
   dir.Write("VCP001.LAN", "shipped");
   dir.Write("1.ico", "icon");
+  dir.Write("Velk_VCP.CFG", "30:0\r\n");
   dir.Write("Velk_VCP", "the program itself");
+  dir.Write("other.CFG", "not shipped");
   const fs::path shipped = dir.path();
   const fs::path user = fs::path(dir.path()) / "user" / "Velk_VCP";
   std::string error;
@@ -32,7 +34,9 @@ TEST(UserFolderTest, FirstStartCopiesTheShippedFilesLaterStartsKeepTheUsersOnes)
   EXPECT_EQ(fs::current_path(), user);
   EXPECT_TRUE(fs::exists(user / "VCP001.LAN"));
   EXPECT_TRUE(fs::exists(user / "1.ico"));
+  EXPECT_TRUE(fs::exists(user / "Velk_VCP.CFG"));
   EXPECT_FALSE(fs::exists(user / "Velk_VCP"));
+  EXPECT_FALSE(fs::exists(user / "other.CFG"));
 
   std::ofstream(user / "VCP001.LAN") << "edited by the user";
   fs::current_path(dir.path());

@@ -2,9 +2,11 @@
 // operator tool, and the shutdown on a signal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/input.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -201,6 +203,21 @@ TEST_F(HeadlessTest, PrefixFormatOnTwoPorts) {
   EXPECT_FALSE(Exists("ports/COM6"));
 }
 
+TEST_F(HeadlessTest, DataKeyPressesWithoutAClientReachTheNextClientOldestFirst) {
+  Write("Velk_VCP.CFG",
+        "20:5\r\n40:0\r\n1000:3\r\n1001:1\r\n1002:10\r\n1005:3\r\n1006:2\r\n1007:20\r\n");
+  Launch();
+  ASSERT_GT(pid_, 0);
+  ASSERT_EQ(Operator("key 1 2"), 0);
+  ASSERT_EQ(Operator("key 1 1"), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const int fd = Open("COM5");
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(ReadFor(fd, 28), "20:+000002.5\r\n10:+0001.234\r\n");
+  close(fd);
+  EXPECT_EQ(Stop(), 0);
+}
+
 TEST_F(HeadlessTest, DeviceLibraryThatDoesNotStartEndsTheProgram) {
   fs::remove(dir_ + "/Velk_VCP.DDK");
   Write("Velk_VCP.CFG", "20:5\r\n40:0\r\n");
@@ -211,6 +228,58 @@ TEST_F(HeadlessTest, DeviceLibraryThatDoesNotStartEndsTheProgram) {
   EXPECT_NE(ReadFor(err_, 100000, 200).find("The device driver library could not be started"),
             std::string::npos);
   EXPECT_FALSE(Exists("ports/COM5"));
+}
+
+// Writes one key event and its report to a stand-in input device.
+void WriteKey(int fd, int code, int value) {
+  input_event events[2] = {};
+  events[0].type = EV_KEY;
+  events[0].code = static_cast<uint16_t>(code);
+  events[0].value = value;
+  events[1].type = EV_SYN;
+  ASSERT_EQ(write(fd, events, sizeof events), static_cast<ssize_t>(sizeof events));
+}
+
+TEST_F(HeadlessTest, HotKeysFromAnInputDeviceSwitchThePort) {
+  // Two ports with hot keys F1 and Ctrl+F2; the input device is a named pipe.
+  Write("Velk_VCP.CFG",
+        "20:5\r\n30:5\r\n40:0\r\n82:6\r\n91:1\r\n92:14\r\n1000:1\r\n" + Read("LIB005.DRV"));
+  const std::string device = dir_ + "/keyboard";
+  ASSERT_EQ(mkfifo(device.c_str(), 0600), 0);
+  const int keyboard = open(device.c_str(), O_RDWR | O_NONBLOCK);  // keeps a writer
+  ASSERT_GE(keyboard, 0);
+  setenv("VELK_VCP_INPUT_DEVICES", device.c_str(), 1);
+  Launch();
+  unsetenv("VELK_VCP_INPUT_DEVICES");
+  ASSERT_GT(pid_, 0);
+  EXPECT_NE(ReadFor(err_, 1000, 200).find("hot keys are read from " + device), std::string::npos);
+  const int first = Open("COM5");
+  const int second = Open("COM6");
+  ASSERT_GE(first, 0);
+  ASSERT_GE(second, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Each step: keys pressed and released, then which port answers.
+  const struct {
+    std::vector<int> keys;
+    int answering;  // only the current port answers
+  } steps[] = {
+      {{KEY_F2}, first},                 // F2 without Ctrl is no hot key here
+      {{KEY_LEFTCTRL, KEY_F2}, second},  // Ctrl+F2 chooses port 2
+      {{KEY_F3}, second},
+      {{KEY_F1}, first},
+      {{KEY_RIGHTCTRL, KEY_F2}, second},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.keys.back());
+    for (int key : step.keys) WriteKey(keyboard, key, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int key : step.keys) WriteKey(keyboard, key, 0);
+    EXPECT_EQ(Ask(step.answering, "I", 14), "SINGLE GAUGE\r\n");
+  }
+  close(first);
+  close(second);
+  close(keyboard);
+  EXPECT_EQ(Stop(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,82 @@
+#include "settings_summary.h"
+
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+#include "text_encoding.h"
+
+namespace {
+
+constexpr const char* kModifiers[] = {"", "Ctrl+", "Alt+", "Alt+Ctrl+"};
+
+std::string Upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+std::string Quoted(const std::string& engineText) { return "\"" + Cp1252ToUtf8(engineText) + "\""; }
+
+}  // namespace
+
+std::string HotKeyName(int index) {
+  if (index == 0) return "none";
+  if (index < 1 || index > 48) return "unknown (" + std::to_string(index) + ")";
+  return std::string(kModifiers[(index - 1) / 12]) + "F" + std::to_string((index - 1) % 12 + 1);
+}
+
+int HotKeyIndex(const std::string& name) {
+  std::string wanted = Upper(name);
+  if (wanted.rfind("CTRL+ALT+", 0) == 0) wanted = "ALT+CTRL+" + wanted.substr(9);
+  for (int index = 0; index <= 48; ++index) {
+    if (Upper(HotKeyName(index)) == wanted) return index;
+  }
+  return -1;
+}
+
+std::string SettingsSummary(const SettingsRecord& s) {
+  std::ostringstream out;
+  out << "command format: ";
+  if (s.CommandFormat == kOwnCommandFormat) {
+    out << "own command format";
+  } else {
+    out << "preset " << s.CommandFormat;
+  }
+  out << " (" << Quoted(s.DeviceName) << ")\n";
+
+  const int16_t ports[4] = {s.VcpCom1, s.VcpCom2, s.VcpCom3, s.VcpCom4};
+  const int16_t keys[4] = {s.HotKey1, s.HotKey2, s.HotKey3, s.HotKey4};
+  const bool several = ports[1] != 0 || ports[2] != 0 || ports[3] != 0;
+  for (int k = 0; k < 4; ++k) {
+    out << "port " << k + 1 << ": ";
+    if (ports[k] > 0) {
+      out << "COM" << ports[k];
+    } else {
+      out << (k == 0 ? "the first free COM number at start" : "off");
+    }
+    if (several && ports[k] > 0) out << ", hot key " << HotKeyName(keys[k]);
+    out << "\n";
+  }
+
+  int inUse = 0;
+  for (int d = kFirstStoredDevice; d <= kLastStoredDevice; ++d) {
+    for (int n = 1; n <= kLastStoredInput; ++n) {
+      const InputRecord& input = s.Inputs[d][n];
+      if (input.State == 0) continue;
+      ++inUse;
+      out << "input " << d << "." << n << ": on, command address " << Quoted(input.CommandAdr)
+          << ", value address " << Quoted(input.MeaValAdr)
+          << (input.FS != 0 ? ", released by the foot switch" : "") << "\n";
+    }
+  }
+  if (inUse == 0) out << "inputs: none is on\n";
+
+  out << "value format: " << s.NumOfChar << " characters, decimal "
+      << (s.DecPnt == 1 ? "comma" : "point") << ", leading zeros "
+      << (s.LeadZeros != 0 ? "on" : "off") << ", plus sign " << (s.PosSign != 0 ? "on" : "off")
+      << "\n";
+  out << "log: " << (s.LogOn != 0 ? "on" : "off") << "\n";
+  out << "password: " << (s.Password.empty() ? "not set" : "set") << "\n";
+  return out.str();
+}

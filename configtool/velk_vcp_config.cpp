@@ -1,0 +1,309 @@
+// velk-vcp-config: reads and changes the settings file of a Velk_VCP working folder with the
+// program's own readers and writers. Exit status: 0 done, 1 a file could not be read or
+// written, 2 bad arguments (nothing changed), 3 a program runs in the folder (nothing changed).
+#include <errno.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "configuration_name.h"
+#include "ddk_library.h"
+#include "device_items.h"
+#include "folder_lock.h"
+#include "format_choice.h"
+#include "language_file.h"
+#include "presets.h"
+#include "settings_file.h"
+#include "settings_summary.h"
+#include "text_encoding.h"
+#include "user_folder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kFileError = 1;
+constexpr int kUsageError = 2;
+constexpr int kProgramRunning = 3;
+
+// A bad argument found after parsing: reported like a parse error.
+struct UsageError {
+  std::string message;
+};
+
+bool OnOff(const std::string& word) { return word == "on"; }
+
+// Parses "D.A" into device 1..8 and input 1..199.
+std::pair<int, int> InputAddress(const std::string& text) {
+  int device = 0, input = 0;
+  char dot = 0, extra = 0;
+  if (std::sscanf(text.c_str(), "%d%c%d%c", &device, &dot, &input, &extra) != 3 || dot != '.' ||
+      device < kFirstStoredDevice || device > kLastStoredDevice || input < 1 ||
+      input > kLastStoredInput) {
+    throw UsageError{"input " + text + ": give DEVICE.INPUT, device 1..8, input 1..199"};
+  }
+  return {device, input};
+}
+
+std::string EngineText(const std::string& utf8) { return Utf8ToCp1252(utf8); }
+
+// Chooses the folder and makes it the current directory: --dir, --user-folder, else the
+// current folder when it is a working folder, else the per-user folder.
+bool EnterFolder(const std::string& dir, bool userFolder, std::string& error) {
+  if (!dir.empty()) {
+    std::error_code ec;
+    fs::current_path(dir, ec);
+    if (ec) error = "cannot enter " + dir + ": " + ec.message();
+    return !ec;
+  }
+  if (!userFolder && IsWorkingFolder(fs::current_path())) return true;
+  std::error_code ec;
+  const fs::path shipped = fs::read_symlink("/proc/self/exe", ec).parent_path();
+  return EnterUserFolder(UserFolder(), shipped, error);
+}
+
+// Reads the settings file as the program does at start; without a file, the start values.
+bool ReadCurrentSettings() {
+  if (fs::exists(kSettingsFileName)) return ReadSettings();
+  SetDefaultSettings(Settings);
+  Settings.CommandFormat = 0;
+  LoadPreset(Settings);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Reads and changes the settings of Velk_VCP in a working folder: the current folder when "
+      "it holds Velk_VCP.CFG or VCP001.LAN, otherwise the per-user folder."};
+  app.name("velk-vcp-config");
+  app.set_version_flag("--version", VELK_VERSION);
+  app.require_subcommand(1, 1);
+  app.footer(
+      "Environment: XDG_DATA_HOME, HOME (where the per-user folder lies), VELK_DDK_LIBRARY\n"
+      "(the device library that lists the inputs for preset).\n"
+      "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments (nothing\n"
+      "changed), 3 Velk_VCP runs in the folder (nothing changed).");
+  std::string dir;
+  bool userFolder = false;
+  auto* dirOption = app.add_option("--dir", dir, "work in folder DIR")->type_name("DIR");
+  app.add_flag("--user-folder", userFolder, "work in the per-user folder")->excludes(dirOption);
+
+  // Each changing command fills change; reading commands fill read.
+  std::function<void()> change;
+  std::function<int()> read;
+
+  app.add_subcommand("show", "print the settings in words")->callback([&] {
+    read = [] {
+      std::cout << "folder: " << fs::current_path().string() << "\n" << SettingsSummary(Settings);
+      return 0;
+    };
+  });
+  app.add_subcommand("presets", "list the command-format presets of the folder")->callback([&] {
+    read = [] {
+      for (const PresetEntry& entry : PresetCatalogue("own command format")) {
+        if (entry.number == kOwnCommandFormat) continue;
+        std::cout << entry.number << "  " << Cp1252ToUtf8(entry.name) << "\n";
+      }
+      return 0;
+    };
+  });
+
+  int preset = 0;
+  auto* presetCommand =
+      app.add_subcommand("preset", "choose command-format preset N, with its default addresses");
+  presetCommand->add_option("N", preset, "preset number (see presets)")->required();
+  presetCommand->callback([&] {
+    change = [&] {
+      bool listed = false;
+      for (const PresetEntry& entry : PresetCatalogue("")) {
+        listed = listed || (entry.number == preset && preset != kOwnCommandFormat);
+      }
+      if (!listed) throw UsageError{"preset " + std::to_string(preset) + ": no such preset here"};
+      LoadLanguage(Settings.LanguageNo);
+      DdkLibrary library;
+      const std::vector<DeviceInput> inputs = ListDeviceInputs(library, DeviceLanguage());
+      if (inputs.empty()) {
+        std::cerr << "velk-vcp-config: the device library lists no input; every input is off\n";
+      }
+      ChooseCommandFormat(Settings, static_cast<int16_t>(preset), inputs);
+    };
+  });
+
+  std::string inputText, inputState, commandAddress, valueAddress;
+  auto* inputCommand = app.add_subcommand(
+      "input", "switch input D.A on or off, optionally with its command and value address");
+  inputCommand->add_option("D.A", inputText, "device and input, e.g. 1.3")->required();
+  inputCommand->add_option("STATE", inputState, "on or off")
+      ->required()
+      ->check(CLI::IsMember({"on", "off"}));
+  auto* commandOption =
+      inputCommand->add_option("COMMAND_ADDRESS", commandAddress, "address in commands");
+  auto* valueOption = inputCommand->add_option("VALUE_ADDRESS", valueAddress, "address in answers");
+  inputCommand->callback([&] {
+    change = [&] {
+      const auto [device, number] = InputAddress(inputText);
+      InputRecord& input = Settings.Inputs[device][number];
+      input.State = OnOff(inputState) ? 1 : 0;
+      if (commandOption->count() > 0) input.CommandAdr = EngineText(commandAddress);
+      if (valueOption->count() > 0) input.MeaValAdr = EngineText(valueAddress);
+    };
+  });
+
+  std::vector<int> portNumbers;
+  auto* portsCommand =
+      app.add_subcommand("ports", "simulate COM numbers on ports 1..4 (0: first free / off)");
+  portsCommand->add_option("N", portNumbers, "COM number 0..16 of port 1, 2, 3, 4")
+      ->required()
+      ->expected(1, 4)
+      ->check(CLI::Range(0, 16));
+  portsCommand->callback([&] {
+    change = [&] {
+      for (size_t a = 0; a < portNumbers.size(); ++a) {
+        for (size_t b = a + 1; b < portNumbers.size(); ++b) {
+          if (portNumbers[a] != 0 && portNumbers[a] == portNumbers[b]) {
+            throw UsageError{"ports: COM" + std::to_string(portNumbers[a]) + " given twice"};
+          }
+        }
+      }
+      if (portNumbers.size() > 1 && portNumbers[0] == 0) {
+        throw UsageError{"ports: several ports need a COM number for port 1"};
+      }
+      int16_t* fields[4] = {&Settings.VcpCom1, &Settings.VcpCom2, &Settings.VcpCom3,
+                            &Settings.VcpCom4};
+      for (size_t k = 0; k < 4; ++k) {
+        *fields[k] = static_cast<int16_t>(k < portNumbers.size() ? portNumbers[k] : 0);
+      }
+    };
+  });
+
+  int slot = 0;
+  std::string keyName;
+  auto* hotkeyCommand =
+      app.add_subcommand("hotkey", "give port SLOT the hot key KEY (F1, Ctrl+F2, Alt+F3, ...)");
+  hotkeyCommand->add_option("SLOT", slot, "port 1..4")->required()->check(CLI::Range(1, 4));
+  hotkeyCommand->add_option("KEY", keyName, "none, Fn, Ctrl+Fn, Alt+Fn or Alt+Ctrl+Fn")->required();
+  hotkeyCommand->callback([&] {
+    change = [&] {
+      const int index = HotKeyIndex(keyName);
+      if (index < 0) throw UsageError{"hotkey: " + keyName + " is no hot key"};
+      int16_t* fields[4] = {&Settings.HotKey1, &Settings.HotKey2, &Settings.HotKey3,
+                            &Settings.HotKey4};
+      *fields[slot - 1] = static_cast<int16_t>(index);
+    };
+  });
+
+  std::string logState;
+  auto* logCommand = app.add_subcommand("log", "switch the activity log on or off");
+  logCommand->add_option("STATE", logState, "on or off")
+      ->required()
+      ->check(CLI::IsMember({"on", "off"}));
+  logCommand->callback([&] { change = [&] { Settings.LogOn = OnOff(logState) ? 1 : 0; }; });
+
+  std::optional<int> width;
+  std::string separator, leadingZeros, plusSign;
+  auto* formatCommand = app.add_subcommand("value-format", "set how values are written");
+  formatCommand->add_option("--width", width, "characters of a value, 1..99")
+      ->check(CLI::Range(1, 99));
+  formatCommand->add_option("--decimal", separator, "point or comma")
+      ->check(CLI::IsMember({"point", "comma"}));
+  formatCommand->add_option("--leading-zeros", leadingZeros, "on or off")
+      ->check(CLI::IsMember({"on", "off"}));
+  formatCommand->add_option("--plus-sign", plusSign, "on or off")
+      ->check(CLI::IsMember({"on", "off"}));
+  formatCommand->callback([&] {
+    change = [&] {
+      if (!width && separator.empty() && leadingZeros.empty() && plusSign.empty()) {
+        throw UsageError{"value-format: give at least one of the options"};
+      }
+      if (width) Settings.NumOfChar = static_cast<int16_t>(*width);
+      if (!separator.empty()) Settings.DecPnt = separator == "comma" ? 1 : 0;
+      if (!leadingZeros.empty()) Settings.LeadZeros = OnOff(leadingZeros) ? 1 : 0;
+      if (!plusSign.empty()) Settings.PosSign = OnOff(plusSign) ? 1 : 0;
+    };
+  });
+
+  std::string password;
+  bool passwordOff = false;
+  auto* passwordCommand =
+      app.add_subcommand("password", "set the password of the main window, or --off");
+  auto* passwordText = passwordCommand->add_option("TEXT", password, "the password");
+  passwordCommand->add_flag("--off", passwordOff, "no password")->excludes(passwordText);
+  passwordCommand->callback([&] {
+    change = [&] {
+      const std::string trimmed = EngineText(password);
+      const size_t first = trimmed.find_first_not_of(' ');
+      if (!passwordOff && first == std::string::npos) {
+        throw UsageError{"password: give a text (not only spaces) or --off"};
+      }
+      Settings.Password =
+          passwordOff ? "" : trimmed.substr(first, trimmed.find_last_not_of(' ') - first + 1);
+    };
+  });
+
+  std::string saveName, loadName;
+  auto* saveCommand = app.add_subcommand("save", "save the settings as configuration NAME");
+  saveCommand->add_option("NAME", saveName, "configuration name")->required();
+  saveCommand->callback([&] {
+    read = [&]() -> int {
+      if (!IsPlainConfigurationName(EngineText(saveName))) {
+        throw UsageError{"save: " + saveName + " cannot name a configuration"};
+      }
+      return WriteSettings(EngineText(saveName) + std::string(kConfigurationSuffix)) ? 0
+                                                                                     : kFileError;
+    };
+  });
+  auto* loadCommand = app.add_subcommand("load", "take over the settings of configuration NAME");
+  loadCommand->add_option("NAME", loadName, "configuration name")->required();
+  loadCommand->callback([&] {
+    change = [&] {
+      const std::string file = EngineText(loadName) + std::string(kConfigurationSuffix);
+      if (!IsPlainConfigurationName(EngineText(loadName)) || !fs::is_regular_file(file)) {
+        throw UsageError{"load: no configuration " + loadName + " here"};
+      }
+      if (!ReadSettings(file)) throw UsageError{"load: " + file + " cannot be read"};
+    };
+  });
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::cerr << "velk-vcp-config: " << e.what() << " (see --help)\n";
+    return kUsageError;
+  }
+
+  std::string error;
+  if (!EnterFolder(dir, userFolder, error)) {
+    std::cerr << "velk-vcp-config: " << error << "\n";
+    return kFileError;
+  }
+  FolderLock lock;
+  if (change && !lock.TryHoldAlone(".")) {
+    if (errno == EWOULDBLOCK) {
+      std::cerr << "velk-vcp-config: Velk_VCP runs in " << fs::current_path().string()
+                << "; stop it first (it writes its settings when it ends)\n";
+      return kProgramRunning;
+    }
+    std::cerr << "velk-vcp-config: cannot lock " << fs::current_path().string() << ": "
+              << std::strerror(errno) << "\n";
+    return kFileError;
+  }
+  if (!ReadCurrentSettings()) return kFileError;
+  try {
+    if (read) return read();
+    change();
+  } catch (const UsageError& e) {
+    std::cerr << "velk-vcp-config: " << e.message << " (see --help)\n";
+    return kUsageError;
+  }
+  return WriteSettings() ? 0 : kFileError;
+}

@@ -1,0 +1,109 @@
+// velk-vcp-config against a working folder: bad arguments change nothing, a running program
+// keeps its folder, and the program then serves exactly what the tool configured.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+#include "program_fixture.h"
+
+namespace {
+
+class ConfigToolTest : public ProgramTest {
+ protected:
+  // Runs the tool in the working folder; returns its exit status and its standard error.
+  std::pair<int, std::string> Tool(const std::string& arguments) {
+    const std::string command = "cd '" + Path("") +
+                                "' && VELK_DDK_LIBRARY='" VELK_DDK_SIM "' '" VELK_CONFIG_TOOL "' " +
+                                arguments + " >tool.out 2>tool.err";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Read("tool.err")};
+  }
+};
+
+TEST_F(ConfigToolTest, BadArgumentsGiveOneLineAndStatus2AndChangeNothing) {
+  ASSERT_EQ(Tool("ports 5").first, 0);
+  const std::string before = Read("Velk_VCP.CFG");
+  for (const char* arguments : {"",
+                                "frobnicate",
+                                "preset",
+                                "preset 99",
+                                "preset 1000",
+                                "preset x",
+                                "input 9.1 on",
+                                "input 1.200 on",
+                                "input 1 on",
+                                "input 1.1 maybe",
+                                "ports",
+                                "ports 5 5",
+                                "ports 0 6",
+                                "ports 101",
+                                "ports 1 2 3 4 5",
+                                "hotkey 5 F1",
+                                "hotkey 1 F13",
+                                "hotkey 1 Shift+F1",
+                                "log yes",
+                                "value-format",
+                                "value-format --width 0",
+                                "value-format --decimal dot",
+                                "password",
+                                "password '  '",
+                                "password x --off",
+                                "save ../x",
+                                "save .hidden",
+                                "load missing",
+                                "--dir /nonexistent/x show extra"}) {
+    SCOPED_TRACE(arguments);
+    const auto [status, error] = Tool(arguments);
+    EXPECT_EQ(status, 2);
+    EXPECT_TRUE(error.starts_with("velk-vcp-config: ")) << error;
+    EXPECT_EQ(Count(error, "\n"), 1u) << error;
+    EXPECT_EQ(Read("Velk_VCP.CFG"), before);
+  }
+  EXPECT_FALSE(Exists("missing.con"));
+}
+
+TEST_F(ConfigToolTest, TheProgramServesWhatWasConfiguredAndKeepsItsFolderWhileRunning) {
+  for (const char* arguments :
+       {"preset 1", "input 1.8 on A8 Z", "value-format --width 10 --decimal comma", "save station",
+        "preset 0", "load station", "input 1.2 off", "ports 7", "log on", "password secret"}) {
+    SCOPED_TRACE(arguments);
+    EXPECT_EQ(Tool(arguments), std::make_pair(0, std::string()));
+  }
+  const pid_t pid = Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  const int fd = OpenPort("COM7");
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(Ask(fd, "RD1.1\r", "OK\r\n11=+00001,234\r\n"), "OK\r\n11=+00001,234\r\n");
+  EXPECT_EQ(Ask(fd, "RDA8\r", "OK\r\nZ=+0000002,5\r\n"), "OK\r\nZ=+0000002,5\r\n");
+  EXPECT_EQ(Ask(fd, "ID?\r", "MUX 8X8\r\n"), "MUX 8X8\r\n");
+  close(fd);
+
+  const std::string before = Read("Velk_VCP.CFG");
+  const auto [status, error] = Tool("log off");
+  EXPECT_EQ(status, 3);
+  EXPECT_EQ(Count(error, "\n"), 1u) << error;
+  EXPECT_EQ(Read("Velk_VCP.CFG"), before);
+  ASSERT_EQ(Tool("show").first, 0);
+  const std::string shown = Read("tool.out");
+  for (const char* line :
+       {"command format: preset 1 (\"Multiplexer 8 x 8 (64 channels, 1.1 ... 8.8)\")\n",
+        "port 1: COM7\n", "port 2: off\n",
+        "input 1.1: on, command address \"1.1\", value address \"11\", released by the foot "
+        "switch\n",
+        "input 1.8: on, command address \"A8\", value address \"Z\", released by the foot "
+        "switch\n",
+        "value format: 10 characters, decimal comma, leading zeros on, plus sign on\n", "log: on\n",
+        "password: set\n"}) {
+    EXPECT_NE(shown.find(line), std::string::npos) << line << "\nin\n" << shown;
+  }
+  EXPECT_EQ(shown.find("input 1.2:"), std::string::npos) << shown;
+
+  EXPECT_EQ(Stop(pid), 0);
+  EXPECT_EQ(Tool("log off").first, 0);
+  EXPECT_NE(Read("Velk_VCP.CFG").find("\r\n50:0\r\n"), std::string::npos);
+}
+
+}  // namespace
