@@ -38,7 +38,7 @@ TEST_F(ClientLayerTest, PyserialSetsLinesAndFrameOnlyUnderVelkClient) {
     const ClientRun run = Check(c.with_layer, {"port", "ports/COM5", "M1", "10:+0001.234"});
     EXPECT_EQ(run.status, c.status) << "with layer " << c.with_layer << ":\n" << run.output;
     if (c.with_layer) {
-      EXPECT_EQ(Count(run.output, "ok "), 8u) << run.output;
+      EXPECT_EQ(Count(run.output, "ok "), 11u) << run.output;
       EXPECT_EQ(Count(run.output, "FAIL"), 0u) << run.output;
     }
   }

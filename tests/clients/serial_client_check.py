@@ -12,13 +12,16 @@ serial_client_check.py others PATH
 import errno
 import fcntl
 import os
+import signal
 import struct
 import sys
 import tempfile
 import termios
+import time
 
 import serial
 
+TIOCMIWAIT = 0x545C
 TIOCGICOUNT = 0x545D
 TIOCSERGETLSR = 0x5459
 FRAME = termios.CSIZE | termios.PARENB | termios.PARODD | termios.CSTOPB
@@ -62,6 +65,24 @@ def check_port(path, command, answer):
             step("frame", False, str(error))
             continue
         step("frame", got == frame, "7E%d cflag frame 0o%o" % (stopbits, got))
+    step("line-counts", outcome(lambda: fcntl.ioctl(s.fd, TIOCGICOUNT, bytes(80))) == repr(bytes(80)))
+    step("output-empty", outcome(lambda: fcntl.ioctl(s.fd, TIOCSERGETLSR, bytes(4))) ==
+         repr(struct.pack("i", 1)))
+    # No line changes: the wait lasts until a signal ends it.
+    class Interrupted(Exception):
+        pass
+
+    def interrupt(*_):
+        raise Interrupted()
+
+    signal.signal(signal.SIGALRM, interrupt)
+    signal.setitimer(signal.ITIMER_REAL, 0.3)
+    started = time.monotonic()
+    try:
+        waited = outcome(lambda: fcntl.ioctl(s.fd, TIOCMIWAIT, termios.TIOCM_CTS | termios.TIOCM_CD))
+    except Interrupted:
+        waited = "interrupted"
+    step("line-wait", waited == "interrupted" and time.monotonic() - started > 0.25, waited)
     s.write(command.encode() + b"\r")
     got = s.read_until(b"\n")
     step("request", got == answer.encode() + b"\r\n", repr(got))
