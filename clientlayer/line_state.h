@@ -8,7 +8,7 @@
 
 struct LineState {
   int lines;      // TIOCM_DTR and TIOCM_RTS as the client set them
-  int has_frame;  // frame holds the client's c_cflag bits of kFrameBits
+  int has_frame;  // frame holds the client's c_cflag bits of VELK_FRAME_BITS
   tcflag_t frame;
 };
 

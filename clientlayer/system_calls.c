@@ -19,23 +19,35 @@ typedef int (*TcsetattrCall)(int, int, const struct termios*);
 typedef int (*TcgetattrCall)(int, struct termios*);
 typedef int (*CloseCall)(int);
 
-// The next definition of name after this library: the C library's.
-static void* Next(const char* name) {
-  void* call = dlsym(RTLD_NEXT, name);
-  if (call == NULL) errno = ENOSYS;
+static void* system_ioctl;
+static void* system_tcsetattr;
+static void* system_tcgetattr;
+static void* system_close;
+
+// The C library's own definition of name (the next one after this library), looked up on
+// first use and kept in *slot; NULL with errno ENOSYS when there is none.
+static void* Next(void** slot, const char* name) {
+  void* call = __atomic_load_n(slot, __ATOMIC_ACQUIRE);
+  if (call != NULL) return call;
+  call = dlsym(RTLD_NEXT, name);
+  if (call == NULL) {
+    errno = ENOSYS;
+    return NULL;
+  }
+  __atomic_store_n(slot, call, __ATOMIC_RELEASE);
   return call;
 }
 
 VELK_EXPORT int ioctl(int fd, unsigned long request, ...) {
-  static SystemIoctl system_ioctl;
-  if (system_ioctl == NULL && (system_ioctl = (SystemIoctl)Next("ioctl")) == NULL) return -1;
+  const SystemIoctl call = (SystemIoctl)Next(&system_ioctl, "ioctl");
+  if (call == NULL) return -1;
   va_list args;
   va_start(args, request);
   void* arg = va_arg(args, void*);
   va_end(args);
   struct LineState state;
-  if (!IsModemRequest(request) || !PortState(fd, &state)) return system_ioctl(fd, request, arg);
-  const int result = EmulateModemRequest(fd, request, arg, &state, system_ioctl);
+  if (!IsModemRequest(request) || !PortState(fd, &state)) return call(fd, request, arg);
+  const int result = EmulateModemRequest(fd, request, arg, &state, call);
   if (result == 0) StorePortState(fd, &state);
   return result;
 }
@@ -43,21 +55,16 @@ VELK_EXPORT int ioctl(int fd, unsigned long request, ...) {
 // A pseudo-terminal keeps its own data bits, parity and stop bits: the rest of what the
 // client asks for is applied, its frame is kept to be read back.
 VELK_EXPORT int tcsetattr(int fd, int when, const struct termios* wanted) {
-  static TcsetattrCall system_tcsetattr;
-  static TcgetattrCall system_tcgetattr;
-  if (system_tcsetattr == NULL && (system_tcsetattr = (TcsetattrCall)Next("tcsetattr")) == NULL) {
-    return -1;
-  }
-  if (system_tcgetattr == NULL && (system_tcgetattr = (TcgetattrCall)Next("tcgetattr")) == NULL) {
-    return -1;
-  }
+  const TcsetattrCall set = (TcsetattrCall)Next(&system_tcsetattr, "tcsetattr");
+  const TcgetattrCall get = (TcgetattrCall)Next(&system_tcgetattr, "tcgetattr");
+  if (set == NULL || get == NULL) return -1;
   struct LineState state;
-  if (wanted == NULL || !PortState(fd, &state)) return system_tcsetattr(fd, when, wanted);
+  if (wanted == NULL || !PortState(fd, &state)) return set(fd, when, wanted);
   struct termios applied = *wanted;
   struct termios current;
-  if (system_tcgetattr(fd, &current) != 0) return -1;
+  if (get(fd, &current) != 0) return -1;
   applied.c_cflag = (wanted->c_cflag & ~VELK_FRAME_BITS) | (current.c_cflag & VELK_FRAME_BITS);
-  if (system_tcsetattr(fd, when, &applied) != 0) return -1;
+  if (set(fd, when, &applied) != 0) return -1;
   state.has_frame = 1;
   state.frame = wanted->c_cflag & VELK_FRAME_BITS;
   StorePortState(fd, &state);
@@ -65,11 +72,9 @@ VELK_EXPORT int tcsetattr(int fd, int when, const struct termios* wanted) {
 }
 
 VELK_EXPORT int tcgetattr(int fd, struct termios* termios) {
-  static TcgetattrCall system_tcgetattr;
-  if (system_tcgetattr == NULL && (system_tcgetattr = (TcgetattrCall)Next("tcgetattr")) == NULL) {
-    return -1;
-  }
-  const int result = system_tcgetattr(fd, termios);
+  const TcgetattrCall get = (TcgetattrCall)Next(&system_tcgetattr, "tcgetattr");
+  if (get == NULL) return -1;
+  const int result = get(fd, termios);
   struct LineState state;
   if (result == 0 && PortState(fd, &state) && state.has_frame) {
     termios->c_cflag = (termios->c_cflag & ~VELK_FRAME_BITS) | state.frame;
@@ -78,8 +83,8 @@ VELK_EXPORT int tcgetattr(int fd, struct termios* termios) {
 }
 
 VELK_EXPORT int close(int fd) {
-  static CloseCall system_close;
-  if (system_close == NULL && (system_close = (CloseCall)Next("close")) == NULL) return -1;
+  const CloseCall call = (CloseCall)Next(&system_close, "close");
+  if (call == NULL) return -1;
   ForgetDescriptor(fd);
-  return system_close(fd);
+  return call(fd);
 }
