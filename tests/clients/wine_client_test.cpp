@@ -1,11 +1,12 @@
 // The Windows client velk-com-client.exe under Wine, started through velk-wine against a real
 // port of the headless program: frames, modem lines, a synchronous request, event-driven
-// round trips and a foot-switch push arriving while it waits. Run by tools/test-windows.sh,
-// which builds the client, prepares the Wine prefix (WINEPREFIX) and sets
+// round trips and a foot-switch push arriving while it waits; the port's registry entry. Run by
+// tools/test-windows.sh, which builds the client, prepares the Wine prefix (WINEPREFIX) and sets
 // VELK_WINDOWS_COM_CLIENT.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <thread>
 
@@ -46,6 +47,27 @@ TEST_F(WineClientTest, PassesEveryStepUnderVelkWine) {
   EXPECT_EQ(Count(run.output, "FAIL"), 0u);
   EXPECT_EQ(Count(run.output, "ok "), 13u);
   EXPECT_NE(run.output.find("all steps passed"), std::string::npos);
+}
+
+// The entry velk-wine makes lasts: when Wine starts again in the prefix, the number is the
+// port's and Wine lists it among the serial ports.
+TEST_F(WineClientTest, PortIsListedWhenWineStartsAgain) {
+  const char* prefix = std::getenv("WINEPREFIX");
+  ASSERT_NE(prefix, nullptr) << "run through tools/test-windows.sh";
+  Write("Velk_VCP.CFG", FaultSettings());
+  Start();
+  ASSERT_TRUE(WaitUntilServing()) << Out() << Err();
+  const std::string velk_wine = std::string(VELK_RUN_DIR) + "/velk-wine";
+  ASSERT_EQ(RunClient({velk_wine, "-d", "ports", "cmd", "/c", "exit"}, Path(""), {}).status, 0);
+  RunClient({"wineserver", "-k"}, Path(""), {});
+  RunClient({"wineserver", "-w"}, Path(""), {});
+
+  const ClientRun list =
+      RunClient({"wine", "reg", "query", "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"}, Path(""), {});
+  EXPECT_NE(list.output.find("REG_SZ    COM5"), std::string::npos) << list.output;
+  std::error_code error;
+  EXPECT_EQ(std::filesystem::read_symlink(std::string(prefix) + "/dosdevices/com5", error),
+            Path("ports/COM5"));
 }
 
 }  // namespace
