@@ -177,14 +177,19 @@ static void SynchronousRequest(const char* name, const char* command, const char
   char text[256] = "";
   DWORD written = 0;
   DWORD length = 0;
+  LARGE_INTEGER from, to;
+  QueryPerformanceCounter(&from);
   BOOL ok = WriteFile(port, command, (DWORD)strlen(command), &written, NULL);
   while (ok && length < size) {
     DWORD got = 0;
     ok = ReadFile(port, text + length, (DWORD)(size - length), &got, NULL) && got > 0;
     length += got;
   }
+  QueryPerformanceCounter(&to);
   text[length] = '\0';
-  Report(ok && strcmp(text, answer) == 0, "sync-request", ok ? "answer as expected" : "no answer");
+  char detail[64];
+  snprintf(detail, sizeof detail, "answered in %.2f ms", Milliseconds(from, to));
+  Report(ok && strcmp(text, answer) == 0, "sync-request", ok ? detail : "no answer");
   CloseHandle(port);
 }
 
