@@ -53,17 +53,31 @@ static struct Device* DeviceFor(dev_t device) {
   return d;
 }
 
+// Drops the state of a device that no known descriptor is open on any more.
+static void DropIfUnused(dev_t device) {
+  for (int i = 0; i < descriptor_count; ++i) {
+    if (descriptors[i].device == device) return;
+  }
+  struct Device* d = FindDevice(device);
+  if (d != NULL) *d = devices[--device_count];
+}
+
 // Whether fd is a port; the caller holds the lock and has checked that fd is a pts.
 static int Recognise(int fd, dev_t device) {
   struct Descriptor* known = FindDescriptor(fd);
   if (known != NULL && known->device == device) return known->ours;
   const int ours = IsPortDevice(device);
-  if (known == NULL && descriptor_count < kMaxDescriptors) known = &descriptors[descriptor_count++];
   if (known != NULL) {
+    // The number now names another terminal (dup2, or a close the layer did not see).
+    const dev_t before = known->device;
+    known->device = device;
+    DropIfUnused(before);
+  } else if (descriptor_count < kMaxDescriptors) {
+    known = &descriptors[descriptor_count++];
     known->fd = fd;
     known->device = device;
-    known->ours = ours;
   }
+  if (known != NULL) known->ours = ours;
   return ours;
 }
 
@@ -102,10 +116,7 @@ void ForgetDescriptor(int fd) {
   if (known != NULL) {
     const dev_t device = known->device;
     *known = descriptors[--descriptor_count];
-    int still_open = 0;
-    for (int i = 0; i < descriptor_count; ++i) still_open |= descriptors[i].device == device;
-    struct Device* d = FindDevice(device);
-    if (!still_open && d != NULL) *d = devices[--device_count];
+    DropIfUnused(device);
   }
   pthread_mutex_unlock(&lock);
 }
