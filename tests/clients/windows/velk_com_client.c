@@ -254,6 +254,10 @@ int main(int argc, char** argv) {
   snprintf(command, sizeof command, "%s\r", argv[2]);
   snprintf(answer, sizeof answer, "%s\r\n", argv[3]);
   const int round_trips = argc == 5 ? atoi(argv[4]) : 20;
+  if (round_trips < 1) {
+    fprintf(stderr, "velk-com-client: ROUND-TRIPS must be a number from 1\n");
+    return 2;
+  }
   RegistryEntry(argv[1]);
   SynchronousRequest(name, command, answer);
   EventDrivenRequests(name, command, answer, round_trips);
