@@ -45,7 +45,7 @@ TEST_F(WineClientTest, PassesEveryStepUnderVelkWine) {
   EXPECT_TRUE(pressed);
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(Count(run.output, "FAIL"), 0u);
-  EXPECT_EQ(Count(run.output, "ok "), 13u);
+  EXPECT_EQ(Count(run.output, "ok "), 15u);
   EXPECT_NE(run.output.find("all steps passed"), std::string::npos);
 }
 

@@ -65,6 +65,8 @@ static void SwitchLines(HANDLE port) {
   } kCases[] = {
       {SETDTR, "SETDTR", kDtr | kRts}, {CLRDTR, "CLRDTR", kRts},        {CLRRTS, "CLRRTS", 0},
       {SETRTS, "SETRTS", kRts},        {SETDTR, "SETDTR", kDtr | kRts},
+      {SETBREAK, "SETBREAK", kDtr | kRts},
+      {CLRBREAK, "CLRBREAK", kDtr | kRts},
   };
   for (size_t i = 0; i < sizeof kCases / sizeof kCases[0]; ++i) {
     char detail[96];
