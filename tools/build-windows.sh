@@ -14,5 +14,5 @@ fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$root/tools/mingw-w64-x86_64.cmake" \
   -DCMAKE_ARCHIVE_OUTPUT_DIRECTORY="$build/lib" "${launcher[@]}" >/dev/null
-cmake --build "$build" -j "${VELK_JOBS:-$(nproc)}" --target Velk_Qentrix_Control velk-qentrix-probe
+cmake --build "$build" -j "${VELK_JOBS:-$(nproc)}" --target Velk_Qentrix_Control velk-qentrix-probe velk-com-client
 echo "$build/bin/Velk_Qentrix_Control.dll"

@@ -1,0 +1,14 @@
+// Recognises the simulated ports' pseudo-terminals among a process's descriptors.
+#pragma once
+
+#include <sys/types.h>
+
+// Returns 1 when fd is open on a pseudo-terminal slave and stores its device number in
+// *device; 0 for anything else (another device, a file, a socket, a closed descriptor).
+int IsPseudoTerminal(int fd, dev_t* device);
+
+// Returns 1 when device is the device a port link names: a COM<n> entry of the port folder
+// ($VELK_VCP_PORT_DIR, or "ports" in the current directory when it is unset or empty) or a
+// path of $VELK_CLIENT_PORTS (paths separated by ':'), each followed to the device it
+// resolves to. Returns 0 otherwise, also when the folder cannot be read.
+int IsPortDevice(dev_t device);
