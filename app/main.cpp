@@ -34,6 +34,8 @@ constexpr const char* kEnvironment =
     "  VELK_VCP_INPUT_DEVICES\n"
     "                 input devices to read hot keys from, separated by ':' (default: the\n"
     "                 readable keyboards of /dev/input; none: no input device)\n"
+    "  VELK_VCP_LOG_LIMIT\n"
+    "                 the activity log's size bound in bytes (default 64 MiB)\n"
     "  XDG_DATA_HOME, HOME\n"
     "                 where the per-user folder lies\n"
     "  LC_ALL, LC_MESSAGES, LANG\n"

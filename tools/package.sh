@@ -181,6 +181,13 @@ for name in velk-vcp libvelk-qentrix-control1 libvelk-qentrix-control-dev velk-q
     velk-vcp) depends="${depends:+$depends, }qt6-qpa-plugins" ;;
     libvelk-qentrix-control1)
       cp "$work/local-shlibs" "$tree/DEBIAN/shlibs"
+      # Every export with its symbol version, available since this version.
+      {
+        echo "$soname libvelk-qentrix-control1 #MINVER#"
+        echo "* Build-Depends-Package: libvelk-qentrix-control-dev"
+        nm -D --defined-only "$tree/usr/lib/$multiarch/$soname" |
+          awk -v v="$upstream" '$2 == "T" { sub("@@", "@", $3); print " " $3 " " v }' | sort
+      } > "$tree/DEBIAN/symbols"
       echo "activate-noawait ldconfig" > "$tree/DEBIAN/triggers"
       extra="Multi-Arch: same" ;;
     libvelk-qentrix-control-dev)

@@ -48,7 +48,8 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 port=$(ls "$work/ports" | grep -m1 '^COM') || fail "no port in $work/ports"
-answer=$(python3 - "$work/ports/$port" <<'EOF'
+# Debian's python3, which has python3-serial.
+answer=$(/usr/bin/python3 - "$work/ports/$port" <<'EOF'
 import sys, serial
 with serial.Serial(sys.argv[1], timeout=2) as s:
     s.write(b"NCH?\r")
