@@ -49,8 +49,10 @@ void PortEvents::Arm(int current, bool serving) {
     uint32_t events = 0;
     const int master = port ? port->master_descriptor() : -1;
     if (port && static_cast<int>(k) == current && port->client_present()) {
+      // Nothing of the master while serving is paused: its readiness would only wake the loop
+      // again and again.
       if (serving && !port->InputPaused()) events |= EPOLLIN;
-      if (port->queued_output() > 0) events |= EPOLLOUT;
+      if (serving && port->queued_output() > 0) events |= EPOLLOUT;
     }
     Set(master_[k], master, events);
   }

@@ -24,8 +24,8 @@ class PortEvents {
   // (then Wait only sleeps and the loop falls back to its tick).
   int descriptor() const { return epoll_; }
 
-  // Chooses what the set watches from now on: the clients of every port; the master of slot
-  // index current (0..3) for input while serving and its input is not held back, and for
+  // Chooses what the set watches from now on: the clients of every port; while serving, the
+  // master of slot index current (0..3) for input unless its input is held back, and for
   // output while answers are queued. Call it after every serving step.
   void Arm(int current, bool serving);
 

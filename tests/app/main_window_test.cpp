@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QCheckBox>
@@ -378,6 +379,42 @@ TEST_F(MainWindowTest, WhatAClientSentWhileTheSetupWindowWasOpenIsNotAnsweredToT
   QTest::qWait(50);
   char buffer[64];
   EXPECT_LE(read(client, buffer, sizeof buffer), 0) << "a foreign answer arrived";
+  close(client);
+}
+
+TEST_F(MainWindowTest, AnswersQueuedWhenTheSetupWindowOpensDoNotKeepTheProgramBusy) {
+  WriteSettingsFile({"30:1000", "40:0", "200:1", "202:\"M\",<ch>,13", "240:<mv>,13,10", "421:13",
+                     "420:\"?\",13,10", "1000:1", "1001:1", "1002:10"});
+  QPointer<VCP_FORM> window = Start();
+  ASSERT_TRUE(window);
+  const int client = open(PortPath(1).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(client, 0);
+  // Far more answers than the pseudo-terminal holds: the rest waits in the program.
+  std::string flood;
+  for (int i = 0; i < 20000; ++i) flood += "M1\r";
+  size_t written = 0;
+  for (int i = 0; i < 300 && written < flood.size(); ++i) {
+    const ssize_t n = write(client, flood.data() + written, flood.size() - written);
+    if (n > 0) written += static_cast<size_t>(n);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  double busy = -1;
+  WhenModal<SetupWindow>([&](SetupWindow* setup) {
+    // Nothing is served now; the client reads what already reached it, so the port could
+    // take more, which must not make the waiting spin.
+    char buffer[65536];
+    while (read(client, buffer, sizeof buffer) > 0) {
+    }
+    timespec before{}, after{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+    QTest::qWait(500);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+    busy = (after.tv_sec - before.tv_sec) + (after.tv_nsec - before.tv_nsec) / 1e9;
+    QTest::mouseClick(setup->Abbruch, Qt::LeftButton);
+  });
+  QTest::mouseClick(window->SetupButton, Qt::LeftButton);
+  EXPECT_GE(busy, 0);
+  EXPECT_LT(busy, 0.25) << "seconds of CPU in half a second of waiting";
   close(client);
 }
 
