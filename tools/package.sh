@@ -178,7 +178,10 @@ for name in velk-vcp libvelk-qentrix-control1 libvelk-qentrix-control-dev velk-q
   depends=$(shlib_depends "$tree")
   extra=""
   case $name in
-    velk-vcp) depends="${depends:+$depends, }qt6-qpa-plugins" ;;
+    velk-vcp)
+      depends="${depends:+$depends, }qt6-qpa-plugins"
+      # velk-wine runs Windows software under Wine; pyserial is what the examples use.
+      extra="Suggests: wine, python3-serial" ;;
     libvelk-qentrix-control1)
       cp "$work/local-shlibs" "$tree/DEBIAN/shlibs"
       # Every export with its symbol version, available since this version.
