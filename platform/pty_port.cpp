@@ -112,10 +112,8 @@ void PtyPort::DeletePort() {
   link_path_.clear();
   slave_path_.clear();
   client_ = false;
-  out_.clear();
-  out_head_ = 0;
-  in_.clear();
-  in_head_ = 0;
+  out_.Clear();
+  in_.Clear();
   dropped_input_ = 0;
 }
 
@@ -164,10 +162,8 @@ void PtyPort::ClientArrived() {
   ++session_;
   // Output buffered before this client came belongs to nobody.
   if (slave_ >= 0) tcflush(slave_, TCIFLUSH);
-  out_.clear();
-  out_head_ = 0;
-  in_.clear();
-  in_head_ = 0;
+  out_.Clear();
+  in_.Clear();
   client_ = true;
 }
 
@@ -182,15 +178,15 @@ void PtyPort::ClientLeft() {
 void PtyPort::DropAllPending() {
   int waiting = 0;
   if (ioctl(master_, FIONREAD, &waiting) != 0) waiting = 0;
-  dropped_input_ += static_cast<int32_t>(std::min<size_t>(
-      static_cast<size_t>(std::max(waiting, 0)) + (in_.size() - in_head_), INT32_MAX / 2));
+  // Counted until the engine takes the count; ports nobody serves saturate instead of wrapping.
+  const int64_t dropped =
+      int64_t{dropped_input_} + std::max(waiting, 0) + static_cast<int64_t>(in_.size());
+  dropped_input_ = static_cast<int32_t>(std::min<int64_t>(dropped, INT32_MAX));
   tcflush(master_, TCIFLUSH);
   // What the program wrote and the client did not read lies in the slave's input queue.
   if (slave_ >= 0) tcflush(slave_, TCIFLUSH);
-  in_.clear();
-  in_head_ = 0;
-  out_.clear();
-  out_head_ = 0;
+  in_.Clear();
+  out_.Clear();
   EndDropEpisode();
 }
 
@@ -214,30 +210,19 @@ void PtyPort::WriteData(const uint8_t* data, int32_t count) {
     dropped_bytes_ += size;
     return;
   }
-  if (out_head_ > 0 && out_head_ == out_.size()) {
-    out_.clear();
-    out_head_ = 0;
-  }
-  out_.insert(out_.end(), data, data + size);
+  out_.Append(data, size);
 }
 
 void PtyPort::Pump() {
   if (queued_output() == 0) return;
   FollowClients();
   if (!client_) return;
-  while (out_head_ < out_.size()) {
-    const ssize_t written = write(master_, out_.data() + out_head_, out_.size() - out_head_);
+  while (!out_.empty()) {
+    const ssize_t written = write(master_, out_.data(), out_.size());
     if (written <= 0) break;  // full (EAGAIN): the rest goes when the client has read
-    out_head_ += static_cast<size_t>(written);
+    out_.Consume(static_cast<size_t>(written));
   }
-  if (out_head_ == out_.size()) {
-    out_.clear();
-    out_head_ = 0;
-    EndDropEpisode();
-  } else if (out_head_ >= kOutputQueueMax / 2) {
-    out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(out_head_));
-    out_head_ = 0;
-  }
+  if (out_.empty()) EndDropEpisode();
   // A client that left while the bytes went out: what it did not read goes, too.
   FollowClients();
 }
@@ -252,15 +237,11 @@ int32_t PtyPort::TakeDroppedInput() {
 
 void PtyPort::Drain() {
   uint8_t chunk[kChunk];
-  if (in_head_ > 0 && in_head_ == in_.size()) {
-    in_.clear();
-    in_head_ = 0;
-  }
   bool got = false;
-  while (in_.size() - in_head_ < kInputMax) {
-    const ssize_t n = read(master_, chunk, std::min(kChunk, kInputMax - (in_.size() - in_head_)));
+  while (in_.size() < kInputMax) {
+    const ssize_t n = read(master_, chunk, std::min(kChunk, kInputMax - in_.size()));
     if (n <= 0) break;  // nothing waiting (EAGAIN)
-    in_.insert(in_.end(), chunk, chunk + n);
+    in_.Append(chunk, static_cast<size_t>(n));
     got = true;
   }
   // A client that left before these bytes were read may have written some of them: when a
@@ -272,7 +253,7 @@ int32_t PtyPort::InCount() {
   if (!client_) FollowClients();
   if (master_ < 0 || !client_) return 0;
   if (!InputPaused()) Drain();
-  return static_cast<int32_t>(in_.size() - in_head_);
+  return static_cast<int32_t>(in_.size());
 }
 
 void PtyPort::ReadData(uint8_t* data, int32_t& count) {
@@ -280,14 +261,10 @@ void PtyPort::ReadData(uint8_t* data, int32_t& count) {
     count = 0;
     return;
   }
-  if (in_.size() - in_head_ < static_cast<size_t>(count) && client_ && !InputPaused()) Drain();
-  const size_t n = std::min(in_.size() - in_head_, static_cast<size_t>(count));
-  std::copy_n(in_.begin() + static_cast<std::ptrdiff_t>(in_head_), n, data);
-  in_head_ += n;
-  if (in_head_ == in_.size()) {
-    in_.clear();
-    in_head_ = 0;
-  }
+  if (in_.size() < static_cast<size_t>(count) && client_ && !InputPaused()) Drain();
+  const size_t n = std::min(in_.size(), static_cast<size_t>(count));
+  std::copy_n(in_.data(), n, data);
+  in_.Consume(n);
   count = static_cast<int32_t>(n);
 }
 
@@ -299,10 +276,8 @@ bool PtyPort::IsOpened() {
 void PtyPort::ResetPort() {
   if (master_ < 0) return;
   FollowClients();
-  in_.clear();
-  in_head_ = 0;
-  out_.clear();
-  out_head_ = 0;
+  in_.Clear();
+  out_.Clear();
   tcflush(master_, TCIFLUSH);
   if (slave_ >= 0) tcflush(slave_, TCIFLUSH);
 }

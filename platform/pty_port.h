@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
+#include "byte_queue.h"
 #include "port_claim.h"
 #include "port_folder.h"
 #include "pty_client_watch.h"
@@ -75,7 +75,7 @@ class PtyPort : public IVirtualPort {
   // The client's path of the port, empty without a port.
   const std::string& link_path() const { return link_path_; }
   // Number of output bytes queued in the program, not yet taken by the pty.
-  size_t queued_output() const { return out_.size() - out_head_; }
+  size_t queued_output() const { return out_.size(); }
   // True while a client held the port at the last look (no system call).
   bool client_present() const { return client_; }
   // True while queued output holds back input (see kOutputPauseInput).
@@ -110,8 +110,6 @@ class PtyPort : public IVirtualPort {
   int32_t dropped_input_ = 0;  // bytes of departed clients dropped, not yet taken
   size_t dropped_answers_ = 0;
   size_t dropped_bytes_ = 0;
-  std::vector<uint8_t> out_;  // queued output from out_head_ on
-  size_t out_head_ = 0;
-  std::vector<uint8_t> in_;  // received bytes from in_head_ on
-  size_t in_head_ = 0;
+  ByteQueue out_;  // output not yet taken by the pty
+  ByteQueue in_;   // received bytes not yet taken by ReadData
 };

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <linux/input.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -35,23 +34,11 @@ bool FootSwitchWatcher::Start(std::vector<Switch> switches, std::string& error) 
     states_.assign(switches_.size(), State{});
   }
   if (switches_.empty()) return true;
-  wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake_fd_ < 0) {
-    error = std::string("cannot make a wake-up descriptor: ") + strerror(errno);
-    return false;
-  }
-  thread_ = std::thread([this] { Run(); });
-  return true;
+  return thread_.Start([this] { Run(); }, error);
 }
 
 void FootSwitchWatcher::Stop() {
-  if (thread_.joinable()) {
-    uint64_t one = 1;
-    (void)!write(wake_fd_, &one, sizeof one);
-    thread_.join();
-  }
-  if (wake_fd_ >= 0) close(wake_fd_);
-  wake_fd_ = -1;
+  thread_.Stop();
   std::lock_guard lock(mutex_);
   for (State& s : states_) {
     if (s.fd >= 0) close(s.fd);
@@ -143,7 +130,7 @@ void FootSwitchWatcher::Run() {
     const Clock::time_point now = Clock::now();
     bool any_modem = false;
     bool any_closed = false;
-    fds.assign(1, pollfd{wake_fd_, POLLIN, 0});
+    fds.assign(1, pollfd{thread_.wake_descriptor(), POLLIN, 0});
     owners.clear();
     for (size_t i = 0; i < switches_.size(); ++i) {
       int fd = -1;

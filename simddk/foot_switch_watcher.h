@@ -6,10 +6,10 @@
 
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ddk_description.h"
+#include "wakeable_thread.h"
 
 // How often the modem-status lines are read.
 inline constexpr int kModemPollMs = 20;
@@ -56,8 +56,7 @@ class FootSwitchWatcher {
   void Lose(size_t index, const std::string& reason);
 
   std::vector<Switch> switches_;
-  int wake_fd_ = -1;
-  std::thread thread_;
+  WakeableThread thread_;
   mutable std::mutex mutex_;
   std::vector<State> states_;
 };

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,26 +61,12 @@ GaugePort::~GaugePort() { Stop(); }
 
 bool GaugePort::Start(std::string& error) {
   Stop();
-  wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake_fd_ < 0) {
-    error = std::string("cannot make a wake-up descriptor: ") + strerror(errno);
-    return false;
-  }
   const Clock::time_point now = Clock::now();
   for (GaugeReading& r : readings_) r = GaugeReading{kStatusNoValue, 0.0, now};
-  thread_ = std::thread([this] { Run(); });
-  return true;
+  return thread_.Start([this] { Run(); }, error);
 }
 
-void GaugePort::Stop() {
-  if (thread_.joinable()) {
-    uint64_t one = 1;
-    (void)!write(wake_fd_, &one, sizeof one);
-    thread_.join();
-  }
-  if (wake_fd_ >= 0) close(wake_fd_);
-  wake_fd_ = -1;
-}
+void GaugePort::Stop() { thread_.Stop(); }
 
 GaugeReading GaugePort::Latest(size_t index) const {
   std::lock_guard lock(mutex_);
@@ -167,7 +152,7 @@ void GaugePort::Run() {
     }
   };
   auto wait_for_stop = [&](std::chrono::milliseconds pause) {
-    pollfd p{wake_fd_, POLLIN, 0};
+    pollfd p{thread_.wake_descriptor(), POLLIN, 0};
     return poll(&p, 1, static_cast<int>(pause.count())) > 0;
   };
   auto lose_port = [&](const std::string& reason) {
@@ -234,7 +219,7 @@ void GaugePort::Run() {
         wait_ms = wait_ms < 0 ? ms : std::min(wait_ms, ms);
       }
     }
-    pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {fd, POLLIN, 0}};
+    pollfd fds[2] = {{thread_.wake_descriptor(), POLLIN, 0}, {fd, POLLIN, 0}};
     if (poll(fds, 2, wait_ms) < 0 && errno != EINTR) {
       lose_port(std::string("cannot wait for the port: ") + strerror(errno));
       continue;

@@ -8,10 +8,10 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ddk_description.h"
+#include "wakeable_thread.h"
 
 struct GaugeReading {
   int16_t status = kStatusNoValue;  // valid, or no value (none yet, no answer, no number, gone)
@@ -60,8 +60,7 @@ class GaugePort {
   std::vector<Input> inputs_;
   DataKeySink sink_;
   std::string path_;
-  int wake_fd_ = -1;
-  std::thread thread_;
+  WakeableThread thread_;
 
   mutable std::mutex mutex_;
   std::vector<GaugeReading> readings_;
