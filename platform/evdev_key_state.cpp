@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <span>
 
 namespace {
 
@@ -96,13 +97,13 @@ void EvdevKeyState::ReadEvents() {
 }
 
 bool EvdevKeyState::IsDown(int virtualKey) {
-  std::vector<int> keys;
+  std::span<const int> keys;
   if (virtualKey == kVirtualKeyControl) {
-    keys.assign(std::begin(kControlKeys), std::end(kControlKeys));
+    keys = kControlKeys;
   } else if (virtualKey == kVirtualKeyAlt) {
-    keys.assign(std::begin(kAltKeys), std::end(kAltKeys));
+    keys = kAltKeys;
   } else if (virtualKey >= kVirtualKeyF1 && virtualKey < kVirtualKeyF1 + 12) {
-    keys.push_back(kFunctionKeys[virtualKey - kVirtualKeyF1]);
+    keys = std::span<const int>(kFunctionKeys).subspan(virtualKey - kVirtualKeyF1, 1);
   } else {
     return false;
   }
