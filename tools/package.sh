@@ -137,9 +137,10 @@ build_deb() {
 
 # Debian's run-time dependencies of the binaries in tree, with our own library known.
 shlib_depends() {
-  local tree=$1 files
-  mapfile -t files < <(find "$tree" -type f ! -path '*/DEBIAN/*' -exec sh -c \
-    'head -c 4 "$1" | grep -q ELF && echo "$1"' _ {} \;)
+  local tree=$1 file files=()
+  while IFS= read -r -d '' file; do
+    is_elf "$file" && files+=("$file")
+  done < <(find "$tree" -type f ! -path '*/DEBIAN/*' -print0)
   [ ${#files[@]} -gt 0 ] || return 0
   mkdir -p "$work/shlibs/debian"
   printf 'Source: velk\n\nPackage: velk\nArchitecture: any\n' > "$work/shlibs/debian/control"
