@@ -17,7 +17,7 @@ class TriggerTest : public LanControlTest {
     ASSERT_TRUE(peer.WaitForConnections(1, 2s));
     peer.Push(bytes);
     ASSERT_TRUE(peer.WaitUntilSent(2s));
-    std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(250ms);
   }
 };
 
@@ -60,7 +60,7 @@ TEST_F(TriggerTest, QueuedRecordsStayReadableAfterThePeerCloses) {
                 Peer::TriggerRecord(3, 30));
   peer.CloseConnections();
   ASSERT_TRUE(peer.WaitForConnections(0, 2s));
-  std::this_thread::sleep_for(50ms);
+  std::this_thread::sleep_for(250ms);
   int16_t number = 0;
   double value = 0;
   for (int16_t expected = 1; expected <= 3; ++expected) {
@@ -97,7 +97,7 @@ TEST_F(TriggerTest, ALateEighteenCharacterAnswerIsTakenAsATriggerRecord) {
   double value = 0;
   EXPECT_EQ(lib.Control_GetActCharValue(0, 1, &value), 1);
   ASSERT_TRUE(peer.WaitUntilSent(3s));
-  std::this_thread::sleep_for(50ms);
+  std::this_thread::sleep_for(250ms);
   EXPECT_EQ(lib.Control_GetActCharValue(0, 2, &value), 0);
   EXPECT_EQ(value, 2.25);
   int16_t number = 0;

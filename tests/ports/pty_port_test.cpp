@@ -140,7 +140,7 @@ TEST_F(PtyPortTest, ResetPortDiscardsPendingInputAndOutput) {
   ASSERT_EQ(write(client, "M2\r", 3), 3);  // in the kernel, not yet taken by the port
   const uint8_t answer[] = {'1', '2', '\r'};
   port.WriteData(answer, 3);  // not read by the client
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   port.ResetPort();
   EXPECT_EQ(port.InCount(), 0);
   EXPECT_TRUE(ClientRead(client, 0, 50).empty());
