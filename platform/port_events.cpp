@@ -58,6 +58,14 @@ void PortEvents::Arm(int current, bool serving) {
   }
 }
 
+bool PortEvents::WakeOn(int fd) {
+  if (epoll_ < 0 || fd < 0) return false;
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.fd = fd;
+  return epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) == 0;
+}
+
 bool PortEvents::Wait(int timeout_ms) {
   if (epoll_ < 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms < 0 ? 10 : timeout_ms));

@@ -29,6 +29,11 @@ class PortEvents {
   // output while answers are queued. Call it after every serving step.
   void Arm(int current, bool serving);
 
+  // Lets fd end Wait for as long as it is readable (a stop request's pipe, say); fd stays the
+  // caller's and must stay open while this object lives. Returns false when it cannot be
+  // watched (fd < 0, no epoll set).
+  bool WakeOn(int fd);
+
   // Waits until something in the set is ready or timeout_ms passes (-1: no limit); a signal
   // ends the wait early. Returns true when something is ready.
   bool Wait(int timeout_ms);

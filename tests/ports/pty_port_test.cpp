@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "port_events.h"
 #include "port_folder.h"
 
 namespace fs = std::filesystem;
@@ -385,3 +386,19 @@ TEST_F(PtyPortTest, ProbeSeesEntriesThatOpen) {
 }
 
 }  // namespace
+
+TEST(PortEventsTest, AWakeDescriptorMadeReadableBeforeTheWaitEndsItAtOnce) {
+  // A stop request can come between the loop's last look at its flag and the wait; its pipe
+  // byte must still end a wait that has no time limit.
+  PortEvents events({nullptr, nullptr, nullptr, nullptr});
+  int wake[2];
+  ASSERT_EQ(pipe(wake), 0);
+  ASSERT_TRUE(events.WakeOn(wake[0]));
+  EXPECT_FALSE(events.WakeOn(-1));
+  ASSERT_EQ(write(wake[1], "", 1), 1);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(events.Wait(5000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  close(wake[0]);
+  close(wake[1]);
+}
