@@ -26,6 +26,14 @@ class ClientFaultTest : public ProgramTest {
     pid_ = Start(Options{}, log ? "run" : "quiet");
     ASSERT_TRUE(WaitUntilServing(log ? "run" : "quiet")) << Err();
   }
+  // Waits (at most 10 s) until the program has logged n departures: only a client that opens
+  // after that is certain to be told apart from the one that left.
+  bool WaitForDepartures(size_t n) {
+    for (int i = 0; i < 1000 && Count(Read("Velk_VCP.LOG"), "VCP=Closed") < n; ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    return Count(Read("Velk_VCP.LOG"), "VCP=Closed") >= n;
+  }
   pid_t pid_ = -1;
 };
 
@@ -35,7 +43,7 @@ TEST_F(ClientFaultTest, AClientLeavingMidCommandLeavesNothingForTheNextClient) {
   ASSERT_TRUE(WriteAll(fd, "M", 1s));
   std::this_thread::sleep_for(500ms);  // the program has taken the fragment
   close(fd);
-  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(WaitForDepartures(1));
 
   fd = OpenPort("COM5");
   ASSERT_GE(fd, 0);
@@ -56,7 +64,7 @@ TEST_F(ClientFaultTest, AClientLeavingMidAnswerLeavesNothingForTheNextClient) {
   ASSERT_TRUE(WriteAll(fd, commands, 10s));
   std::this_thread::sleep_for(100ms);
   close(fd);
-  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(WaitForDepartures(1));
 
   fd = OpenPort("COM5");
   ASSERT_GE(fd, 0);
