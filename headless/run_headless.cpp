@@ -1,10 +1,5 @@
 #include "run_headless.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -21,33 +16,12 @@
 #include "port_folder.h"
 #include "process_priority.h"
 #include "pty_port.h"
+#include "stop_signals.h"
 #include "vcp_session.h"
 
 namespace {
 
 constexpr std::chrono::milliseconds kTick{10};
-
-volatile sig_atomic_t stop_requested = 0;
-// Written by the handler so that a stop request that arrives just before the loop starts to
-// wait still ends the wait: a flag alone would be seen only at the next event, never when no
-// client is there.
-int stop_pipe[2] = {-1, -1};
-
-void RequestStop(int) {
-  stop_requested = 1;
-  if (stop_pipe[1] < 0) return;
-  const int saved = errno;
-  [[maybe_unused]] const ssize_t written = write(stop_pipe[1], "", 1);
-  errno = saved;
-}
-
-void InstallStopHandlers() {
-  if (pipe2(stop_pipe, O_NONBLOCK | O_CLOEXEC) != 0) stop_pipe[0] = stop_pipe[1] = -1;
-  struct sigaction action {};
-  action.sa_handler = RequestStop;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-}
 
 // Prints each simulated port with its absolute path and returns true; without any port says
 // so on standard error and returns false.
@@ -94,7 +68,7 @@ int RunHeadless(int argc, char** argv) {
     std::cerr << "Velk_VCP: unknown argument " << argv[i] << "\n";
     return 2;
   }
-  InstallStopHandlers();
+  const int stop_signal = InstallStopSignals();
 
   HeadlessView view(std::cout, std::cerr);
   DdkLibrary device;
@@ -115,9 +89,9 @@ int RunHeadless(int argc, char** argv) {
   // could only count towards the trigger block (no key can change the port, no client on
   // any port), it is counted without waking up.
   PortEvents events({ports[0].get(), ports[1].get(), ports[2].get(), ports[3].get()});
-  events.WakeOn(stop_pipe[0]);
+  events.WakeOn(stop_signal);
   auto next = Clock::now() + kTick;  // when the next tick is due
-  while (serving && !stop_requested && !view.close_requested()) {
+  while (serving && !StopRequested() && !view.close_requested()) {
     int quiet = keys.CanChange() ? 0 : session.QuietTicks();
     events.Arm(session.bridge().CurrentPort(), session.TimerEnabled());
     const int timeout = quiet < 0 ? -1 : MillisecondsUntil(next + quiet * kTick);

@@ -1,0 +1,38 @@
+#include "stop_signals.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <initializer_list>
+
+namespace {
+
+volatile sig_atomic_t stop_requested = 0;
+int stop_pipe[2] = {-1, -1};
+bool installed = false;
+
+void OnStopSignal(int) {
+  stop_requested = 1;
+  if (stop_pipe[1] < 0) return;
+  const int saved = errno;
+  [[maybe_unused]] const ssize_t written = write(stop_pipe[1], "", 1);
+  errno = saved;
+}
+
+}  // namespace
+
+int InstallStopSignals() {
+  if (installed) return stop_pipe[0];
+  installed = true;
+  if (pipe2(stop_pipe, O_NONBLOCK | O_CLOEXEC) != 0) stop_pipe[0] = stop_pipe[1] = -1;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) sigaction(number, &action, nullptr);
+  return stop_pipe[0];
+}
+
+bool StopRequested() { return stop_requested != 0; }
