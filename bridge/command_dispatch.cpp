@@ -20,26 +20,30 @@ void PortBridge::ProcessTerminated() {
   const std::string& end = tab_.EndText;
   const std::string& separator = tab_.SeparatorText;
   size_t start = 0;
-  // Each end text ends one message: logged, acknowledged once, split and dispatched.
+  // Each end text ends one message: logged, acknowledged once, split and dispatched. Its
+  // commands leave the ring one by one, so that a backlog can hold back the rest.
   for (size_t at; (at = text.find(end, start)) != std::string::npos;) {
     const size_t stop = at + end.size();
-    std::string rest = text.substr(start, stop - start);
-    ring_.Consume(static_cast<int>(stop - start));
-    start = stop;
-    bool ackSent = false;
-    log_.Command(rest);
-    while (!rest.empty()) {
-      if (!RingOwnerStays()) return;
-      const size_t cut = separator.empty() ? std::string::npos : rest.find(separator);
-      std::string command;
-      if (cut == std::string::npos) {
-        command.swap(rest);
-      } else {
-        command = rest.substr(0, cut) + end;
-        rest.erase(0, cut + separator.size());
-      }
-      DispatchTerminated(command, ackSent);
+    if (!message_open_) {
+      log_.Command(text.substr(start, stop - start));
+      message_open_ = true;
+      message_ack_ = false;
     }
+    while (start < stop) {
+      if (!RingOwnerStays() || Backlogged()) return;
+      const std::string_view rest(text.data() + start, stop - start);
+      const size_t cut = separator.empty() ? std::string::npos : rest.find(separator);
+      std::string command(rest.substr(0, cut));
+      size_t used = rest.size();
+      if (cut != std::string::npos) {
+        command += end;
+        used = cut + separator.size();
+      }
+      ring_.Consume(static_cast<int>(used));
+      start += used;
+      DispatchTerminated(command, message_ack_);
+    }
+    message_open_ = false;
   }
 }
 
@@ -57,6 +61,18 @@ void PortBridge::DispatchTerminated(const std::string& command, bool& ackSent) {
     }
   }
   if (!best) {
+    IVirtualPort* port = Port(current_port_);
+    if (port && port->EchoesAnswers()) {
+      // The client's line echoes: an answer would come back as another unknown command, and
+      // so on for ever. Unknown commands go unanswered while it echoes; logged once a client.
+      const uint32_t session = port->ClientSession();
+      if (!echo_logged_ || echo_session_ != session) {
+        log_.WriteLine("Client line echoes: unknown commands are not answered");
+        echo_logged_ = true;
+        echo_session_ = session;
+      }
+      return;
+    }
     SendText(tab_.UndefAnswer);
     return;
   }
@@ -84,7 +100,7 @@ void PortBridge::ProcessPrefix() {
   const std::string text = ring_.Text();
   size_t base = 0;  // bytes of text consumed in this tick
   while (base < text.size()) {
-    if (!RingOwnerStays()) return;
+    if (!RingOwnerStays() || Backlogged()) return;
     size_t skip = static_cast<size_t>(prefix_skip_);
     Match match;
     bool found = false;

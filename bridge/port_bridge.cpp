@@ -16,9 +16,20 @@ void PortBridge::CreateCommandTab() {
   prefix_skip_ = 0;
 }
 
-void PortBridge::ResetPollState() {
+void PortBridge::ResetRing() {
   ring_.Reset();
   prefix_skip_ = 0;
+  message_open_ = false;
+  message_ack_ = false;
+}
+
+bool PortBridge::Backlogged() const {
+  IVirtualPort* port = Port(current_port_);
+  return port && port->OutputBacklogged();
+}
+
+void PortBridge::ResetPollState() {
+  ResetRing();
   tick_counter_ = 0;
   foot_switch_down_ = 0;
 }
@@ -97,7 +108,7 @@ void PortBridge::OpenStateStep() {
     ports_open_ = -1;
     // A command fragment left by a client that went away must not join the new client's
     // first command.
-    ring_.Reset();
+    ResetRing();
     view_.SetQuitAndPortSelectorEnabled(false);
     log_.WriteLine("VCP=Opened");
   }
@@ -114,8 +125,7 @@ bool PortBridge::RingOwnerStays() {
   if (rx_slot_ == current_port_ && dropped > 0) {
     log_.WriteLine("Client gone: " + std::to_string(dropped) + " bytes not answered");
   }
-  ring_.Reset();
-  prefix_skip_ = 0;
+  ResetRing();
   rx_slot_ = current_port_;
   rx_session_ = session;
   return false;
@@ -144,12 +154,14 @@ void PortBridge::Receive() {
 }
 
 void PortBridge::DiscardFullRing() {
-  if (ring_.Room() > 0) return;
+  // A ring full of commands that wait for the client to read is no garbage.
+  if (ring_.Room() > 0 || Backlogged()) return;
   // Full and nothing in it could be cut: in prefix mode the bytes known to match nothing go,
   // otherwise (a command that never ends) everything.
   const int discard = (tab_.EndText.empty() && prefix_skip_ > 0) ? prefix_skip_ : ring_.Used();
   ring_.Consume(discard);
   prefix_skip_ = 0;
+  message_open_ = false;
   log_.WriteLine("Receive buffer full: " + std::to_string(discard) + " bytes discarded");
 }
 

@@ -106,6 +106,10 @@ class PortBridge {
   std::string FootSwitchFlags() const;
   void DiscardFullRing();
   void ShowListsIfChanged();
+  // Empties the ring and forgets what was known of its bytes.
+  void ResetRing();
+  // True while the current port has so much unsent output that commands wait.
+  bool Backlogged() const;
 
   IMainView& view_;
   IDeviceLibrary& device_;
@@ -125,5 +129,12 @@ class PortBridge {
   int16_t tick_counter_ = 0;
   int16_t foot_switch_down_ = 0;
   int prefix_skip_ = 0;  // prefix mode: leading ring bytes already known to match nothing
+  // Terminated mode: the ring starts inside a message whose first commands were answered
+  // (logged and acknowledged already) when a backlog held back the rest.
+  bool message_open_ = false;
+  bool message_ack_ = false;
+  // The client session for which unanswered unknown commands of an echoing line were logged.
+  uint32_t echo_session_ = 0;
+  bool echo_logged_ = false;
   unsigned shown_changes_ = 0;
 };

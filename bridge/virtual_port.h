@@ -32,4 +32,11 @@ class IVirtualPort {
   // Returns the number of received bytes dropped because their client left, since the last
   // call. Ports that cannot tell return 0.
   virtual int32_t TakeDroppedInput() { return 0; }
+  // True while so much output waits for the client that no further command should be
+  // answered until it reads: the engine then leaves commands waiting instead of answering
+  // into a queue that would have to drop. Ports without a bound return false.
+  virtual bool OutputBacklogged() { return false; }
+  // True while the client's side of the line echoes what it receives, so that every answer
+  // comes back as input. Ports without such a line return false.
+  virtual bool EchoesAnswers() { return false; }
 };

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <iterator>
 #include <thread>
 
 PortEvents::PortEvents(std::array<PtyPort*, kSlots> ports) : ports_(ports) {
@@ -15,21 +16,24 @@ PortEvents::~PortEvents() {
   if (epoll_ >= 0) close(epoll_);
 }
 
-void PortEvents::Set(Watched& watched, int fd, uint32_t events) {
+void PortEvents::Set(Watched& watched, int fd, bool watch, uint32_t events) {
   if (epoll_ < 0) return;
-  if (fd < 0) events = 0;
-  if (watched.fd == fd && watched.events == events) return;
-  if (watched.fd >= 0 && watched.events != 0) {
+  if (fd < 0) watch = false;
+  if (watched.fd == fd && watched.registered == watch && (!watch || watched.events == events)) {
+    return;
+  }
+  if (watched.registered) {
     epoll_ctl(epoll_, EPOLL_CTL_DEL, watched.fd, nullptr);  // fails harmlessly once closed
   }
-  watched = {fd, 0};
-  if (fd < 0 || events == 0) return;
+  watched = {fd, 0, false};
+  if (!watch) return;
   epoll_event event{};
   event.events = events;
   event.data.fd = fd;
   if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) == 0 ||
       (errno == EEXIST && epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event) == 0)) {
     watched.events = events;
+    watched.registered = true;
   }
 }
 
@@ -44,17 +48,19 @@ void PortEvents::Arm(int current, bool serving) {
       watch_[k] = {};
       master_[k] = {};
     }
-    Set(watch_[k], port ? port->watch_descriptor() : -1, EPOLLIN);
+    Set(watch_[k], port ? port->watch_descriptor() : -1, true, EPOLLIN);
 
-    uint32_t events = 0;
-    const int master = port ? port->master_descriptor() : -1;
-    if (port && static_cast<int>(k) == current && port->client_present()) {
+    // A master nobody holds is hung up for good: it is watched only while a client holds it,
+    // for the moment it leaves.
+    const bool held = port && port->client_present();
+    uint32_t events = EPOLLHUP;
+    if (held && static_cast<int>(k) == current && serving) {
       // Nothing of the master while serving is paused: its readiness would only wake the loop
       // again and again.
-      if (serving && !port->InputPaused()) events |= EPOLLIN;
-      if (serving && port->queued_output() > 0) events |= EPOLLOUT;
+      if (!port->InputPaused()) events |= EPOLLIN;
+      if (port->queued_output() > 0) events |= EPOLLOUT;
     }
-    Set(master_[k], master, events);
+    Set(master_[k], port ? port->master_descriptor() : -1, held, events);
   }
 }
 
@@ -66,18 +72,41 @@ bool PortEvents::WakeOn(int fd) {
   return epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) == 0;
 }
 
+int PortEvents::Collect(int timeout_ms) {
+  epoll_event events[2 * kSlots + 1];
+  const int n = epoll_wait(epoll_, events, static_cast<int>(std::size(events)), timeout_ms);
+  ready_.clear();
+  for (int i = 0; i < n; ++i) {
+    const int fd = events[i].data.fd;
+    const uint32_t ready = events[i].events;
+    ready_.emplace_back(fd, ready);
+  }
+  have_ready_ = true;
+  return n;
+}
+
 bool PortEvents::Wait(int timeout_ms) {
   if (epoll_ < 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms < 0 ? 10 : timeout_ms));
     return false;
   }
-  epoll_event events[2 * kSlots];
-  const int n = epoll_wait(epoll_, events, static_cast<int>(2 * kSlots), timeout_ms);
-  return n > 0;
+  return Collect(timeout_ms) > 0;
 }
 
 void PortEvents::FollowClients() {
-  for (PtyPort* port : ports_) {
-    if (port) port->FollowClients();
+  if (epoll_ >= 0 && !have_ready_) Collect(0);
+  have_ready_ = false;
+  for (size_t k = 0; k < kSlots; ++k) {
+    PtyPort* port = ports_[k];
+    if (!port) continue;
+    bool due = epoll_ < 0;
+    for (const auto& [fd, events] : ready_) {
+      if (fd < 0) continue;
+      if (fd == port->watch_descriptor()) due = true;
+      // A master counts only for its hang-up; its input and output are the serving step's.
+      if (fd == port->master_descriptor() && (events & (EPOLLHUP | EPOLLERR))) due = true;
+    }
+    if (due) port->FollowClients();
   }
+  ready_.clear();
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "pty_port.h"
@@ -24,9 +25,10 @@ class PortEvents {
   // (then Wait only sleeps and the loop falls back to its tick).
   int descriptor() const { return epoll_; }
 
-  // Chooses what the set watches from now on: the clients of every port; while serving, the
-  // master of slot index current (0..3) for input unless its input is held back, and for
-  // output while answers are queued. Call it after every serving step.
+  // Chooses what the set watches from now on: the clients of every port, the hang-up of every
+  // held port; while serving, the master of slot index current (0..3) for input unless its
+  // input is held back, and for output while answers are queued. Call it after every serving
+  // step.
   void Arm(int current, bool serving);
 
   // Lets fd end Wait for as long as it is readable (a stop request's pipe, say); fd stays the
@@ -35,22 +37,32 @@ class PortEvents {
   bool WakeOn(int fd);
 
   // Waits until something in the set is ready or timeout_ms passes (-1: no limit); a signal
-  // ends the wait early. Returns true when something is ready.
+  // ends the wait early. Returns true when something is ready, and remembers what for
+  // FollowClients.
   bool Wait(int timeout_ms);
 
-  // Reads the client events of every port, so that arrivals and departures are placed
-  // exactly even while no serving step runs (a dialog, a pause).
+  // Follows the clients of every port whose watch or hang-up is ready (as the last Wait saw
+  // it, or as the set tells now when no Wait came since the last call), so that arrivals and
+  // departures are seen also while no serving step runs (a dialog, a pause). Without an
+  // epoll set every port is asked.
   void FollowClients();
 
  private:
   struct Watched {
     int fd = -1;
     uint32_t events = 0;
+    bool registered = false;
   };
-  void Set(Watched& watched, int fd, uint32_t events);
+  // Registers fd for events (EPOLLHUP alone watches only the hang-up); fd -1 or !watch
+  // removes it.
+  void Set(Watched& watched, int fd, bool watch, uint32_t events);
+  int Collect(int timeout_ms);
 
   std::array<PtyPort*, kSlots> ports_;
   int epoll_ = -1;
+  // What the last Wait found ready, until FollowClients takes it.
+  std::vector<std::pair<int, uint32_t>> ready_;
+  bool have_ready_ = false;
   // Per slot: its client watch and its master as registered now.
   std::array<Watched, kSlots> watch_{};
   std::array<Watched, kSlots> master_{};

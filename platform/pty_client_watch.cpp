@@ -10,20 +10,18 @@ bool PtyClientWatch::Start(const std::string& slave_path) {
   Stop();
   fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd_ < 0) return false;
-  if (inotify_add_watch(fd_, slave_path.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+  if (inotify_add_watch(fd_, slave_path.c_str(), IN_OPEN | IN_CLOSE_WRITE) < 0) {
     const int error = errno;
     Stop();
     errno = error;
     return false;
   }
-  holders_ = 0;
   return true;
 }
 
 void PtyClientWatch::Stop() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
-  holders_ = 0;
 }
 
 PtyClientWatch::Changes PtyClientWatch::Take() {
@@ -37,19 +35,12 @@ PtyClientWatch::Changes PtyClientWatch::Take() {
       inotify_event event;
       std::memcpy(&event, buffer + offset, sizeof event);
       offset += static_cast<ssize_t>(sizeof event + event.len);
-      if (event.mask & IN_Q_OVERFLOW) {
-        changes.lost = true;
-        changes.departed = true;
-        holders_ = 0;
-      }
-      if (event.mask & IN_OPEN) {
-        if (holders_++ == 0) changes.arrived = true;
-      }
-      if (event.mask & IN_CLOSE) {
-        // A close of a description opened before the watch began is no departure of ours.
-        if (holders_ > 0 && --holders_ == 0) changes.departed = true;
-      }
+      if (event.mask & IN_Q_OVERFLOW) changes.lost = true;
+      if (event.mask & IN_OPEN) changes.opened = true;
+      if (event.mask & IN_CLOSE_WRITE) changes.closed = true;
     }
+    // Events of a watched file carry no name: room left for one more means none waited.
+    if (static_cast<size_t>(n) + sizeof(inotify_event) <= sizeof buffer) break;
   }
   return changes;
 }

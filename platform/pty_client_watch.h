@@ -1,18 +1,19 @@
-// Follows the clients of one pseudo-terminal: every open and every last close of its slave
-// device, in the order the kernel made them, from inotify. The kernel queues a client's open
-// before the client can write and its close after its last write, so the events place every
-// arrival and departure exactly against the bytes read from the master.
+// Wakes the program when a client opens or closes the slave device of a pseudo-terminal
+// (inotify). The events are hints, never a count: the kernel merges identical events that
+// follow each other unread, so whether anyone holds the device is asked of the pty itself
+// (PtyPort). A close is reported only for descriptions opened for writing, so that the
+// program's own read-only descriptor of the slave wakes nothing.
 #pragma once
 
 #include <string>
 
 class PtyClientWatch {
  public:
-  // What the events read by one Take() amounted to.
+  // What the events read by one Take() hint at.
   struct Changes {
-    bool arrived = false;   // the number of holders went from 0 to 1 at least once
-    bool departed = false;  // the number of holders went to 0 at least once
-    bool lost = false;      // the kernel's event queue overflowed: the count is unknown
+    bool opened = false;  // at least one open of the device
+    bool closed = false;  // at least one last close of a description opened for writing
+    bool lost = false;    // the kernel's event queue overflowed: anything may have happened
   };
 
   PtyClientWatch() = default;
@@ -20,22 +21,17 @@ class PtyClientWatch {
   PtyClientWatch& operator=(const PtyClientWatch&) = delete;
   ~PtyClientWatch() { Stop(); }
 
-  // Starts watching the device at slave_path with no holder counted. Returns false (errno
-  // set) when inotify cannot be set up; the watch is then stopped.
+  // Starts watching the device at slave_path. Returns false (errno set) when inotify cannot
+  // be set up; the watch is then stopped.
   bool Start(const std::string& slave_path);
   // Stops watching; nothing without a watch.
   void Stop();
-  // Reads every queued event and returns what they amounted to; nothing without a watch.
+  // Reads every queued event and returns what they hint at; nothing without a watch.
   Changes Take();
-  // Sets the number of holders after the queue overflowed (from another source).
-  void SetHolders(int holders) { holders_ = holders; }
 
-  // Open descriptions of the device not yet closed, as the events counted them.
-  int holders() const { return holders_; }
   // The inotify descriptor (readable while events wait); -1 without a watch.
   int descriptor() const { return fd_; }
 
  private:
   int fd_ = -1;
-  int holders_ = 0;
 };

@@ -27,8 +27,21 @@ std::string ReadLink(const std::string& path) {
   return std::string(buffer.data(), static_cast<size_t>(n));
 }
 
-int OpenSlave(const std::string& path) {
-  return open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+// Asks the pty for a descriptor of its slave without a path lookup; read-only, so that its
+// close wakes no watch. Falls back to opening the path on kernels without TIOCGPTPEER.
+int OpenOwnSlave(int master, const std::string& path) {
+  constexpr int kFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+#ifdef TIOCGPTPEER
+  const int fd = ioctl(master, TIOCGPTPEER, kFlags);
+  if (fd >= 0 || errno != EINVAL) return fd;
+#endif
+  return open(path.c_str(), kFlags);
+}
+
+// True while a client holds the slave of master: the master is hung up only while none does.
+bool IsHeld(int master) {
+  pollfd p{master, 0, 0};
+  return poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
 }
 
 }  // namespace
@@ -53,48 +66,84 @@ bool PtyPort::CreatePort(const std::string& name) {
   if (lstat(link.c_str(), &info) == 0 && !(S_ISLNK(info.st_mode) && IsPtyTarget(ReadLink(link)))) {
     return refuse(link + " exists and is not a port of this program");
   }
+  name_ = name;
+  link_path_ = link;
+  if (!OpenTerminal(error) || !Link(error)) {
+    watch_.Stop();
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+    slave_path_.clear();
+    name_.clear();
+    link_path_.clear();
+    return refuse(error);
+  }
+  client_ = false;
+  return true;
+}
 
+bool PtyPort::OpenTerminal(std::string& reason) {
   int master = open("/dev/ptmx", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   char slave[128] = {};
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
       ptsname_r(master, slave, sizeof slave) != 0) {
-    std::string reason = std::string("cannot make a pseudo-terminal: ") + strerror(errno);
+    reason = std::string("cannot make a pseudo-terminal: ") + strerror(errno);
     if (master >= 0) close(master);
-    return refuse(reason);
+    return false;
+  }
+  if (!watch_.Start(slave)) {
+    reason = std::string("cannot follow the clients of the port: ") + strerror(errno);
+    close(master);
+    return false;
   }
   master_ = master;
   slave_path_ = slave;
   ++generation_;
-  auto undo = [&](const std::string& reason) {
-    watch_.Stop();
-    if (slave_ >= 0) close(slave_);
-    slave_ = -1;
-    close(master_);
-    master_ = -1;
-    slave_path_.clear();
-    return refuse(reason);
-  };
-  // Raw before anything is written, or the line would echo. The program's own slave
-  // descriptor is opened before the watch starts, so it is never counted as a client.
+  // Raw before anything is written, or the line would echo.
   MakeRaw();
-  slave_ = OpenSlave(slave_path_);
-  if (slave_ < 0) return undo("cannot open " + slave_path_ + ": " + strerror(errno));
-  if (!watch_.Start(slave_path_)) {
-    return undo(std::string("cannot follow the clients of the port: ") + strerror(errno));
-  }
+  // A slave never opened does not count as hung up: one open and close of its own makes the
+  // master report the hang-up until a client comes.
+  const int own = OpenOwnSlave(master_, slave_path_);
+  if (own >= 0) close(own);
+  return true;
+}
 
-  const std::string temporary = folder_ + "/." + name + ".new";
+bool PtyPort::Link(std::string& reason) {
+  // A new link replaces the old one in one step: a client opening the port meanwhile finds
+  // either terminal, never no port.
+  const std::string temporary = folder_ + "/." + name_ + ".new";
   unlink(temporary.c_str());
   if (symlink(slave_path_.c_str(), temporary.c_str()) != 0 ||
-      rename(temporary.c_str(), link.c_str()) != 0) {
-    std::string reason = "cannot link " + link + ": " + strerror(errno);
+      rename(temporary.c_str(), link_path_.c_str()) != 0) {
+    reason = "cannot link " + link_path_ + ": " + strerror(errno);
     unlink(temporary.c_str());
-    return undo(reason);
+    return false;
   }
-  name_ = name;
-  link_path_ = link;
-  client_ = false;
   return true;
+}
+
+void PtyPort::ReplaceTerminal() {
+  const int old_master = master_;
+  const std::string old_slave = slave_path_;
+  std::string reason;
+  const bool made = OpenTerminal(reason);
+  if (made && Link(reason) && (Held() || !IsHeld(old_master))) {
+    close(old_master);
+    return;
+  }
+  // No new terminal could be made, or root (whom the exclusive mode does not stop) opened the
+  // old one before the link moved: the old terminal goes on serving.
+  if (made) close(master_);
+  master_ = old_master;
+  slave_path_ = old_slave;
+  ++generation_;
+  watch_.Start(slave_path_);
+  std::string relinked;
+  if (ReadLink(link_path_) != slave_path_) Link(relinked);
+  if (!reason.empty()) {
+    // A client that the exclusive mode keeps out is told EBUSY until a later departure.
+    std::cerr << "Velk_VCP: port " << name_ << ": " << reason << '\n';
+    MakeRaw();
+  }
 }
 
 void PtyPort::DeletePort() {
@@ -102,8 +151,6 @@ void PtyPort::DeletePort() {
   ++generation_;
   EndDropEpisode();
   watch_.Stop();
-  if (slave_ >= 0) close(slave_);
-  slave_ = -1;
   close(master_);  // the last descriptor of the master: the client is hung up
   master_ = -1;
   if (ReadLink(link_path_) == slave_path_) unlink(link_path_.c_str());
@@ -129,49 +176,54 @@ void PtyPort::MakeRaw() {
   tcsetattr(master_, TCSANOW, &t);
 }
 
+bool PtyPort::Held() const { return master_ >= 0 && IsHeld(master_); }
+
 void PtyPort::FollowClients() {
   if (master_ < 0) return;
-  // Bounded, so that a client opening and closing without pause cannot hold the thread.
-  for (int round = 0; round < 16; ++round) {
-    const PtyClientWatch::Changes changes = watch_.Take();
-    if (!changes.arrived && !changes.departed) return;
-    if (changes.lost) RecountAfterOverflow();
-    // A departure is handled first: everything waiting came from or was meant for clients
-    // that are gone, even when a new client arrived right after them (its first bytes may
-    // then be dropped too; it repeats its command, it never gets a foreign answer).
-    if (changes.departed) ClientLeft();
-    if (watch_.holders() > 0) ClientArrived();
-    // Events that came while the departed client's bytes were dropped are read next.
+  Settle(watch_.Take());
+}
+
+void PtyPort::Settle(const PtyClientWatch::Changes& changes) {
+  bool held = Held();
+  if (client_) {
+    // Under the exclusive mode a close can only be the client's own (or that of root, which
+    // the mode does not stop and which may have opened again at once): it ends the session
+    // even when the terminal is still held.
+    const bool closed = changes.lost || (exclusive_ && changes.closed);
+    if (held && !closed) return;
+    ClientLeft();
+    if (!held) {
+      ReplaceTerminal();
+      held = Held();
+    }
+  }
+  if (held) {
+    ClientArrived();
+  } else if (!client_ && changes.opened) {
+    // A client came and went unseen: whatever it set on the line is undone.
+    MakeRaw();
   }
 }
 
-void PtyPort::RecountAfterOverflow() {
-  // The kernel dropped events: ask the pty itself whether anyone holds the slave, which it
-  // tells only while the program's own slave descriptor is closed.
-  std::cerr << "Velk_VCP: port " << name_ << ": too many clients came and went at once\n";
-  ++generation_;
-  watch_.Stop();
-  if (slave_ >= 0) close(slave_);
-  pollfd p{master_, POLLIN, 0};
-  const bool held = poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
-  slave_ = OpenSlave(slave_path_);
-  if (watch_.Start(slave_path_)) watch_.SetHolders(held ? 1 : 0);
+void PtyPort::MakeExclusive() {
+  const int fd = OpenOwnSlave(master_, slave_path_);
+  if (fd < 0) return;  // EBUSY: the client made the terminal exclusive itself
+  ioctl(fd, TIOCEXCL);
+  close(fd);
 }
 
 void PtyPort::ClientArrived() {
   ++session_;
   // Output buffered before this client came belongs to nobody.
-  if (slave_ >= 0) tcflush(slave_, TCIFLUSH);
   out_.Clear();
   in_.Clear();
   client_ = true;
+  if (exclusive_) MakeExclusive();
 }
 
 void PtyPort::ClientLeft() {
   ++session_;
   DropAllPending();
-  // Whatever the client set is undone.
-  MakeRaw();
   client_ = false;
 }
 
@@ -182,9 +234,9 @@ void PtyPort::DropAllPending() {
   const int64_t dropped =
       int64_t{dropped_input_} + std::max(waiting, 0) + static_cast<int64_t>(in_.size());
   dropped_input_ = static_cast<int32_t>(std::min<int64_t>(dropped, INT32_MAX));
+  // What the program wrote and the client did not read the kernel discarded at its last
+  // close; what it wrote and the program did not read goes here.
   tcflush(master_, TCIFLUSH);
-  // What the program wrote and the client did not read lies in the slave's input queue.
-  if (slave_ >= 0) tcflush(slave_, TCIFLUSH);
   in_.Clear();
   out_.Clear();
   EndDropEpisode();
@@ -214,17 +266,21 @@ void PtyPort::WriteData(const uint8_t* data, int32_t count) {
 }
 
 void PtyPort::Pump() {
-  if (queued_output() == 0) return;
-  FollowClients();
-  if (!client_) return;
+  if (queued_output() == 0 || !client_) return;
+  // A client that closed since its commands were read must not leave their answers to a
+  // client that opened right after (root, whom the exclusive mode does not stop, or anyone on
+  // a shared port): one look at the events before writing.
+  const PtyClientWatch::Changes changes = watch_.Take();
+  if (changes.opened || changes.closed || changes.lost) {
+    Settle(changes);
+    if (queued_output() == 0 || !client_) return;
+  }
   while (!out_.empty()) {
     const ssize_t written = write(master_, out_.data(), out_.size());
     if (written <= 0) break;  // full (EAGAIN): the rest goes when the client has read
     out_.Consume(static_cast<size_t>(written));
   }
   if (out_.empty()) EndDropEpisode();
-  // A client that left while the bytes went out: what it did not read goes, too.
-  FollowClients();
 }
 
 uint32_t PtyPort::ClientSession() { return session_; }
@@ -235,22 +291,23 @@ int32_t PtyPort::TakeDroppedInput() {
   return dropped;
 }
 
+bool PtyPort::EchoesAnswers() {
+  termios t{};
+  return master_ >= 0 && tcgetattr(master_, &t) == 0 && (t.c_lflag & ECHO) != 0;
+}
+
 void PtyPort::Drain() {
   uint8_t chunk[kChunk];
-  bool got = false;
   while (in_.size() < kInputMax) {
-    const ssize_t n = read(master_, chunk, std::min(kChunk, kInputMax - in_.size()));
-    if (n <= 0) break;  // nothing waiting (EAGAIN)
+    const size_t wanted = std::min(kChunk, kInputMax - in_.size());
+    const ssize_t n = read(master_, chunk, wanted);
+    if (n <= 0) break;  // nothing waiting (EAGAIN), or no client (EIO)
     in_.Append(chunk, static_cast<size_t>(n));
-    got = true;
+    if (static_cast<size_t>(n) < wanted) break;  // a short read took everything
   }
-  // A client that left before these bytes were read may have written some of them: when a
-  // departure shows now, they are all dropped with the rest of what it left.
-  if (got) FollowClients();
 }
 
 int32_t PtyPort::InCount() {
-  if (!client_) FollowClients();
   if (master_ < 0 || !client_) return 0;
   if (!InputPaused()) Drain();
   return static_cast<int32_t>(in_.size());
@@ -268,18 +325,14 @@ void PtyPort::ReadData(uint8_t* data, int32_t& count) {
   count = static_cast<int32_t>(n);
 }
 
-bool PtyPort::IsOpened() {
-  FollowClients();
-  return master_ >= 0 && client_;
-}
+bool PtyPort::IsOpened() { return master_ >= 0 && client_; }
 
 void PtyPort::ResetPort() {
   if (master_ < 0) return;
-  FollowClients();
   in_.Clear();
   out_.Clear();
-  tcflush(master_, TCIFLUSH);
-  if (slave_ >= 0) tcflush(slave_, TCIFLUSH);
+  // The client's own unread answers are the kernel's; what has not reached its line yet goes.
+  tcflush(master_, TCIOFLUSH);
 }
 
 void PtyPort::RemoveStalePorts() {

@@ -1,8 +1,12 @@
 // A simulated serial port on a Linux pseudo-terminal, visible to clients as the symbolic link
-// <port folder>/<name> to the pty's slave device. The program keeps the master side and a
-// slave descriptor of its own (so that it can flush what a client left unread), and follows
-// the clients through their opens and closes of the slave device (PtyClientWatch). All calls
-// come from one thread.
+// <port folder>/<name> to the pty's slave device. The program keeps only the master side: the
+// master then reports a hang-up exactly while no client holds the slave, which is the truth
+// about presence that merged events cannot hide (PtyClientWatch only wakes the program). A
+// client, once seen, holds the port alone: the terminal is made exclusive, so further opens
+// fail with EBUSY (except for root). After a client has left, the port continues on a fresh
+// pseudo-terminal behind the same link: the old one stays exclusive and keeps nothing of the
+// departed client, and the next client starts with a clean line. All calls come from one
+// thread.
 #pragma once
 
 #include <cstddef>
@@ -17,10 +21,12 @@
 
 class PtyPort : public IVirtualPort {
  public:
-  // While more output than this waits for the client, the port takes no more input: the
-  // client's own writes then wait in the kernel until it reads its answers.
+  // While more output than this waits for the client, the port takes no more input and the
+  // engine answers no more commands (OutputBacklogged): the client's own writes then wait
+  // until it reads its answers.
   static constexpr size_t kOutputPauseInput = 64 * 1024;
-  // Output waiting for a client, at most. An answer that does not fit is dropped whole.
+  // Output waiting for a client, at most. Only pushes (foot switch, data key) to a client that
+  // never reads can reach it; an answer that does not fit is dropped whole.
   static constexpr size_t kOutputQueueMax = 1024 * 1024;
   // Received bytes held for ReadData, at most; past it the client's writes wait in the kernel.
   static constexpr size_t kInputMax = 64 * 1024;
@@ -30,6 +36,11 @@ class PtyPort : public IVirtualPort {
   PtyPort(const PtyPort&) = delete;
   PtyPort& operator=(const PtyPort&) = delete;
   ~PtyPort() override;
+
+  // Whether a client, once seen, holds the port alone (the default). Takes effect with the
+  // next client.
+  void SetExclusive(bool exclusive) { exclusive_ = exclusive; }
+  bool exclusive() const { return exclusive_; }
 
   // Opens a raw pty and links <folder>/<name> to its slave, replacing a stale link (one into
   // /dev/pts that no live port claims). Returns false, with the reason on standard error, when
@@ -49,27 +60,33 @@ class PtyPort : public IVirtualPort {
   // Moves up to count received bytes into data, oldest first, and sets count to the number
   // moved (fewer only when fewer arrived; 0 for a null buffer or a count below 1).
   void ReadData(uint8_t* data, int32_t& count) override;
-  // Returns true while at least one client holds the slave open; false without a port.
+  // Returns true while a client held the slave at the last FollowClients; false without a
+  // port. Makes no system call.
   bool IsOpened() override;
   // Takes what the client wrote from the kernel (unless more than kOutputPauseInput of output
-  // waits) and returns the number of received bytes waiting; 0 without a client. Bytes of a
-  // client that turns out to have left meanwhile are dropped, not counted.
+  // waits) and returns the number of received bytes waiting; 0 without a client.
   int32_t InCount() override;
   // Discards received bytes and output not yet read by the client.
   void ResetPort() override;
   // Removes the COM* links of the folder that point into /dev/pts and that no live port
   // claims, and lock files nobody holds. Links elsewhere (a user's real device) stay.
   void RemoveStalePorts() override;
-  // Sends queued output with as few writes as the pty takes, following clients before and
-  // after; nothing (no system call) when no output waits.
+  // Sends queued output with as few writes as the pty takes; nothing (no system call) when no
+  // output waits.
   void Pump() override;
-  // The number of client arrivals and departures seen so far (by IsOpened, InCount, Pump or
-  // FollowClients).
+  // The number of client arrivals and departures seen so far (by FollowClients).
   uint32_t ClientSession() override;
   int32_t TakeDroppedInput() override;
+  // True while more than kOutputPauseInput of output waits for the client.
+  bool OutputBacklogged() override { return InputPaused(); }
+  // True while the client's terminal echoes what it receives (its answers come back).
+  bool EchoesAnswers() override;
 
-  // Follows clients coming and going: reads the watch's events; a departure drops everything
-  // the client left (its unread input and output). Cheap when nothing happened.
+  // Follows clients coming and going, from the pty's hang-up state (and, for root clients
+  // that the exclusive mode does not stop, from close events): an arrival makes the terminal
+  // exclusive; a departure drops everything the client left (its unread input and output)
+  // and moves the port to a fresh pseudo-terminal. Two system calls when nothing happened;
+  // call it when the watch or the master's hang-up woke the program.
   void FollowClients();
 
   // The client's path of the port, empty without a port.
@@ -78,19 +95,26 @@ class PtyPort : public IVirtualPort {
   size_t queued_output() const { return out_.size(); }
   // True while a client held the port at the last look (no system call).
   bool client_present() const { return client_; }
+  // True while a client holds the slave now (asks the pty; false without a port).
+  bool Held() const;
   // True while queued output holds back input (see kOutputPauseInput).
   bool InputPaused() const { return queued_output() > kOutputPauseInput; }
-  // The master descriptor (readable when the client wrote, writable when output fits) and
-  // the client watch's descriptor (readable when a client came or went); -1 without a port.
+  // The master descriptor (readable when the client wrote, writable when output fits, hung
+  // up while no client holds the port) and the client watch's descriptor (readable when a
+  // client opened or closed the port); -1 without a port.
   int master_descriptor() const { return master_; }
   int watch_descriptor() const { return watch_.descriptor(); }
   // Changes whenever the port's descriptors are closed or made anew.
   uint32_t generation() const { return generation_; }
 
  private:
+  bool OpenTerminal(std::string& reason);
+  bool Link(std::string& reason);
+  void ReplaceTerminal();
+  void Settle(const PtyClientWatch::Changes& changes);
+  void MakeExclusive();
   void ClientArrived();
   void ClientLeft();
-  void RecountAfterOverflow();
   void MakeRaw();
   void DropAllPending();
   void EndDropEpisode();
@@ -101,9 +125,9 @@ class PtyPort : public IVirtualPort {
   std::string link_path_;
   std::string slave_path_;
   int master_ = -1;
-  int slave_ = -1;  // the program's own slave descriptor, never a client
   PtyClientWatch watch_;
   PortClaim claim_;
+  bool exclusive_ = true;
   bool client_ = false;
   uint32_t session_ = 0;  // counts client arrivals and departures
   uint32_t generation_ = 0;

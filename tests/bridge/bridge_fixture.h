@@ -113,8 +113,11 @@ class EngineTest : public ::testing::Test {
   // command table and opens a client on slot 1's port; the first ticks see it.
   void Start();
   std::string PortPath(int slotIndex) const;
-  // One poll tick.
-  void Tick() { bridge->Timer1_Timer(); }
+  // One poll tick, after following the ports' clients as the serving loop does on a wake-up.
+  void Tick() {
+    for (auto& port : ports) port->FollowClients();
+    bridge->Timer1_Timer();
+  }
   // Writes bytes, then ticks until expected bytes arrived (at most 1000 ticks) and a few
   // ticks more; returns everything that arrived.
   std::string Exchange(const std::string& bytes, size_t expected, PortClient* to = nullptr);

@@ -49,7 +49,15 @@ std::vector<uint8_t> ClientRead(int fd, size_t count, int quiet_ms = 2000) {
   return got;
 }
 
+// Follows the port's clients as the serving loop does when woken, and tells whether one
+// holds the port.
+bool Opened(PtyPort& port) {
+  port.FollowClients();
+  return port.IsOpened();
+}
+
 std::vector<uint8_t> PortRead(PtyPort& port, size_t count) {
+  port.FollowClients();
   WaitFor([&] { return port.InCount() >= static_cast<int32_t>(count); });
   std::vector<uint8_t> got(static_cast<size_t>(std::max(port.InCount(), 1)));
   int32_t n = port.InCount();
@@ -91,7 +99,7 @@ TEST_F(PtyPortTest, EveryByteValuePassesUnchangedBothWays) {
   EXPECT_EQ(port.link_path(), folder_ + "/COM7");
   int client = OpenClient("COM7");
   ASSERT_GE(client, 0);
-  EXPECT_TRUE(port.IsOpened());
+  EXPECT_TRUE(Opened(port));
 
   std::vector<uint8_t> all(256);
   for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);  // CR, LF, NUL, XON, ^C ...
@@ -107,24 +115,25 @@ TEST_F(PtyPortTest, EveryByteValuePassesUnchangedBothWays) {
 
 TEST_F(PtyPortTest, IsOpenedFollowsClientsComingAndGoing) {
   PtyPort none(folder_);
-  EXPECT_FALSE(none.IsOpened());  // an element without a port
+  EXPECT_FALSE(Opened(none));  // an element without a port
   none.DeletePort();
   EXPECT_EQ(none.InCount(), 0);
   none.ResetPort();
 
   PtyPort port(folder_);
+  port.SetExclusive(false);  // two clients share the port
   ASSERT_TRUE(port.CreatePort("COM2"));
-  EXPECT_FALSE(port.IsOpened());
+  EXPECT_FALSE(Opened(port));
   int first = OpenClient("COM2");
-  EXPECT_TRUE(port.IsOpened());
+  EXPECT_TRUE(Opened(port));
   int second = OpenClient("COM2");
   CloseClient(first);
-  EXPECT_TRUE(port.IsOpened());
+  EXPECT_TRUE(Opened(port));
   CloseClient(second);
-  EXPECT_FALSE(port.IsOpened());
+  EXPECT_FALSE(Opened(port));
   int again = OpenClient("COM2");
   ASSERT_GE(again, 0);
-  EXPECT_TRUE(port.IsOpened());
+  EXPECT_TRUE(Opened(port));
   const uint8_t hello[] = {'h', 'i'};
   port.WriteData(hello, 2);
   port.Pump();
@@ -135,7 +144,7 @@ TEST_F(PtyPortTest, ResetPortDiscardsPendingInputAndOutput) {
   PtyPort port(folder_);
   ASSERT_TRUE(port.CreatePort("COM3"));
   int client = OpenClient("COM3");
-  ASSERT_TRUE(port.IsOpened());
+  ASSERT_TRUE(Opened(port));
   ASSERT_EQ(write(client, "M1\r", 3), 3);
   ASSERT_TRUE(WaitFor([&] { return port.InCount() == 3; }));
   ASSERT_EQ(write(client, "M2\r", 3), 3);  // in the kernel, not yet taken by the port
@@ -157,7 +166,7 @@ TEST_F(PtyPortTest, DeletePortRemovesTheLinkAndHangsUpTheClient) {
   port.DeletePort();
   EXPECT_FALSE(fs::exists(fs::symlink_status(folder_ + "/COM4")));
   EXPECT_FALSE(fs::exists(folder_ + "/.COM4.lock"));
-  EXPECT_FALSE(port.IsOpened());
+  EXPECT_FALSE(Opened(port));
   EXPECT_TRUE(port.link_path().empty());
   char c;
   EXPECT_LE(read(client, &c, 1), 0);     // hung up: end of file or EIO
@@ -181,14 +190,14 @@ TEST_F(PtyPortTest, NameTakenByALivePortOrAnotherEntryIsRefused) {
   }
   std::string errors = testing::internal::GetCapturedStderr();
   EXPECT_NE(errors.find("port COM5: in use"), std::string::npos) << errors;
-  EXPECT_FALSE(other.IsOpened());
+  EXPECT_FALSE(Opened(other));
   EXPECT_EQ(fs::read_symlink(folder_ + "/COM5"), target);
   EXPECT_EQ(fs::read_symlink(folder_ + "/COM9"), "/dev/null");
   EXPECT_TRUE(fs::is_regular_file(folder_ + "/COM8"));
   EXPECT_FALSE(fs::exists(root_ + "/run/COM1"));
   // The live port still serves.
   int client = OpenClient("COM5");
-  EXPECT_TRUE(live.IsOpened());
+  EXPECT_TRUE(Opened(live));
   const uint8_t x = 'x';
   live.WriteData(&x, 1);
   live.Pump();
@@ -211,7 +220,7 @@ TEST_F(PtyPortTest, PortOfADeadProcessIsStaleAndReplaced) {
   ASSERT_TRUE(port.CreatePort("COM12"));
   int client = OpenClient("COM12");
   ASSERT_GE(client, 0);
-  EXPECT_TRUE(port.IsOpened());
+  EXPECT_TRUE(Opened(port));
 }
 
 TEST_F(PtyPortTest, RemoveStalePortsKeepsLivePortsAndUserLinks) {
@@ -243,7 +252,7 @@ TEST_F(PtyPortTest, AClientThatDoesNotReadHoldsBackInputAndLosesOnlyWholeAnswers
   PtyPort port(folder_);
   ASSERT_TRUE(port.CreatePort("COM7"));
   int client = OpenClient("COM7");
-  ASSERT_TRUE(port.IsOpened());
+  ASSERT_TRUE(Opened(port));
   ASSERT_EQ(write(client, "M1\r", 3), 3);
   // Answers of 1000 bytes each, numbered, 2 MiB in all: twice what the queue holds.
   constexpr size_t kAnswer = 1000;
@@ -290,7 +299,7 @@ TEST_F(PtyPortTest, NoClientEverSeesOutputOlderThanItsArrival) {
   const uint8_t stale[] = {'o', 'l', 'd'};
   port.WriteData(stale, 3);  // nobody there
   int first = OpenClient("COM1");
-  ASSERT_TRUE(port.IsOpened());
+  ASSERT_TRUE(Opened(port));
   EXPECT_TRUE(ClientRead(first, 0, 50).empty());
 
   // A client that leaves in the middle of a large answer: the rest is dropped quietly.
@@ -300,12 +309,12 @@ TEST_F(PtyPortTest, NoClientEverSeesOutputOlderThanItsArrival) {
   testing::internal::GetCapturedStderr();
   CloseClient(first);
   port.Pump();
-  EXPECT_FALSE(port.IsOpened());
+  EXPECT_FALSE(Opened(port));
   EXPECT_EQ(port.queued_output(), 0u);
   port.WriteData(stale, 3);
 
   int second = OpenClient("COM1");
-  ASSERT_TRUE(port.IsOpened());
+  ASSERT_TRUE(Opened(port));
   EXPECT_TRUE(ClientRead(second, 0, 50).empty());
   const uint8_t fresh[] = {'n', 'e', 'w'};
   port.WriteData(fresh, 3);
@@ -317,7 +326,7 @@ TEST_F(PtyPortTest, LineGoesBackToRawWhenTheClientLeaves) {
   PtyPort port(folder_);
   ASSERT_TRUE(port.CreatePort("COM2"));
   int client = OpenClient("COM2");
-  ASSERT_TRUE(port.IsOpened());
+  ASSERT_TRUE(Opened(port));
   termios t{};
   ASSERT_EQ(tcgetattr(client, &t), 0);
   EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG), 0u);
@@ -327,9 +336,9 @@ TEST_F(PtyPortTest, LineGoesBackToRawWhenTheClientLeaves) {
   t.c_iflag |= ICRNL | IXON;
   ASSERT_EQ(tcsetattr(client, TCSANOW, &t), 0);
   CloseClient(client);
-  EXPECT_FALSE(port.IsOpened());
+  EXPECT_FALSE(Opened(port));
   client = OpenClient("COM2");
-  ASSERT_TRUE(port.IsOpened());
+  ASSERT_TRUE(Opened(port));
   ASSERT_EQ(tcgetattr(client, &t), 0);
   EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG), 0u);
   EXPECT_EQ(t.c_iflag & (ICRNL | IXON), 0u);
@@ -339,7 +348,7 @@ TEST_F(PtyPortTest, ReadDataGivesWhatArrivedAndRejectsBadArguments) {
   PtyPort port(folder_);
   ASSERT_TRUE(port.CreatePort("COM3"));
   int client = OpenClient("COM3");
-  ASSERT_TRUE(port.IsOpened());
+  ASSERT_TRUE(Opened(port));
   ASSERT_EQ(write(client, "abcdef", 6), 6);
   ASSERT_TRUE(WaitFor([&] { return port.InCount() == 6; }));
   uint8_t buffer[16] = {};
@@ -373,7 +382,7 @@ TEST_F(PtyPortTest, ProbeSeesEntriesThatOpen) {
   EXPECT_FALSE(PortCanBeOpened(folder_, 3));
   EXPECT_FALSE(PortCanBeOpened(folder_, 4));
   EXPECT_FALSE(PortCanBeOpened(folder_, 0));
-  EXPECT_FALSE(port.IsOpened());  // the probe is no client
+  EXPECT_FALSE(Opened(port));  // the probe is no client
 
   setenv("VELK_VCP_PORT_DIR", folder_.c_str(), 1);
   EXPECT_EQ(PortFolder(), folder_);
