@@ -90,20 +90,23 @@ bool PtyPort::OpenTerminal(std::string& reason) {
     if (master >= 0) close(master);
     return false;
   }
-  if (!watch_.Start(slave)) {
-    reason = std::string("cannot follow the clients of the port: ") + strerror(errno);
-    close(master);
-    return false;
-  }
+  const int previous = master_;
   master_ = master;
-  slave_path_ = slave;
-  ++generation_;
   // Raw before anything is written, or the line would echo.
   MakeRaw();
   // A slave never opened does not count as hung up: one open and close of its own makes the
-  // master report the hang-up until a client comes.
-  const int own = OpenOwnSlave(master_, slave_path_);
+  // master report the hang-up until a client comes. Done before the watch starts, which it
+  // would wake otherwise.
+  const int own = OpenOwnSlave(master_, slave);
   if (own >= 0) close(own);
+  if (!watch_.Start(slave)) {
+    reason = std::string("cannot follow the clients of the port: ") + strerror(errno);
+    close(master);
+    master_ = previous;
+    return false;
+  }
+  slave_path_ = slave;
+  ++generation_;
   return true;
 }
 
@@ -139,6 +142,9 @@ void PtyPort::ReplaceTerminal() {
   watch_.Start(slave_path_);
   std::string relinked;
   if (ReadLink(link_path_) != slave_path_) Link(relinked);
+  // Whoever opened meanwhile may have come and gone: what waits is nobody's for sure.
+  DropAllPending();
+  FlushClientInput();
   if (!reason.empty()) {
     // A client that the exclusive mode keeps out is told EBUSY until a later departure.
     std::cerr << "Velk_VCP: port " << name_ << ": " << reason << '\n';
@@ -189,26 +195,38 @@ void PtyPort::Settle(const PtyClientWatch::Changes& changes) {
     // Under the exclusive mode a close can only be the client's own (or that of root, which
     // the mode does not stop and which may have opened again at once): it ends the session
     // even when the terminal is still held.
-    const bool closed = changes.lost || (exclusive_ && changes.closed);
-    if (held && !closed) return;
+    if (held && !changes.lost && !(exclusive_ && changes.closed)) return;
     ClientLeft();
-    if (!held) {
-      ReplaceTerminal();
-      held = Held();
-    }
+  } else if (changes.lost || changes.closed || (changes.opened && !held)) {
+    // A client came and went before the program saw it (and another may hold the port now):
+    // whatever it left is dropped.
+    DropAllPending();
+  } else {
+    if (held) ClientArrived();
+    return;
   }
   if (held) {
-    ClientArrived();
-  } else if (!client_ && changes.opened) {
-    // A client came and went unseen: whatever it set on the line is undone.
-    MakeRaw();
+    FlushClientInput();
+  } else {
+    ReplaceTerminal();
+    held = Held();
   }
+  if (held) ClientArrived();
 }
 
 void PtyPort::MakeExclusive() {
   const int fd = OpenOwnSlave(master_, slave_path_);
   if (fd < 0) return;  // EBUSY: the client made the terminal exclusive itself
   ioctl(fd, TIOCEXCL);
+  close(fd);
+}
+
+void PtyPort::FlushClientInput() {
+  // Answers the departed client left unread stay in the terminal for whoever opens it next.
+  // Only a terminal that is not exclusive (or a program run by root) lets the program in.
+  const int fd = OpenOwnSlave(master_, slave_path_);
+  if (fd < 0) return;
+  tcflush(fd, TCIFLUSH);
   close(fd);
 }
 

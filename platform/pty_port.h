@@ -113,6 +113,7 @@ class PtyPort : public IVirtualPort {
   void ReplaceTerminal();
   void Settle(const PtyClientWatch::Changes& changes);
   void MakeExclusive();
+  void FlushClientInput();
   void ClientArrived();
   void ClientLeft();
   void MakeRaw();
