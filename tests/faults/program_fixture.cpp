@@ -1,9 +1,12 @@
 #include "program_fixture.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -164,7 +167,46 @@ int ProgramTest::Stop(pid_t pid, std::chrono::milliseconds timeout) {
 }
 
 int ProgramTest::OpenPort(const std::string& name) const {
-  return open(Path("ports/" + name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const auto deadline = std::chrono::steady_clock::now() + 2s;
+  for (;;) {
+    const int fd = open(Path("ports/" + name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 || errno != EBUSY || std::chrono::steady_clock::now() > deadline) return fd;
+    std::this_thread::sleep_for(1ms);
+  }
+}
+
+std::string RunAsNormalUser(const std::function<std::string()>& body) {
+  int channel[2];
+  if (pipe(channel) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child < 0) return "no fork";
+  if (child == 0) {
+    close(channel[0]);
+    std::string result;
+    if (geteuid() == 0) {
+      __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+      __user_cap_data_struct data[2]{};
+      const unsigned bit = 1u << (CAP_SYS_ADMIN % 32);
+      if (syscall(SYS_capget, &header, data) == 0) {
+        data[CAP_SYS_ADMIN / 32].effective &= ~bit;
+        data[CAP_SYS_ADMIN / 32].permitted &= ~bit;
+        data[CAP_SYS_ADMIN / 32].inheritable &= ~bit;
+      }
+      if (syscall(SYS_capset, &header, data) != 0) result = "cannot give up CAP_SYS_ADMIN";
+    }
+    if (result.empty()) result = body();
+    if (!result.empty() && write(channel[1], result.data(), result.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  close(channel[1]);
+  std::string result;
+  char buffer[4096];
+  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) result.append(buffer, n);
+  close(channel[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) result += " (the child ended abnormally)";
+  return result;
 }
 
 std::string ProgramTest::Ask(int fd, const std::string& command, size_t expected) const {

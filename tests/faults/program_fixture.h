@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,11 @@ extern const char* const kFaultDdk;
 // Preset 0 on COM5 with log on and the inputs 1.1 .. 1.8 at command addresses 1 .. 8, answered
 // as 10, 20, .. 80.
 std::string FaultSettings();
+
+// Runs body in a child process that the exclusive mode of a terminal binds as it binds a
+// normal user (a root child gives up CAP_SYS_ADMIN) and returns what body returned (empty:
+// success), or a text saying how the child failed.
+std::string RunAsNormalUser(const std::function<std::string()>& body);
 
 // Returns how often what occurs in text.
 size_t Count(const std::string& text, const std::string& what);
@@ -57,7 +63,9 @@ class ProgramTest : public ::testing::Test {
   std::string Out(const std::string& tag = "run") const { return Read(tag + ".out"); }
   std::string Err(const std::string& tag = "run") const { return Read(tag + ".err"); }
 
-  // Opens a client on a port link of the program (O_RDWR | O_NONBLOCK); -1 on failure.
+  // Opens a client on a port link of the program (O_RDWR | O_NONBLOCK), waiting (at most
+  // 2 s) while the port is busy settling the previous client, as a Windows program's open
+  // does through the client layer; -1 on failure (errno set).
   int OpenPort(const std::string& name) const;
   // Writes command and reads until expected bytes arrived (or 5 s passed).
   std::string Ask(int fd, const std::string& command, size_t expected) const;
