@@ -1,9 +1,11 @@
-// Round trips through simulated ports served by the headless program, against a raw
+// Round trips through simulated ports served by the shipped program (Velk_VCP --headless, the
+// binary the build made, or the one VELK_VCP names), against a raw
 // pseudo-terminal echo as the floor: single reads, an 8-channel read cycle, the all-channels
 // read, sustained load with 1,000 and 10,000 commands in flight, foot switch to value, the
 // serving process's CPU use while idle and its peak memory.
 //
 // Usage: velk_port_benchmark [round-trips] [seconds of sustained load]
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -25,8 +27,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "run_headless.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -291,9 +291,10 @@ int main(int argc, char** argv) {
     setenv("VELK_DDK_LIBRARY", VELK_DDK_SIM, 1);
     unsetenv("VELK_VCP_PORT_DIR");
     if (!freopen("/dev/null", "w", stdout)) _exit(127);
-    char name[] = "Velk_VCP";
-    char* args[] = {name, nullptr};
-    _exit(RunHeadless(1, args));
+    const char* program = getenv("VELK_VCP") ? getenv("VELK_VCP") : VELK_VCP;
+    execl(program, "Velk_VCP", "--headless", static_cast<char*>(nullptr));
+    std::fprintf(stderr, "cannot start %s: %s\n", program, std::strerror(errno));
+    _exit(127);
   }
   std::vector<int> ports;
   for (int n = 5; n <= 8; ++n) {

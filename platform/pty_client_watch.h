@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 class PtyClientWatch {
  public:
@@ -28,6 +29,9 @@ class PtyClientWatch {
   void Stop();
   // Reads every queued event and returns what they hint at; nothing without a watch.
   Changes Take();
+
+  // Exchanges the watches of two objects.
+  void Swap(PtyClientWatch& other) { std::swap(fd_, other.fd_); }
 
   // The inotify descriptor (readable while events wait); -1 without a watch.
   int descriptor() const { return fd_; }

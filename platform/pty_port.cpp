@@ -68,9 +68,19 @@ bool PtyPort::CreatePort(const std::string& name) {
   }
   name_ = name;
   link_path_ = link;
-  if (!OpenTerminal(error) || !Link(error)) {
+  Terminal first;
+  if (!OpenTerminal(first, error)) {
+    name_.clear();
+    link_path_.clear();
+    return refuse(error);
+  }
+  master_ = std::exchange(first.master, -1);
+  slave_path_ = first.slave;
+  watch_.Swap(first.watch);
+  ++generation_;
+  if (!Link(error)) {
     watch_.Stop();
-    if (master_ >= 0) close(master_);
+    close(master_);
     master_ = -1;
     slave_path_.clear();
     name_.clear();
@@ -78,11 +88,12 @@ bool PtyPort::CreatePort(const std::string& name) {
     return refuse(error);
   }
   client_ = false;
+  MakeSpare();
   return true;
 }
 
-bool PtyPort::OpenTerminal(std::string& reason) {
-  int master = open("/dev/ptmx", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+bool PtyPort::OpenTerminal(Terminal& terminal, std::string& reason) {
+  const int master = open("/dev/ptmx", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   char slave[128] = {};
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
       ptsname_r(master, slave, sizeof slave) != 0) {
@@ -90,24 +101,40 @@ bool PtyPort::OpenTerminal(std::string& reason) {
     if (master >= 0) close(master);
     return false;
   }
-  const int previous = master_;
-  master_ = master;
   // Raw before anything is written, or the line would echo.
-  MakeRaw();
+  MakeRaw(master);
   // A slave never opened does not count as hung up: one open and close of its own makes the
   // master report the hang-up until a client comes. Done before the watch starts, which it
   // would wake otherwise.
-  const int own = OpenOwnSlave(master_, slave);
+  const int own = OpenOwnSlave(master, slave);
   if (own >= 0) close(own);
-  if (!watch_.Start(slave)) {
+  if (!terminal.watch.Start(slave)) {
     reason = std::string("cannot follow the clients of the port: ") + strerror(errno);
     close(master);
-    master_ = previous;
     return false;
   }
-  slave_path_ = slave;
-  ++generation_;
+  terminal.master = master;
+  terminal.slave = slave;
   return true;
+}
+
+void PtyPort::CloseTerminal(Terminal& terminal) {
+  terminal.watch.Stop();
+  if (terminal.master >= 0) close(terminal.master);
+  terminal.master = -1;
+  terminal.slave.clear();
+}
+
+void PtyPort::MakeSpare() {
+  std::string reason;
+  if (spare_.master < 0) OpenTerminal(spare_, reason);  // without one a departure makes it
+}
+
+void PtyPort::SwapTerminals() {
+  std::swap(master_, spare_.master);
+  std::swap(slave_path_, spare_.slave);
+  watch_.Swap(spare_.watch);
+  ++generation_;
 }
 
 bool PtyPort::Link(std::string& reason) {
@@ -125,30 +152,31 @@ bool PtyPort::Link(std::string& reason) {
 }
 
 void PtyPort::ReplaceTerminal() {
-  const int old_master = master_;
-  const std::string old_slave = slave_path_;
   std::string reason;
-  const bool made = OpenTerminal(reason);
-  if (made && Link(reason) && (Held() || !IsHeld(old_master))) {
-    close(old_master);
+  if (spare_.master < 0 && !OpenTerminal(spare_, reason)) {
+    // A client that the exclusive mode keeps out is told EBUSY until a later departure.
+    std::cerr << "Velk_VCP: port " << name_ << ": " << reason << '\n';
+    MakeRaw(master_);
     return;
   }
-  // No new terminal could be made, or root (whom the exclusive mode does not stop) opened the
-  // old one before the link moved: the old terminal goes on serving.
-  if (made) close(master_);
-  master_ = old_master;
-  slave_path_ = old_slave;
-  ++generation_;
-  watch_.Start(slave_path_);
+  SwapTerminals();  // the old terminal is the spare now
+  const bool linked = Link(reason);
+  if (linked && (Held() || !IsHeld(spare_.master))) {
+    CloseTerminal(spare_);
+    MakeSpare();
+    return;
+  }
+  // The link could not move, or root (whom the exclusive mode does not stop) opened the old
+  // terminal before it moved: the old terminal goes on serving.
+  SwapTerminals();
   std::string relinked;
-  if (ReadLink(link_path_) != slave_path_) Link(relinked);
+  if (linked) Link(relinked);
   // Whoever opened meanwhile may have come and gone: what waits is nobody's for sure.
   DropAllPending();
   FlushClientInput();
-  if (!reason.empty()) {
-    // A client that the exclusive mode keeps out is told EBUSY until a later departure.
+  if (!linked) {
     std::cerr << "Velk_VCP: port " << name_ << ": " << reason << '\n';
-    MakeRaw();
+    MakeRaw(master_);
   }
 }
 
@@ -159,6 +187,7 @@ void PtyPort::DeletePort() {
   watch_.Stop();
   close(master_);  // the last descriptor of the master: the client is hung up
   master_ = -1;
+  CloseTerminal(spare_);
   if (ReadLink(link_path_) == slave_path_) unlink(link_path_.c_str());
   claim_.Release();
   name_.clear();
@@ -170,16 +199,16 @@ void PtyPort::DeletePort() {
   dropped_input_ = 0;
 }
 
-void PtyPort::MakeRaw() {
+void PtyPort::MakeRaw(int master) {
   // Line settings on the master apply to the slave: every byte passes both ways unchanged.
   termios t{};
-  if (tcgetattr(master_, &t) != 0) return;
+  if (tcgetattr(master, &t) != 0) return;
   cfmakeraw(&t);
   t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   t.c_cflag |= CLOCAL | CREAD;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  tcsetattr(master_, TCSANOW, &t);
+  tcsetattr(master, TCSANOW, &t);
 }
 
 bool PtyPort::Held() const { return master_ >= 0 && IsHeld(master_); }

@@ -108,7 +108,16 @@ class PtyPort : public IVirtualPort {
   uint32_t generation() const { return generation_; }
 
  private:
-  bool OpenTerminal(std::string& reason);
+  // A pseudo-terminal of the port: its master, the slave's path and the watch of its clients.
+  struct Terminal {
+    int master = -1;
+    std::string slave;
+    PtyClientWatch watch;
+  };
+  static bool OpenTerminal(Terminal& terminal, std::string& reason);
+  static void CloseTerminal(Terminal& terminal);
+  void SwapTerminals();
+  void MakeSpare();
   bool Link(std::string& reason);
   void ReplaceTerminal();
   void Settle(const PtyClientWatch::Changes& changes);
@@ -116,7 +125,7 @@ class PtyPort : public IVirtualPort {
   void FlushClientInput();
   void ClientArrived();
   void ClientLeft();
-  void MakeRaw();
+  static void MakeRaw(int master);
   void DropAllPending();
   void EndDropEpisode();
   void Drain();
@@ -127,6 +136,8 @@ class PtyPort : public IVirtualPort {
   std::string slave_path_;
   int master_ = -1;
   PtyClientWatch watch_;
+  // A terminal made ahead, so that a departure moves the link at once.
+  Terminal spare_;
   PortClaim claim_;
   bool exclusive_ = true;
   bool client_ = false;
