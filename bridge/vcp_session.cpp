@@ -133,6 +133,7 @@ bool VcpSession::CreatePorts(bool stopAtFailure) {
   for (size_t k = 0; k < numbers.size(); ++k) {
     if (numbers[k] <= 0) continue;
     const std::string name = PortName(numbers[k]);
+    if (ports_[k]) ports_[k]->SetShared(s_.SharedPorts != 0);
     if (ports_[k] && ports_[k]->CreatePort(name)) continue;
     view_.ShowMessage(110, name);
     if (stopAtFailure) return false;

@@ -39,4 +39,7 @@ class IVirtualPort {
   // True while the client's side of the line echoes what it receives, so that every answer
   // comes back as input. Ports without such a line return false.
   virtual bool EchoesAnswers() { return false; }
+  // Lets several clients hold the port at once (true) or only one (false, the default); takes
+  // effect with the next client. Ports that cannot tell clients apart ignore it.
+  virtual void SetShared(bool /*shared*/) {}
 };

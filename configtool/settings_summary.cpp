@@ -58,6 +58,8 @@ std::string SettingsSummary(const SettingsRecord& s) {
     if (several && ports[k] > 0) out << ", hot key " << HotKeyName(keys[k]);
     out << "\n";
   }
+  out << "clients per port: "
+      << (s.SharedPorts != 0 ? "several at once (shared ports)" : "one at a time") << "\n";
 
   int inUse = 0;
   for (int d = kFirstStoredDevice; d <= kLastStoredDevice; ++d) {

@@ -208,6 +208,15 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"on", "off"}));
   logCommand->callback([&] { change = [&] { Settings.LogOn = OnOff(logState) ? 1 : 0; }; });
 
+  std::string sharedState;
+  auto* sharedCommand = app.add_subcommand(
+      "shared-ports", "let several programs hold one port at once (off: one client per port)");
+  sharedCommand->add_option("STATE", sharedState, "on or off")
+      ->required()
+      ->check(CLI::IsMember({"on", "off"}));
+  sharedCommand->callback(
+      [&] { change = [&] { Settings.SharedPorts = OnOff(sharedState) ? 1 : 0; }; });
+
   std::optional<int> width;
   std::string separator, leadingZeros, plusSign;
   auto* formatCommand = app.add_subcommand("value-format", "set how values are written");

@@ -34,6 +34,7 @@ SeveralVCPs::SeveralVCPs(const ComPortTable& comPortExists, QWidget* parent)
     : QDialog(parent),
       Label1(new QLabel(this)),
       Label2(new QLabel(this)),
+      SharedPorts(new QCheckBox(this)),
       OKButton(new QPushButton(this)),
       CancelButton(new QPushButton(this)),
       exists_(comPortExists) {
@@ -64,7 +65,9 @@ SeveralVCPs::SeveralVCPs(const ComPortTable& comPortExists, QWidget* parent)
   buttons->addWidget(OKButton);
   buttons->addWidget(CancelButton);
   auto* layout = new QVBoxLayout(this);
+  SharedPorts->setObjectName("SharedPorts");
   layout->addLayout(grid);
+  layout->addWidget(SharedPorts);
   layout->addLayout(buttons);
   connect(OKButton, &QPushButton::clicked, this, &SeveralVCPs::OKButton_Click);
   connect(CancelButton, &QPushButton::clicked, this, &SeveralVCPs::CancelButton_Click);
@@ -122,6 +125,8 @@ void SeveralVCPs::Form_Load() {
     KComb[r]->setCurrentIndex(hotKey >= 0 && hotKey < kHotKeyEntries ? hotKey : -1);
   }
   VCPOnOff[0]->setEnabled(false);
+  SharedPorts->setText("Several programs may hold one port at once");
+  SharedPorts->setChecked(Settings.SharedPorts != 0);
 }
 
 void SeveralVCPs::VCPOnOff_Click(int index) {
@@ -148,6 +153,7 @@ void SeveralVCPs::OKButton_Click() {
                                      ListIndexToCom(VCPSelect[r]->currentIndex()));
     *hotKeys[r] = static_cast<int16_t>(KComb[r]->currentIndex());
   }
+  Settings.SharedPorts = SharedPorts->isChecked() ? 1 : 0;
   accept();
 }
 

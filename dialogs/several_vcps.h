@@ -40,6 +40,8 @@ class SeveralVCPs : public QDialog {
   std::array<QComboBox*, 4> KComb;
   QLabel* Label1;
   QLabel* Label2;
+  // Lets several programs hold one port at once (the settings' shared ports).
+  QCheckBox* SharedPorts;
   QPushButton* OKButton;
   QPushButton* CancelButton;
 

@@ -40,6 +40,7 @@ class PtyPort : public IVirtualPort {
   // Whether a client, once seen, holds the port alone (the default). Takes effect with the
   // next client.
   void SetExclusive(bool exclusive) { exclusive_ = exclusive; }
+  void SetShared(bool shared) override { exclusive_ = !shared; }
   bool exclusive() const { return exclusive_; }
 
   // Opens a raw pty and links <folder>/<name> to its slave, replacing a stale link (one into

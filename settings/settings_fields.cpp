@@ -39,6 +39,12 @@ void ForEachPlainField(SettingsRecord& s, const std::function<void(const Setting
   integer(92, s.HotKey2, true);
   integer(93, s.HotKey3, true);
   integer(94, s.HotKey4, true);
+  SettingsField shared;
+  shared.key = 95;
+  shared.integer = &s.SharedPorts;
+  shared.settingsOnly = true;
+  shared.writtenWhenSet = true;
+  visit(shared);
   text(100, s.DeviceName);
   for (int k = 1; k <= kChannelCommands; ++k) {
     int base = ChannelKeyBase(k);

@@ -38,6 +38,7 @@ struct SettingsRecord {
   int16_t HotKey2 = 0;
   int16_t HotKey3 = 0;
   int16_t HotKey4 = 0;
+  int16_t SharedPorts = 0;  // 1: several clients may hold one port at once
   std::string DeviceName = "Velkit - ka / kb - Series ( CH1 ... CH8 )";
   std::array<int16_t, kChannelCommands + 1> ChCommandOn{};
   std::array<std::string, kChannelCommands + 1> ChCommandAll;
