@@ -122,14 +122,16 @@ SocketHandle OpenStreamSocket() {
   return static_cast<SocketHandle>(socket);
 }
 
-bool LookUpHost(const char* host, uint8_t (&address)[4]) {
+// gethostbyname waits as long as the system's resolver does: the time bound and the abandon
+// requests are not applied here.
+LookUp LookUpHost(const char* host, uint8_t (&address)[4], int64_t, const std::atomic<int>&) {
   const hostent* entry = g_library.gethostbyname(host);
   if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
       entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
-    return false;
+    return LookUp::kNotFound;
   }
   std::memcpy(address, entry->h_addr_list[0], 4);
-  return true;
+  return LookUp::kFound;
 }
 
 SocketWait StartConnect(SocketHandle socket, const uint8_t (&address)[4], uint16_t port) {
