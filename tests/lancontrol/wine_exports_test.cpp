@@ -62,7 +62,9 @@ Outcome Parse(const std::string& line) {
 // velk-qentrix-probe.exe running under Wine, fed through pipes.
 class WineProbe {
  public:
-  explicit WineProbe(const char* dll_overrides = nullptr) {
+  // With `isolated`, the probe runs in a network namespace of its own without an interface
+  // up: its name look-ups reach no name server.
+  explicit WineProbe(const char* dll_overrides = nullptr, bool isolated = false) {
     const std::string probe = Environment("VELK_WINDOWS_PROBE");
     if (probe.empty()) return;
     int in[2];
@@ -73,6 +75,9 @@ class WineProbe {
       dup2(in[0], 0);
       dup2(out[1], 1);
       if (dll_overrides != nullptr) setenv("WINEDLLOVERRIDES", dll_overrides, 1);
+      if (isolated) {
+        execlp("unshare", "unshare", "-rn", "wine", probe.c_str(), static_cast<char*>(nullptr));
+      }
       execlp("wine", "wine", probe.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -282,6 +287,25 @@ TEST(WineExportsTest, TriggerRecordsComeOutOldestFirstAlsoAfterThePeerCloses) {
   EXPECT_EQ(probe.Call("call 4 get-trigger").result, 1);
   EXPECT_EQ(probe.Call("call 4 get-act-char-value 1").result, 1);
   probe.Ask("deinit 4");
+}
+
+// The probe runs in a network namespace of its own, so that its name look-ups reach no name
+// server. Its sockets are made by the wine server, which may run outside the namespace (and
+// reach the peer) or inside (and reach nothing): a dotted address is read (result 0 or 1).
+TEST(WineExportsTest, HostTextsThatAreNamesAreNoAddressAndConnectNowhere) {
+  Peer peer;
+  ASSERT_TRUE(peer.Start());
+  WineProbe probe(nullptr, true);
+  if (!probe.Running() || probe.Ask("deinit 0").empty()) {
+    GTEST_SKIP() << "no network namespace for the probe";
+  }
+  const std::string port = " " + std::to_string(peer.port());
+  for (const char* host : {"nosuchhost", "x.y", "a.b.c.d.e", "qentrix-pc.invalid"}) {
+    EXPECT_EQ(probe.Call(std::string("init 0 ") + host + port).result, 2) << host;
+  }
+  EXPECT_EQ(peer.OpenConnections(), 0u);
+  EXPECT_LE(probe.Call("init 0 127.0.0.1" + port).result, 1);
+  probe.Ask("deinit 0");
 }
 
 TEST(WineExportsTest, HundredSlotsAndSocketsStartedOnlyWhileOneIsConnected) {
