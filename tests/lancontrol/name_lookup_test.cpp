@@ -63,6 +63,10 @@ std::string EnterPrivateResolver() {
       mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0) {
     return std::string("bind mount: ") + std::strerror(errno);
   }
+  // The mounts keep the files; the folder need not stay.
+  unlink(resolv.c_str());
+  unlink(hosts.c_str());
+  rmdir(folder);
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   ifreq request{};
   std::strcpy(request.ifr_name, "lo");
@@ -219,7 +223,7 @@ TEST_F(NameLookUpTest, UnloadingDuringALookUpLeavesNothingOfTheLibraryRunning) {
   init.join();
   EXPECT_EQ(result, 1);
   // The C library's look-up threads finish their tries (about 10 s) without the library.
-  EXPECT_TRUE(WaitFor([&] { return ThreadCount() == threads; }, 60s)) << ThreadCount();
+  EXPECT_TRUE(WaitFor([&] { return ThreadCount() <= threads; }, 60s)) << ThreadCount();
 }
 
 }  // namespace
