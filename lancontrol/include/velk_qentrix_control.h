@@ -60,8 +60,8 @@ extern "C" {
 
 /* Connects slot (0..99) to Qentrix at host (host name or dotted IPv4 address) and port.
  * A slot that is still connected is closed first. Looking the name up and connecting give up
- * after 5 s together (on Windows the name look-up is not part of the bound), or at once when
- * Control_DeInit of the same slot is called from another thread.
+ * after 5 s together, or at once when Control_DeInit of the same slot is called from another
+ * thread.
  * Returns 0 connected; 1 socket library not loadable, socket not created, name look-up
  * without an answer in time or abandoned, connect failed, timed out or abandoned, or reader
  * thread not started; 2 host neither resolvable nor a usable dotted address (every

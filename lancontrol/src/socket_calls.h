@@ -31,7 +31,8 @@ enum class LookUp { kFound, kNotFound, kGaveUp };
 // Looks `host` up with the system's name resolution. Returns kFound with the first IPv4
 // address (network order) in `address`; kNotFound when the name has none; kGaveUp when no
 // answer came before `deadline_ms` (NowMs clock) or `abandon` became nonzero first. A look-up
-// given up on is left to the system and never calls back into this library.
+// given up on finishes in the background, keeping the library's code in place for as long as
+// it runs any of it.
 LookUp LookUpHost(const char* host, uint8_t (&address)[4], int64_t deadline_ms,
                   const std::atomic<int>& abandon);
 
