@@ -333,9 +333,9 @@ TEST(WineExportsTest, ANameServerThatNeverAnswersIsBoundedAndAbandonable) {
     const Outcome alone = probe.Call("init 0 gauge.silent 17000");
     EXPECT_EQ(alone.result, 1);
     EXPECT_LT(alone.ms, 8000);
-    const Outcome abandoned = probe.Call("deinit-during 1 500 init 1 other.silent 17000");
+    const Outcome abandoned = probe.Call("deinit-during 1 1000 init 1 other.silent 17000");
     EXPECT_EQ(abandoned.result, 1);
-    EXPECT_LT(abandoned.ms, 2500);
+    EXPECT_LT(abandoned.ms, 4000);
     EXPECT_LT(abandoned.deinit_ms, 2000);
     probe.Send("exit-during 500 init 2 exit.silent 17000");
     EXPECT_TRUE(probe.WaitForExit(10s)) << "the process did not end during a look-up";
