@@ -1,20 +1,27 @@
+#define _GNU_SOURCE
 #include "port_match.h"
 
-#include <dirent.h>
-#include <stdio.h>
+#include <fcntl.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 // Unix98 pseudo-terminal slaves use majors 136 to 143.
 enum { kFirstPtsMajor = 136, kLastPtsMajor = 143 };
 
+static int IsPtsDevice(const struct stat* st) {
+  if (!S_ISCHR(st->st_mode)) return 0;
+  const unsigned int m = major(st->st_rdev);
+  return m >= kFirstPtsMajor && m <= kLastPtsMajor;
+}
+
 int IsPseudoTerminal(int fd, dev_t* device) {
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return 0;
-  const unsigned int m = major(st.st_rdev);
-  if (m < kFirstPtsMajor || m > kLastPtsMajor) return 0;
+  if (fstat(fd, &st) != 0 || !IsPtsDevice(&st)) return 0;
   *device = st.st_rdev;
   return 1;
 }
@@ -33,17 +40,31 @@ static int IsComName(const char* name) {
   return 1;
 }
 
+// The record getdents64 fills in.
+struct FolderEntry {
+  uint64_t inode;
+  int64_t offset;
+  unsigned short length;
+  unsigned char type;
+  char name[];
+};
+
 static int FolderHasDevice(const char* folder, dev_t device) {
-  DIR* dir = opendir(folder);
-  if (dir == NULL) return 0;
+  const int dir = (int)syscall(SYS_openat, AT_FDCWD, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return 0;
   int found = 0;
-  char path[4096];
-  for (struct dirent* entry = readdir(dir); entry != NULL && !found; entry = readdir(dir)) {
-    if (!IsComName(entry->d_name)) continue;
-    if (snprintf(path, sizeof path, "%s/%s", folder, entry->d_name) >= (int)sizeof path) continue;
-    found = PathIsDevice(path, device);
+  _Alignas(8) char buffer[2048];
+  long filled;
+  while (!found && (filled = syscall(SYS_getdents64, dir, buffer, sizeof buffer)) > 0) {
+    for (long at = 0; at < filled && !found;) {
+      const struct FolderEntry* entry = (const struct FolderEntry*)(buffer + at);
+      struct stat st;
+      found = IsComName(entry->name) && fstatat(dir, entry->name, &st, 0) == 0 &&
+              S_ISCHR(st.st_mode) && st.st_rdev == device;
+      at += entry->length;
+    }
   }
-  closedir(dir);
+  syscall(SYS_close, dir);
   return found;
 }
 
@@ -66,4 +87,10 @@ int IsPortDevice(dev_t device) {
   const char* folder = getenv("VELK_VCP_PORT_DIR");
   if (folder == NULL || *folder == '\0') folder = "ports";
   return FolderHasDevice(folder, device) || ListHasDevice(getenv("VELK_CLIENT_PORTS"), device);
+}
+
+int IsPortPath(int dirfd, const char* path) {
+  struct stat st;
+  if (path == NULL || fstatat(dirfd, path, &st, 0) != 0 || !IsPtsDevice(&st)) return 0;
+  return IsPortDevice(st.st_rdev);
 }

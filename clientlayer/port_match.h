@@ -1,4 +1,6 @@
-// Recognises the simulated ports' pseudo-terminals among a process's descriptors.
+// Recognises the simulated ports' pseudo-terminals among a process's descriptors. Reads the
+// port folder with plain system calls (no memory allocation, no lock), so every call is
+// async-signal-safe.
 #pragma once
 
 #include <sys/types.h>
@@ -12,3 +14,7 @@ int IsPseudoTerminal(int fd, dev_t* device);
 // path of $VELK_CLIENT_PORTS (paths separated by ':'), each followed to the device it
 // resolves to. Returns 0 otherwise, also when the folder cannot be read.
 int IsPortDevice(dev_t device);
+
+// Returns 1 when path (relative to dirfd, as openat takes it) leads to one of the ports;
+// 0 otherwise, also when it cannot be examined.
+int IsPortPath(int dirfd, const char* path);

@@ -1,10 +1,15 @@
-// The calls the layer puts in front of the C library's own: ioctl for the modem-control
-// requests, tcsetattr and tcgetattr for the character frame, and close to forget a
-// descriptor. On a descriptor that is not one of the simulated ports, and for every other
-// ioctl request, each passes the call to the C library unchanged.
+// The calls the layer puts in front of the C library's own: ioctl for the modem-control and
+// terminal-attribute requests, tcsetattr and tcgetattr for the character frame, the open
+// calls (a port held exclusively a moment longer; a fresh state for a port opened anew), and
+// close to forget a descriptor. On a descriptor that is not one of the simulated ports, and
+// for every other ioctl request, each passes the call to the C library unchanged.
+//
+// The C library's functions are looked up when the layer is loaded, so that no call takes
+// the dynamic loader's lock later: close stays async-signal-safe.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -12,6 +17,8 @@
 
 #include "line_state.h"
 #include "modem_lines.h"
+#include "port_open.h"
+#include "termios_requests.h"
 
 #define VELK_EXPORT __attribute__((visibility("default")))
 
@@ -23,9 +30,10 @@ static void* system_ioctl;
 static void* system_tcsetattr;
 static void* system_tcgetattr;
 static void* system_close;
+static void* system_openat;
 
-// The C library's own definition of name (the next one after this library), looked up on
-// first use and kept in *slot; NULL with errno ENOSYS when there is none.
+// The C library's own definition of name (the next one after this library), kept in *slot;
+// NULL with errno ENOSYS when there is none.
 static void* Next(void** slot, const char* name) {
   void* call = __atomic_load_n(slot, __ATOMIC_ACQUIRE);
   if (call != NULL) return call;
@@ -38,6 +46,16 @@ static void* Next(void** slot, const char* name) {
   return call;
 }
 
+__attribute__((constructor)) static void LookUpSystemCalls(void) {
+  const int saved = errno;
+  Next(&system_ioctl, "ioctl");
+  Next(&system_tcsetattr, "tcsetattr");
+  Next(&system_tcgetattr, "tcgetattr");
+  Next(&system_close, "close");
+  Next(&system_openat, "openat");
+  errno = saved;
+}
+
 VELK_EXPORT int ioctl(int fd, unsigned long request, ...) {
   const SystemIoctl call = (SystemIoctl)Next(&system_ioctl, "ioctl");
   if (call == NULL) return -1;
@@ -45,10 +63,13 @@ VELK_EXPORT int ioctl(int fd, unsigned long request, ...) {
   va_start(args, request);
   void* arg = va_arg(args, void*);
   va_end(args);
+  const int modem = IsModemRequest(request);
+  if (!modem && !IsTermiosRequest(request)) return call(fd, request, arg);
   struct LineState state;
-  if (!IsModemRequest(request) || !PortState(fd, &state)) return call(fd, request, arg);
-  const int result = EmulateModemRequest(fd, request, arg, &state, call);
-  if (result == 0) StorePortState(fd, &state);
+  if (!PortState(fd, &state)) return call(fd, request, arg);
+  const int result = modem ? EmulateModemRequest(fd, request, arg, &state, call)
+                           : EmulateTermiosRequest(fd, request, arg, &state, call);
+  if (result == 0) StorePortState(&state);
   return result;
 }
 
@@ -67,7 +88,7 @@ VELK_EXPORT int tcsetattr(int fd, int when, const struct termios* wanted) {
   if (set(fd, when, &applied) != 0) return -1;
   state.has_frame = 1;
   state.frame = wanted->c_cflag & VELK_FRAME_BITS;
-  StorePortState(fd, &state);
+  StorePortState(&state);
   return 0;
 }
 
@@ -87,4 +108,54 @@ VELK_EXPORT int close(int fd) {
   if (call == NULL) return -1;
   ForgetDescriptor(fd);
   return call(fd);
+}
+
+// The open calls, all carried out by the C library's openat.
+static int Open(int dirfd, const char* path, int flags, mode_t mode) {
+  const SystemOpenat call = (SystemOpenat)Next(&system_openat, "openat");
+  if (call == NULL) return -1;
+  return OpenPort(call, dirfd, path, flags, mode);
+}
+
+// The mode argument is there only when the flags create a file.
+#define VELK_OPEN_MODE(flags, last)                            \
+  mode_t mode = 0;                                             \
+  if (((flags)&O_CREAT) || ((flags)&O_TMPFILE) == O_TMPFILE) { \
+    va_list args;                                              \
+    va_start(args, last);                                      \
+    mode = va_arg(args, mode_t);                               \
+    va_end(args);                                              \
+  }
+
+VELK_EXPORT int open(const char* path, int flags, ...) {
+  VELK_OPEN_MODE(flags, flags);
+  return Open(AT_FDCWD, path, flags, mode);
+}
+
+VELK_EXPORT int open64(const char* path, int flags, ...) {
+  VELK_OPEN_MODE(flags, flags);
+  return Open(AT_FDCWD, path, flags, mode);
+}
+
+VELK_EXPORT int openat(int dirfd, const char* path, int flags, ...) {
+  VELK_OPEN_MODE(flags, flags);
+  return Open(dirfd, path, flags, mode);
+}
+
+VELK_EXPORT int openat64(int dirfd, const char* path, int flags, ...) {
+  VELK_OPEN_MODE(flags, flags);
+  return Open(dirfd, path, flags, mode);
+}
+
+// The checked forms that programs built with _FORTIFY_SOURCE call.
+VELK_EXPORT int __open_2(const char* path, int flags) { return Open(AT_FDCWD, path, flags, 0); }
+
+VELK_EXPORT int __open64_2(const char* path, int flags) { return Open(AT_FDCWD, path, flags, 0); }
+
+VELK_EXPORT int __openat_2(int dirfd, const char* path, int flags) {
+  return Open(dirfd, path, flags, 0);
+}
+
+VELK_EXPORT int __openat64_2(int dirfd, const char* path, int flags) {
+  return Open(dirfd, path, flags, 0);
 }

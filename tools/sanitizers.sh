@@ -3,7 +3,8 @@
 # - AddressSanitizer + UndefinedBehaviorSanitizer: every test that needs no window (engine,
 #   settings, ports, device library, LAN control library, fuzz corpora), in build-asan;
 # - ThreadSanitizer: the LAN control library and the simulated device library (the parts
-#   with threads), in build-tsan.
+#   with threads), in build-tsan; not the host-name tests, as ThreadSanitizer does not know
+#   the C library's own look-up threads (getaddrinfo_a).
 # Called by tools/test.sh; set VELK_SKIP_SANITIZERS=1 there to leave them out.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

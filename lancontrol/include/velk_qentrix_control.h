@@ -59,12 +59,15 @@ extern "C" {
 #endif
 
 /* Connects slot (0..99) to Qentrix at host (host name or dotted IPv4 address) and port.
- * A slot that is still connected is closed first. The connect gives up after 5 s, or at once
- * when Control_DeInit of the same slot is called from another thread.
- * Returns 0 connected; 1 socket library not loadable, socket not created, connect failed,
- * timed out or abandoned, or reader thread not started;
- * 2 host neither resolvable nor a usable dotted address (also a null host or a host with a
- * dot-separated part over 103 characters); 3 slot out of range. On failure the slot is free. */
+ * A slot that is still connected is closed first. Looking the name up and connecting give up
+ * after 5 s together, or at once when Control_DeInit of the same slot is called from another
+ * thread.
+ * Returns 0 connected; 1 socket library not loadable, socket not created, name look-up
+ * without an answer in time or abandoned, connect failed, timed out or abandoned, or reader
+ * thread not started; 2 host neither resolvable nor a usable dotted address (every
+ * dot-separated part must start with a digit; also a null host or a host with a
+ * dot-separated part over 103 characters); 3 slot out of range. On failure the slot is free
+ * and nothing was connected. */
 VELK_QENTRIX_API int32_t VELK_QENTRIX_CALL Control_Init(int16_t slot, const char* host,
                                                         uint16_t port);
 

@@ -89,9 +89,9 @@ int32_t FailOpen(int number, int32_t result) {
   return result;
 }
 
-// Waits for a connect under way to finish. Returns true when connected.
-bool FinishConnect(Slot& slot, SocketHandle socket) {
-  const int64_t deadline = NowMs() + kConnectTimeoutMs;
+// Waits until `deadline` (NowMs clock) for a connect under way to finish. Returns true when
+// connected.
+bool FinishConnect(Slot& slot, SocketHandle socket, int64_t deadline) {
   for (;;) {
     if (slot.Abandoned()) return false;
     const int64_t left = deadline - NowMs();
@@ -109,6 +109,8 @@ int32_t OpenConnection(int number, const char* host, uint16_t port) {
   Slot& slot = g_slots[number];
   CloseConnection(number);
   slot.trigger_count = 0;
+  // The name look-up counts towards the connect bound.
+  const int64_t deadline = NowMs() + kConnectTimeoutMs;
 
   if (!StartSocketLayerFor(number)) return 1;
   const SocketHandle socket = OpenStreamSocket();
@@ -119,10 +121,12 @@ int32_t OpenConnection(int number, const char* host, uint16_t port) {
   }
 
   uint8_t address[4];
-  if (!ResolveHost(host, address)) return FailOpen(number, 2);
+  const LookUp found = ResolveHost(host, address, deadline, slot.abandon_requests);
+  if (found == LookUp::kNotFound) return FailOpen(number, 2);
+  if (found == LookUp::kGaveUp) return FailOpen(number, 1);
   const SocketWait started = StartConnect(socket, address, port);
   if (started == SocketWait::kFailed ||
-      (started == SocketWait::kTimedOut && !FinishConnect(slot, socket))) {
+      (started == SocketWait::kTimedOut && !FinishConnect(slot, socket, deadline))) {
     return FailOpen(number, 1);
   }
   // Requests are small and each waits for its answer: send them at once.

@@ -5,13 +5,14 @@
 
 namespace velk::lan {
 
-// Longest wait for a connection to be accepted.
+// Longest wait for the host's name to be looked up and the connection to be accepted.
 constexpr int kConnectTimeoutMs = 5000;
 
 // Connects `slot` (0..99, its call lock held by the caller) to host and port, closing an
-// existing connection first. The connect gives up after kConnectTimeoutMs, or at once when a
-// closer abandons the slot. Returns 0 connected; 1 socket library, socket, connect (refused,
-// timed out or abandoned) or thread failure; 2 host unusable. On failure the slot is free.
+// existing connection first. Look-up and connect give up after kConnectTimeoutMs together,
+// or at once when a closer abandons the slot. Returns 0 connected; 1 socket library, socket,
+// look-up (no answer in time, abandoned), connect (refused, timed out or abandoned) or thread
+// failure; 2 host unusable (no such name, not an address). On failure the slot is free.
 int32_t OpenConnection(int slot, const char* host, uint16_t port);
 
 // Stops the slot's reader thread (it wakes on the shutdown and ends within a moment), closes

@@ -18,6 +18,8 @@ bool ReadDottedAddress(const char* text, uint8_t address[4]) {
     }
     const std::size_t part_length = end - start;
     if (part_length == 0 || part_length > kMaxHostPart) return false;
+    // A name is not an address: atoi would read its parts as 0.
+    if (text[start] < '0' || text[start] > '9') return false;
     char part_text[kMaxHostPart + 1];
     std::memcpy(part_text, text + start, part_length);
     part_text[part_length] = '\0';

@@ -12,7 +12,8 @@ constexpr int kMaxHostPart = 103;
 // (a part ended by the end of the text is read again by the next part); part 4 runs from
 // there to the end. Each part is read as atoi reads it and its low 8 bits become the next
 // byte of `address` (network order). Returns false, leaving `address` unspecified, when a
-// part is empty or longer than kMaxHostPart characters, or `text` is null.
+// part is empty, longer than kMaxHostPart characters or does not start with a digit, or
+// `text` is null.
 bool ReadDottedAddress(const char* text, uint8_t address[4]);
 
 }  // namespace velk::lan

@@ -1,7 +1,6 @@
 #include "host_address.h"
 
 #include "dotted_address.h"
-#include "socket_calls.h"
 
 namespace velk::lan {
 namespace {
@@ -17,9 +16,12 @@ bool HasOverlongPart(const char* host) {
 
 }  // namespace
 
-bool ResolveHost(const char* host, uint8_t (&address)[4]) {
-  if (host == nullptr || HasOverlongPart(host)) return false;
-  return LookUpHost(host, address) || ReadDottedAddress(host, address);
+LookUp ResolveHost(const char* host, uint8_t (&address)[4], int64_t deadline_ms,
+                   const std::atomic<int>& abandon) {
+  if (host == nullptr || HasOverlongPart(host)) return LookUp::kNotFound;
+  const LookUp found = LookUpHost(host, address, deadline_ms, abandon);
+  if (found != LookUp::kNotFound) return found;
+  return ReadDottedAddress(host, address) ? LookUp::kFound : LookUp::kNotFound;
 }
 
 }  // namespace velk::lan

@@ -2,6 +2,7 @@
 // bounded waits. One implementation per platform (posix/, windows/), chosen by the build.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -24,9 +25,16 @@ void UnloadSocketLibrary();
 // raising SIGPIPE), or kNoSocket.
 SocketHandle OpenStreamSocket();
 
-// Looks `host` up with the system's name resolution. Returns true with the first IPv4
-// address (network order) in `address`, false when there is none.
-bool LookUpHost(const char* host, uint8_t (&address)[4]);
+// Outcome of a name look-up.
+enum class LookUp { kFound, kNotFound, kGaveUp };
+
+// Looks `host` up with the system's name resolution. Returns kFound with the first IPv4
+// address (network order) in `address`; kNotFound when the name has none; kGaveUp when no
+// answer came before `deadline_ms` (NowMs clock) or `abandon` became nonzero first. A look-up
+// given up on finishes in the background, keeping the library's code in place for as long as
+// it runs any of it.
+LookUp LookUpHost(const char* host, uint8_t (&address)[4], int64_t deadline_ms,
+                  const std::atomic<int>& abandon);
 
 // Starts connecting `socket` to address:port. Returns kReady when connected at once,
 // kTimedOut when the connection is under way (finish with WaitWritable and

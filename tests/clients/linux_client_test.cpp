@@ -9,6 +9,10 @@
 #include "client_process.h"
 #include "program_fixture.h"
 
+#ifndef VELK_QSERIALPORT_CLIENT
+#define VELK_QSERIALPORT_CLIENT ""
+#endif
+
 namespace {
 
 const std::string kVelkClient = std::string(VELK_RUN_DIR) + "/velk-client";
@@ -59,6 +63,52 @@ TEST_F(ClientLayerTest, DescriptorsThatAreNotPortsAreLeftToTheSystem) {
   ASSERT_EQ(layered.status, 0) << layered.output;
   EXPECT_EQ(Count(alone.output, "\n"), 30u) << alone.output;
   EXPECT_EQ(layered.output, alone.output);
+}
+
+// Terminal programs and Qt's QSerialPort on the port, each sending M1 and reading the answer,
+// with and without the layer: what works, and what 7 data bits with even parity need.
+TEST_F(ClientLayerTest, ClientProgramsExchangeWithThePort) {
+  const std::string picocom =
+      " --initstring \"$(printf 'M1\\r')\" --exit-after 1500 ports/COM5 </dev/null 2>&1";
+  const std::string tio = " --response-wait --response-timeout 3000 ports/COM5 2>&1";
+  const std::string socat = "printf 'M1\\r' | socat -t 1 - FILE:ports/COM5,raw,echo=0";
+  const std::string qt = std::string(VELK_QSERIALPORT_CLIENT) + " ";
+  const std::string kAnswer = "10:+0001.234";
+  const struct {
+    bool layer;
+    std::string command;
+    std::string expected;
+    std::string absent;
+  } kCases[] = {
+      {false,
+       "/usr/bin/python3 -c \"import serial; s = serial.Serial('ports/COM5', timeout=5); "
+       "s.write(b'M1\\r'); print(s.readline())\"",
+       kAnswer, ""},
+      {false, "picocom" + picocom, kAnswer, "mismatch"},
+      {false, "picocom -d 7 -y e" + picocom, "Settings mismatch", ""},
+      {true, "picocom -d 7 -y e" + picocom, kAnswer, "mismatch"},
+      {false, "printf 'M1\\r' | tio" + tio, kAnswer, ""},
+      {true, "printf 'M1\\r' | tio -d 7 -p even" + tio, kAnswer, ""},
+      {false, socat, kAnswer, ""},
+      {false, socat + ",cs7,parenb=1 2>&1", "Invalid argument", kAnswer},
+      {true, socat + ",cs7,parenb=1", kAnswer, ""},
+      {false, qt + "ports/COM5 8N1 M1", "No such file or directory", kAnswer},  // /dev/ports/COM5
+      {false, qt + "./ports/COM5 8N1 M1", "error", kAnswer},
+      {true, qt + "./ports/COM5 7E1 M1", "answer " + kAnswer + "\ndtr 1 cts 1", ""},
+      {true, qt + "$PWD/ports/COM5 7E1 M1", "answer " + kAnswer, ""},
+  };
+  for (const auto& c : kCases) {
+    if (c.command.rfind(" ", 0) == 0) continue;  // a client not built here
+    std::vector<std::string> argv{"/bin/sh", "-c", c.command};
+    if (c.layer) argv.insert(argv.begin(), kVelkClient);
+    const ClientRun run = RunClient(argv, Path(""), {{"VELK_VCP_PORT_DIR", ""}});
+    EXPECT_NE(run.output.find(c.expected), std::string::npos)
+        << (c.layer ? "velk-client " : "") << c.command << ":\n"
+        << run.output;
+    if (!c.absent.empty()) {
+      EXPECT_EQ(run.output.find(c.absent), std::string::npos) << c.command << ":\n" << run.output;
+    }
+  }
 }
 
 }  // namespace

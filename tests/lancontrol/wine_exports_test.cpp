@@ -62,7 +62,11 @@ Outcome Parse(const std::string& line) {
 // velk-qentrix-probe.exe running under Wine, fed through pipes.
 class WineProbe {
  public:
-  explicit WineProbe(const char* dll_overrides = nullptr) {
+  // With `resolv_conf`, the probe runs in user, mount and network namespaces of its own:
+  // "none" leaves every interface down, so its name look-ups reach no name server; a file
+  // is mounted over /etc/resolv.conf, the loopback interface is up and a name server on
+  // 127.0.0.1 swallows every query.
+  explicit WineProbe(const char* dll_overrides = nullptr, const char* resolv_conf = nullptr) {
     const std::string probe = Environment("VELK_WINDOWS_PROBE");
     if (probe.empty()) return;
     int in[2];
@@ -73,6 +77,16 @@ class WineProbe {
       dup2(in[0], 0);
       dup2(out[1], 1);
       if (dll_overrides != nullptr) setenv("WINEDLLOVERRIDES", dll_overrides, 1);
+      if (resolv_conf != nullptr && std::string(resolv_conf) == "none") {
+        execlp("unshare", "unshare", "-rn", "wine", probe.c_str(), static_cast<char*>(nullptr));
+      }
+      if (resolv_conf != nullptr) {
+        const char* script =
+            "ip link set lo up && mount --bind \"$1\" /etc/resolv.conf || exit 1;"
+            "socat -u UDP4-RECV:53,bind=127.0.0.1 /dev/null & wine \"$2\"; kill $!; wait";
+        execlp("unshare", "unshare", "-rnm", "sh", "-c", script, "sh", resolv_conf, probe.c_str(),
+               static_cast<char*>(nullptr));
+      }
       execlp("wine", "wine", probe.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -282,6 +296,51 @@ TEST(WineExportsTest, TriggerRecordsComeOutOldestFirstAlsoAfterThePeerCloses) {
   EXPECT_EQ(probe.Call("call 4 get-trigger").result, 1);
   EXPECT_EQ(probe.Call("call 4 get-act-char-value 1").result, 1);
   probe.Ask("deinit 4");
+}
+
+// The probe runs in a network namespace of its own, so that its name look-ups reach no name
+// server. Its sockets are made by the wine server, which may run outside the namespace (and
+// reach the peer) or inside (and reach nothing): a dotted address is read (result 0 or 1).
+TEST(WineExportsTest, HostTextsThatAreNamesAreNoAddressAndConnectNowhere) {
+  Peer peer;
+  ASSERT_TRUE(peer.Start());
+  WineProbe probe(nullptr, "none");
+  if (!probe.Running() || probe.Ask("deinit 0").empty()) {
+    GTEST_SKIP() << "no network namespace for the probe";
+  }
+  const std::string port = " " + std::to_string(peer.port());
+  for (const char* host : {"nosuchhost", "x.y", "a.b.c.d.e", "qentrix-pc.invalid"}) {
+    EXPECT_EQ(probe.Call(std::string("init 0 ") + host + port).result, 2) << host;
+  }
+  EXPECT_EQ(peer.OpenConnections(), 0u);
+  EXPECT_LE(probe.Call("init 0 127.0.0.1" + port).result, 1);
+  probe.Ask("deinit 0");
+}
+
+TEST(WineExportsTest, ANameServerThatNeverAnswersIsBoundedAndAbandonable) {
+  char resolv_conf[] = "/tmp/velk-wine-resolv-XXXXXX";
+  const int fd = mkstemp(resolv_conf);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "nameserver 127.0.0.1\n", 21), 21);
+  close(fd);
+  {
+    WineProbe probe(nullptr, resolv_conf);
+    if (!probe.Running() || probe.Ask("deinit 0").empty()) {
+      unlink(resolv_conf);
+      GTEST_SKIP() << "no namespaces for the probe";
+    }
+    // Without a bound the resolver waits 5 s for each of two tries.
+    const Outcome alone = probe.Call("init 0 gauge.silent 17000");
+    EXPECT_EQ(alone.result, 1);
+    EXPECT_LT(alone.ms, 8000);
+    const Outcome abandoned = probe.Call("deinit-during 1 1000 init 1 other.silent 17000");
+    EXPECT_EQ(abandoned.result, 1);
+    EXPECT_LT(abandoned.ms, 4000);
+    EXPECT_LT(abandoned.deinit_ms, 2000);
+    probe.Send("exit-during 500 init 2 exit.silent 17000");
+    EXPECT_TRUE(probe.WaitForExit(10s)) << "the process did not end during a look-up";
+  }
+  unlink(resolv_conf);
 }
 
 TEST(WineExportsTest, HundredSlotsAndSocketsStartedOnlyWhileOneIsConnected) {

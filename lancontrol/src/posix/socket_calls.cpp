@@ -1,4 +1,8 @@
-// POSIX sockets behind socket_calls.h.
+// POSIX sockets behind socket_calls.h. Names are looked up with the C library's
+// asynchronous getaddrinfo_a: its own threads do the look-up into a request on the heap, so a
+// look-up given up on (time bound, Control_DeInit, unloading) needs no thread of this library.
+// (ThreadSanitizer does not know those threads: a name looked up in a program built with it
+// crashes there; addresses in numbers are read without them.)
 #include "socket_calls.h"
 
 #include <errno.h>
@@ -11,8 +15,88 @@
 
 #include <cstring>
 
+#include "thread_primitives.h"
+
+#if defined(__SANITIZE_ADDRESS__) && __has_include(<sanitizer/lsan_interface.h>)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace velk::lan {
 namespace {
+
+// How often a look-up under way looks at its abandon requests.
+constexpr int kLookUpSliceMs = 50;
+
+// Longest name the system's name resolution takes (a longer one is no name).
+constexpr std::size_t kMaxNameLength = 253;
+
+// One getaddrinfo_a request with everything it points to, in one allocation.
+struct PendingLookUp {
+  explicit PendingLookUp(const char* name) {
+    std::strcpy(host, name);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    request.ar_name = host;
+    request.ar_request = &hints;
+  }
+  ~PendingLookUp() {
+    if (request.ar_result != nullptr) freeaddrinfo(request.ar_result);
+  }
+  char host[kMaxNameLength + 1];
+  addrinfo hints{};
+  gaicb request{};
+  PendingLookUp* next = nullptr;
+};
+
+#if defined(__SANITIZE_ADDRESS__) && __has_include(<sanitizer/lsan_interface.h>)
+// A request still in the C library's hands when this library is unloaded stays allocated on
+// purpose; the leak checker is told so.
+void KeptOnPurpose(const void* object) { __lsan_ignore_object(object); }
+#else
+void KeptOnPurpose(const void*) {}
+#endif
+
+// Look-ups given up on that the C library could not cancel: it still writes into them, so
+// they are freed only once finished (by a later look-up), or left at unload.
+Mutex g_abandoned_mutex;
+PendingLookUp* g_abandoned = nullptr;
+
+void FreeFinishedLookUps() {
+  ScopedLock lock(g_abandoned_mutex);
+  for (PendingLookUp** link = &g_abandoned; *link != nullptr;) {
+    PendingLookUp* pending = *link;
+    if (gai_error(&pending->request) == EAI_INPROGRESS) {
+      link = &pending->next;
+      continue;
+    }
+    *link = pending->next;
+    delete pending;
+  }
+}
+
+void GiveUp(PendingLookUp* pending) {
+  if (gai_cancel(&pending->request) == EAI_CANCELED ||
+      gai_error(&pending->request) != EAI_INPROGRESS) {
+    delete pending;
+    return;
+  }
+  KeptOnPurpose(pending);
+  ScopedLock lock(g_abandoned_mutex);
+  pending->next = g_abandoned;
+  g_abandoned = pending;
+}
+
+// An address in numbers (the forms inet_aton reads) needs no look-up and no thread.
+bool ReadNumericAddress(const char* host, uint8_t (&address)[4]) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  std::memcpy(address, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, 4);
+  freeaddrinfo(found);
+  return true;
+}
 
 int Fd(SocketHandle socket) { return static_cast<int>(socket); }
 
@@ -35,18 +119,36 @@ SocketHandle OpenStreamSocket() {
   return fd < 0 ? kNoSocket : fd;
 }
 
-bool LookUpHost(const char* host, uint8_t (&address)[4]) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-  const bool usable = found->ai_family == AF_INET && found->ai_addrlen >= sizeof(sockaddr_in);
+LookUp LookUpHost(const char* host, uint8_t (&address)[4], int64_t deadline_ms,
+                  const std::atomic<int>& abandon) {
+  if (ReadNumericAddress(host, address)) return LookUp::kFound;
+  FreeFinishedLookUps();
+  if (std::strlen(host) > kMaxNameLength) return LookUp::kNotFound;
+  auto* pending = new PendingLookUp(host);
+  gaicb* list[] = {&pending->request};
+  if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
+    delete pending;
+    return LookUp::kNotFound;
+  }
+  for (;;) {
+    if (gai_error(&pending->request) != EAI_INPROGRESS) break;
+    const int64_t left = deadline_ms - NowMs();
+    if (left <= 0 || abandon.load(std::memory_order_acquire) > 0) {
+      GiveUp(pending);
+      return LookUp::kGaveUp;
+    }
+    const int64_t slice = left < kLookUpSliceMs ? left : kLookUpSliceMs;
+    const timespec wait{0, static_cast<long>(slice) * 1000000};
+    gai_suspend(list, 1, &wait);
+  }
+  const addrinfo* found = pending->request.ar_result;
+  const bool usable = gai_error(&pending->request) == 0 && found != nullptr &&
+                      found->ai_family == AF_INET && found->ai_addrlen >= sizeof(sockaddr_in);
   if (usable) {
     std::memcpy(address, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, 4);
   }
-  freeaddrinfo(found);
-  return usable;
+  delete pending;
+  return usable ? LookUp::kFound : LookUp::kNotFound;
 }
 
 SocketWait StartConnect(SocketHandle socket, const uint8_t (&address)[4], uint16_t port) {

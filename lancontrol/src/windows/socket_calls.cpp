@@ -14,6 +14,9 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
+
+#include "thread_primitives.h"
 
 namespace velk::lan {
 namespace {
@@ -122,14 +125,83 @@ SocketHandle OpenStreamSocket() {
   return static_cast<SocketHandle>(socket);
 }
 
-bool LookUpHost(const char* host, uint8_t (&address)[4]) {
-  const hostent* entry = g_library.gethostbyname(host);
-  if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
-      entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
-    return false;
+namespace {
+
+// A look-up on a thread of its own, shared by the caller and the thread and freed by the last
+// of them, so that a caller that gives up need not wait. The thread holds a reference to this
+// library's module and drops it as its last act: unloading the library leaves the code in
+// place until the look-up has ended. It calls the socket library's gethostbyname through its
+// own copy of the entry point (the socket library stays mapped, see above).
+struct PendingLookUp {
+  explicit PendingLookUp(const char* name) : host(name) {}
+  std::string host;
+  hostent*(WSAAPI* gethostbyname)(const char*) = nullptr;
+  HMODULE module = nullptr;
+  HANDLE done = nullptr;
+  LONG references = 2;
+  bool found = false;
+  uint8_t address[4] = {};
+};
+
+void Release(PendingLookUp* pending) {
+  if (InterlockedDecrement(&pending->references) != 0) return;
+  CloseHandle(pending->done);
+  delete pending;
+}
+
+DWORD WINAPI LookUpMain(void* argument) {
+  auto* pending = static_cast<PendingLookUp*>(argument);
+  const HMODULE module = pending->module;
+  const hostent* entry = pending->gethostbyname(pending->host.c_str());
+  if (entry != nullptr && entry->h_addrtype == AF_INET && entry->h_length == 4 &&
+      entry->h_addr_list != nullptr && entry->h_addr_list[0] != nullptr) {
+    std::memcpy(pending->address, entry->h_addr_list[0], 4);
+    pending->found = true;
   }
-  std::memcpy(address, entry->h_addr_list[0], 4);
-  return true;
+  SetEvent(pending->done);
+  Release(pending);
+  FreeLibraryAndExitThread(module, 0);
+  return 0;
+}
+
+// How often a look-up under way looks at its abandon requests.
+constexpr int kLookUpSliceMs = 50;
+
+}  // namespace
+
+LookUp LookUpHost(const char* host, uint8_t (&address)[4], int64_t deadline_ms,
+                  const std::atomic<int>& abandon) {
+  auto* pending = new PendingLookUp(host);
+  pending->gethostbyname = g_library.gethostbyname;
+  pending->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (pending->done == nullptr ||
+      !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(&LookUpMain), &pending->module)) {
+    if (pending->done != nullptr) CloseHandle(pending->done);
+    delete pending;
+    return LookUp::kNotFound;
+  }
+  const HANDLE thread = CreateThread(nullptr, 0, &LookUpMain, pending, 0, nullptr);
+  if (thread == nullptr) {
+    FreeLibrary(pending->module);
+    CloseHandle(pending->done);
+    delete pending;
+    return LookUp::kNotFound;
+  }
+  CloseHandle(thread);
+  for (;;) {
+    const int64_t left = deadline_ms - NowMs();
+    if (left <= 0 || abandon.load(std::memory_order_acquire) > 0) {
+      Release(pending);
+      return LookUp::kGaveUp;
+    }
+    const DWORD slice = static_cast<DWORD>(left < kLookUpSliceMs ? left : kLookUpSliceMs);
+    if (WaitForSingleObject(pending->done, slice) == WAIT_OBJECT_0) break;
+  }
+  const bool found = pending->found;
+  if (found) std::memcpy(address, pending->address, 4);
+  Release(pending);
+  return found ? LookUp::kFound : LookUp::kNotFound;
 }
 
 SocketWait StartConnect(SocketHandle socket, const uint8_t (&address)[4], uint16_t port) {

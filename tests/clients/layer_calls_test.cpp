@@ -1,0 +1,96 @@
+// The layer keeps the guarantees of the calls it wraps, on a pseudo-terminal of the test's own
+// linked into a port folder as COM7: close from a signal handler and in children of a
+// threaded program, the termios ioctls, a reopened port's fresh state, and a port the
+// program still holds exclusively for a moment.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "client_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kVelkClient = std::string(VELK_RUN_DIR) + "/velk-client";
+
+class LayerCallsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[] = "/tmp/velk-layer-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    folder_ = folder;
+    chmod(folder, 0755);
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master_, 0);
+    ASSERT_EQ(grantpt(master_), 0);
+    ASSERT_EQ(unlockpt(master_), 0);
+    const std::string slave = ptsname(master_);
+    chmod(slave.c_str(), 0666);
+    port_ = folder_ + "/COM7";
+    std::filesystem::create_symlink(slave, port_);
+    slave_ = open(port_.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave_, 0);
+  }
+  void TearDown() override {
+    close(slave_);
+    close(master_);
+    std::filesystem::remove_all(folder_);
+  }
+
+  ClientRun Check(const std::string& check, bool layer,
+                  const std::function<void(const std::string&)>& on_line = {}) {
+    std::vector<std::string> argv;
+    if (layer) argv = {kVelkClient, "-d", folder_};
+    argv.insert(argv.end(), {LAYER_CHECK, check, port_});
+    return RunClient(argv, folder_, {{"VELK_VCP_PORT_DIR", ""}, {"VELK_CLIENT_PORTS", ""}},
+                     on_line);
+  }
+
+  std::string folder_;
+  std::string port_;
+  int master_ = -1;
+  int slave_ = -1;
+};
+
+TEST_F(LayerCallsTest, CallsOnPortsKeepTheirGuarantees) {
+  for (const char* check : {"signal-close", "fork-close", "termios", "reopened"}) {
+    const ClientRun run = Check(check, true);
+    EXPECT_EQ(run.status, 0) << check << ":\n" << run.output;
+    EXPECT_NE(run.output.find("ok\n"), std::string::npos) << check << ":\n" << run.output;
+  }
+}
+
+TEST_F(LayerCallsTest, APortHeldExclusivelyOpensWhenReleasedWithin200Ms) {
+  const struct {
+    bool layer;
+    bool released;
+    const char* outcome;
+  } kCases[] = {
+      {true, true, "opened"},
+      {true, false, "refused EBUSY"},
+      {false, true, "refused EBUSY"},
+  };
+  for (const auto& c : kCases) {
+    ASSERT_EQ(ioctl(slave_, TIOCEXCL), 0);
+    const ClientRun run = Check("exclusive", c.layer, [&](const std::string& line) {
+      if (line != "opening" || !c.released) return;
+      std::this_thread::sleep_for(50ms);
+      ioctl(slave_, TIOCNXCL);
+    });
+    ioctl(slave_, TIOCNXCL);
+    if (run.status == 77) GTEST_SKIP() << "cannot run the client as an unprivileged user";
+    EXPECT_NE(run.output.find(c.outcome), std::string::npos)
+        << "layer " << c.layer << ", released " << c.released << ":\n"
+        << run.output;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+// A client that puts the layer's calls where programs put them: close from a signal handler,
+// close in children of a threaded program, the termios ioctls, a port reopened after its
+// descriptor was replaced, and a port held exclusively. Run under velk-client by
+// layer_calls_test.cpp: `layer_check CHECK PORT`; prints "ok" and exits 0 when the check holds,
+// exits 1 with the reason otherwise, 77 when it cannot run here.
+#define _GNU_SOURCE
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdatomic.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+static const char* port;
+
+static int OpenPort(void) { return open(port, O_RDWR | O_NOCTTY); }
+
+static int Fail(const char* what) {
+  printf("FAIL %s: %s\n", what, strerror(errno));
+  return 1;
+}
+
+static void CloseADescriptor(int signal_number) {
+  (void)signal_number;
+  const int saved = errno;
+  close(dup(2));
+  errno = saved;
+}
+
+// The main loop opens, sets and closes the port and a file while a 50 us timer's handler
+// closes descriptors of its own.
+static int SignalClose(void) {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = CloseADescriptor;
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGALRM, &action, NULL);
+  const struct itimerval every = {{0, 50}, {0, 50}};
+  setitimer(ITIMER_REAL, &every, NULL);
+  for (int round = 0; round < 10000; ++round) {
+    const int fd = OpenPort();
+    const int file = open("/dev/null", O_RDONLY);
+    if (fd < 0 || file < 0) return Fail("open");
+    int bits = TIOCM_DTR;
+    ioctl(fd, TIOCMBIS, &bits);
+    close(file);
+    close(fd);
+  }
+  const struct itimerval off = {{0, 0}, {0, 0}};
+  setitimer(ITIMER_REAL, &off, NULL);
+  return 0;
+}
+
+static atomic_int stop_threads;
+
+static void* OpenAndCloseLoop(void* unused) {
+  (void)unused;
+  while (!atomic_load(&stop_threads)) {
+    const int fd = OpenPort();
+    int bits = 0;
+    ioctl(fd, TIOCMGET, &bits);
+    close(fd);
+  }
+  return NULL;
+}
+
+// Two threads open and close the port without pause while 2,000 children close descriptors
+// they inherited (the port among them) and end.
+static int ForkClose(void) {
+  enum { kThreads = 2, kChildren = 2000 };
+  pthread_t threads[kThreads];
+  for (int i = 0; i < kThreads; ++i) pthread_create(&threads[i], NULL, OpenAndCloseLoop, NULL);
+  const int held = OpenPort();
+  int exited = 0;
+  for (int child = 0; child < kChildren; ++child) {
+    const pid_t pid = fork();
+    if (pid < 0) return Fail("fork");
+    if (pid == 0) {
+      close(held);
+      close(dup(1));
+      _exit(0);
+    }
+    // A child that has not ended within 10 s hangs.
+    int status = 0;
+    for (int waited = 0; waited < 10000 && waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+      const struct timespec pause = {0, 1000000};
+      nanosleep(&pause, NULL);
+    }
+    if (waitpid(pid, &status, WNOHANG) == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      continue;
+    }
+    exited += WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+  atomic_store(&stop_threads, 1);
+  for (int i = 0; i < kThreads; ++i) pthread_join(threads[i], NULL);
+  if (exited != kChildren) {
+    printf("FAIL %d of %d children exited\n", exited, kChildren);
+    return 1;
+  }
+  return 0;
+}
+
+// The kernel's struct termios2 and its requests (not declarable beside <termios.h>).
+struct Termios2 {
+  tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+  cc_t c_line;
+  cc_t c_cc[19];
+  speed_t c_ispeed, c_ospeed;
+};
+
+// Each setting request sets a frame that each reading request reads back.
+static int TermiosRequests(void) {
+  const int fd = OpenPort();
+  if (fd < 0) return Fail("open");
+  const struct {
+    const char* name;
+    unsigned long set;
+    tcflag_t frame;
+  } kSets[] = {
+      {"TCSETS2 7E1", _IOW('T', 0x2B, struct Termios2), CS7 | PARENB},
+      {"TCSETSW2 7O2", _IOW('T', 0x2C, struct Termios2), CS7 | PARENB | PARODD | CSTOPB},
+      {"TCSETSF2 8N1", _IOW('T', 0x2D, struct Termios2), CS8},
+      {"TCSETS 7E2", TCSETS, CS7 | PARENB | CSTOPB},
+      {"TCSETSW 8E1", TCSETSW, CS8 | PARENB},
+      {"TCSETSF 7E1", TCSETSF, CS7 | PARENB},
+  };
+  const tcflag_t frame_bits = CSIZE | PARENB | PARODD | CSTOPB;
+  int failures = 0;
+  for (size_t i = 0; i < sizeof kSets / sizeof kSets[0]; ++i) {
+    struct Termios2 attributes;
+    if (ioctl(fd, _IOR('T', 0x2A, struct Termios2), &attributes) != 0) return Fail("TCGETS2");
+    attributes.c_cflag = (attributes.c_cflag & ~frame_bits) | kSets[i].frame;
+    if (ioctl(fd, kSets[i].set, &attributes) != 0) return Fail(kSets[i].name);
+    struct Termios2 read2;
+    struct Termios2 read1;  // TCGETS fills the first 36 bytes
+    struct termios read_attr;
+    if (ioctl(fd, _IOR('T', 0x2A, struct Termios2), &read2) != 0 ||
+        ioctl(fd, TCGETS, &read1) != 0 || tcgetattr(fd, &read_attr) != 0) {
+      return Fail("reading back");
+    }
+    const tcflag_t seen[] = {read2.c_cflag, read1.c_cflag, read_attr.c_cflag};
+    for (int r = 0; r < 3; ++r) {
+      if ((seen[r] & frame_bits) != kSets[i].frame) {
+        printf("FAIL %s: reading %d gives %o\n", kSets[i].name, r, seen[r] & frame_bits);
+        ++failures;
+      }
+    }
+  }
+  close(fd);
+  return failures != 0;
+}
+
+// The port's descriptor replaced by dup2 (so the port is closed), then the port opened again
+// and moved to that number: it has the lines and frame of a fresh open.
+static int Reopened(void) {
+  const int fd = OpenPort();
+  if (fd < 0) return Fail("open");
+  int bits = TIOCM_DTR | TIOCM_RTS;
+  struct termios attributes;
+  tcgetattr(fd, &attributes);
+  attributes.c_cflag = (attributes.c_cflag & ~CSIZE) | CS7 | PARENB;
+  if (ioctl(fd, TIOCMBIC, &bits) != 0 || tcsetattr(fd, TCSANOW, &attributes) != 0) {
+    return Fail("setting");
+  }
+  const int null = open("/dev/null", O_RDONLY);
+  dup2(null, fd);
+  close(null);
+  const int again = OpenPort();
+  if (again < 0) return Fail("open again");
+  dup2(again, fd);
+  close(again);
+  if (ioctl(fd, TIOCMGET, &bits) != 0 || tcgetattr(fd, &attributes) != 0) {
+    return Fail("reading");
+  }
+  if ((bits & (TIOCM_DTR | TIOCM_RTS)) != (TIOCM_DTR | TIOCM_RTS) ||
+      (attributes.c_cflag & (CSIZE | PARENB)) != CS8) {
+    printf("FAIL lines %x, frame %o\n", bits, attributes.c_cflag & (CSIZE | PARENB));
+    return 1;
+  }
+  return 0;
+}
+
+// Opens the port as an unprivileged user (the exclusive mode does not bind root), after
+// saying "opening"; prints "opened" or "refused ERRNO-NAME".
+static int Exclusive(void) {
+  if (geteuid() == 0 && (setgroups(0, NULL) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                         setresuid(65534, 65534, 65534) != 0)) {
+    return 77;
+  }
+  printf("opening\n");
+  fflush(stdout);
+  const int fd = OpenPort();
+  printf(fd >= 0 ? "opened\n" : "refused %s\n", strerrorname_np(errno));
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    fprintf(stderr, "usage: layer_check signal-close|fork-close|termios|reopened|exclusive PORT\n");
+    return 64;
+  }
+  port = argv[2];
+  const struct {
+    const char* name;
+    int (*check)(void);
+  } kChecks[] = {{"signal-close", SignalClose},
+                 {"fork-close", ForkClose},
+                 {"termios", TermiosRequests},
+                 {"reopened", Reopened},
+                 {"exclusive", Exclusive}};
+  for (size_t i = 0; i < sizeof kChecks / sizeof kChecks[0]; ++i) {
+    if (strcmp(argv[1], kChecks[i].name) != 0) continue;
+    const int status = kChecks[i].check();
+    if (status == 0) printf("ok\n");
+    return status;
+  }
+  fprintf(stderr, "layer_check: unknown check %s\n", argv[1]);
+  return 64;
+}
