@@ -79,6 +79,24 @@ TEST_F(ExclusivePortTest, TwoHandlesNeverLeaveAPhantomOrAnUnservedClient) {
          int status = 0;
          waitpid(child, &status, 0);
        }},
+      {"four threads opening and closing at random for 300 ms",
+       [this] {
+         std::vector<std::thread> threads;
+         for (int t = 0; t < 4; ++t) {
+           threads.emplace_back([this, t] {
+             unsigned seed = static_cast<unsigned>(t * 7919 + 1);
+             const auto end = std::chrono::steady_clock::now() + 300ms;
+             while (std::chrono::steady_clock::now() < end) {
+               const int fd = open(Path("ports/COM5").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+               if (fd < 0) continue;
+               if (rand_r(&seed) % 2) WriteAll(fd, "M8\r", 100ms);
+               if (rand_r(&seed) % 4 == 0) std::this_thread::sleep_for(1ms);
+               close(fd);
+             }
+           });
+         }
+         for (auto& thread : threads) thread.join();
+       }},
   };
   for (const auto& c : cases) {
     for (int round = 0; round < 20; ++round) {

@@ -166,6 +166,12 @@ static void SynchronousRequest(const char* name, const char* command, const char
   HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
   if (port == INVALID_HANDLE_VALUE) return ReportError("open", "CreateFile");
   Report(TRUE, "open", name);
+  // A COM port has one client: a second open fails, as on Windows.
+  HANDLE second = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+  char busy[64];
+  snprintf(busy, sizeof busy, "refused with error %lu", GetLastError());
+  Report(second == INVALID_HANDLE_VALUE, "second-open", second == INVALID_HANDLE_VALUE ? busy : "opened");
+  if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
   PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
   SetFrame(port, 8, NOPARITY, "frame-8N1");
   SetFrame(port, 7, EVENPARITY, "frame-7E1");
