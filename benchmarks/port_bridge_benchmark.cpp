@@ -122,9 +122,10 @@ Latency RoundTrips(int fd, const std::vector<std::pair<std::string, std::string>
   return Summarise(std::move(times), failures);
 }
 
-// A raw pty whose master echoes every byte back from a thread: the floor of a round trip.
+// A raw pty whose master echoes every byte back from a process of its own that waits on it as
+// the program waits on its ports: the floor of a round trip.
 Latency EchoFloor(int count) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   grantpt(master);
   unlockpt(master);
   termios t{};
@@ -132,18 +133,22 @@ Latency EchoFloor(int count) {
   cfmakeraw(&t);
   tcsetattr(master, TCSANOW, &t);
   const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  std::thread echo([master] {
+  const pid_t echo = fork();
+  if (echo == 0) {
+    close(slave);
     char buffer[4096];
     for (;;) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, -1) < 0 || (p.revents & POLLHUP)) _exit(0);
       const ssize_t n = read(master, buffer, sizeof buffer);
-      if (n <= 0) return;
-      if (write(master, buffer, static_cast<size_t>(n)) < 0) return;
+      if (n > 0 && write(master, buffer, static_cast<size_t>(n)) < 0) _exit(0);
     }
-  });
+  }
   const Latency result = RoundTrips(slave, {{Answer(1), Answer(1)}}, count);
   close(slave);
-  echo.join();
   close(master);
+  kill(echo, SIGTERM);
+  waitpid(echo, nullptr, 0);
   return result;
 }
 
