@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
   if (!error.empty()) std::cerr << "Velk_VCP: " << error << std::endl;
   if (!entered) return 1;
   std::error_code ec;
-  if (folder.implied) std::cerr << "Velk_VCP: working in " << fs::current_path(ec).string() << std::endl;
+  if (folder.implied)
+    std::cerr << "Velk_VCP: working in " << fs::current_path(ec).string() << std::endl;
   if (const std::string advice = MissingShippedFilesAdvice(fs::current_path(ec)); !advice.empty()) {
     std::cerr << "Velk_VCP: " << advice << std::endl;
   }

@@ -27,8 +27,8 @@ class ActivityLog {
 
   // Turns the log on and opens path for appending (created private, 0600, when missing; a
   // symbolic link is refused). Returns false when the file cannot be opened (reported on
-  // standard error); the log is on all the same, so the monitor lists still fill. The size bound is read from the
-  // environment (see kDefaultLogLimit).
+  // standard error); the log is on all the same, so the monitor lists still fill. The size bound is
+  // read from the environment (see kDefaultLogLimit).
   bool Open(const std::string& path = kLogFileName);
   // Sets the size bound in bytes (values below 4096 count as 4096).
   void SetLimit(int64_t bytes);

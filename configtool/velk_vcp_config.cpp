@@ -155,8 +155,7 @@ int main(int argc, char** argv) {
   app.add_subcommand("show", "print the settings in words")->callback([&] {
     read = [] {
       std::error_code ec;
-      std::cout << "folder: " << fs::current_path(ec).string() << "\n"
-                << SettingsSummary(Settings);
+      std::cout << "folder: " << fs::current_path(ec).string() << "\n" << SettingsSummary(Settings);
       return 0;
     };
   });

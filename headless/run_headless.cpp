@@ -35,8 +35,7 @@ bool PrintPorts(const std::array<std::unique_ptr<PtyPort>, 4>& ports) {
     any = true;
   }
   if (!any) {
-    std::cerr << "Velk_VCP: no port could be created (the reason is above); ending"
-              << std::endl;
+    std::cerr << "Velk_VCP: no port could be created (the reason is above); ending" << std::endl;
     return false;
   }
   std::cout << "Velk_VCP: serving; stop with Ctrl+C" << std::endl;

@@ -20,8 +20,8 @@ bool FindWorkingFolder(const std::string& dir, bool userFolder, WorkingFolder& c
     std::error_code ec;
     const fs::path current = fs::current_path(ec);
     if (ec) {
-      error = "cannot read the current folder (" + ec.message() +
-              "); give --dir DIR or --user-folder";
+      error =
+          "cannot read the current folder (" + ec.message() + "); give --dir DIR or --user-folder";
       return false;
     }
     if (IsWorkingFolder(current)) {

@@ -8,8 +8,8 @@
 
 struct WorkingFolder {
   std::filesystem::path path;
-  bool perUser = false;   // the per-user folder
-  bool implied = false;   // chosen without --dir or --user-folder
+  bool perUser = false;  // the per-user folder
+  bool implied = false;  // chosen without --dir or --user-folder
 };
 
 // Returns the folder of the running executable, where the shipped files lie (an empty path

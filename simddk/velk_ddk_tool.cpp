@@ -100,8 +100,9 @@ int main(int argc, char** argv) {
   CLI::App app{"velk-ddk: acts as the operator of the simulated gauge library."};
   app.name("velk-ddk");
   app.set_version_flag("--version", VELK_VERSION);
-  auto* file_option = app.add_option("-f", ddk, "the device file (default: Velk_VCP.DDK of the working folder)")
-                         ->type_name("DDK-FILE");
+  auto* file_option =
+      app.add_option("-f", ddk, "the device file (default: Velk_VCP.DDK of the working folder)")
+          ->type_name("DDK-FILE");
   auto* dir_option = app.add_option("--dir", dir, "the working folder DIR")->type_name("DIR");
   app.add_flag("--user-folder", user_folder, "work in the per-user folder")
       ->excludes(dir_option)

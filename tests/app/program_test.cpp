@@ -92,8 +92,7 @@ TEST(ProgramProcessTest, StartProblemsAreNamedAsTheyAre) {
   } cases[] = {
       {"'" VELK_PROGRAM "' --headless --dir '" + folder.path() + "/empty'",
        {"empty lacks the shipped files", "fill it with: cp "}},
-      {"cd '" + folder.path() + "' && VELK_VCP_PORT_DIR=not-a-folder '" VELK_PROGRAM
-       "' --headless",
+      {"cd '" + folder.path() + "' && VELK_VCP_PORT_DIR=not-a-folder '" VELK_PROGRAM "' --headless",
        {"the port folder not-a-folder is not a folder", "no port could be created"}},
   };
   for (const auto& c : cases) {
@@ -161,12 +160,12 @@ TEST(ProgramProcessTest, WithWindowsAStopClosesOpenModalWindowsAndPortsArePrinte
       return std::string((std::istreambuf_iterator<char>(out)), {});
     };
     if (c.settings.find("50:1") != std::string::npos) {
-      ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(folder.path() + "/Velk_VCP.LOG"); }));
+      ASSERT_TRUE(
+          WaitFor([&] { return std::filesystem::exists(folder.path() + "/Velk_VCP.LOG"); }));
     } else {
       ASSERT_TRUE(WaitFor([&] { return printed().find("slot 1") != std::string::npos; }))
           << program.Errors();
-      EXPECT_EQ(printed(),
-                "Velk_VCP: slot 1 simulates COM5 at " + folder.PortPath(5) + "\n");
+      EXPECT_EQ(printed(), "Velk_VCP: slot 1 simulates COM5 at " + folder.PortPath(5) + "\n");
     }
     EXPECT_EQ(program.Stop(SIGTERM), 0) << program.Errors();
     if (!c.takenByALink) {

@@ -6,10 +6,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
-
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "program_fixture.h"

@@ -344,9 +344,9 @@ TEST_F(ControlToolTest, TheToolFindsTheWorkingFolderAsTheProgramDoes) {
   std::filesystem::create_directory_symlink(folder_, home + "/Velk_VCP");
   setenv("XDG_DATA_HOME", home.c_str(), 1);
   // From a folder that is no working folder: the per-user folder, as Velk_VCP takes it.
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"press", "1"}, {"--user-folder", "press", "1"},
-        {"--dir", folder_, "press", "1"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"press", "1"},
+                                               {"--user-folder", "press", "1"},
+                                               {"--dir", folder_, "press", "1"}}) {
     SCOPED_TRACE(args.front());
     EXPECT_EQ(RunTool(args).output, "OK foot switch 1.0 pressed\n");
   }

@@ -195,7 +195,8 @@ TEST_F(RealGaugeTest, AStopAbandonsARequestTheGaugeHoldsBackWithXoff) {
   Start(
       "device: 1\ninput: 1\nserial: gauge\nline: 9600 8N1 xonxoff\nrequest: "
       "\"?\",13\ntimeout: 3600000\n");
-  EXPECT_TRUE(Within(5s, [&] { return Command("show 1 1").find("port open") != std::string::npos; }));
+  EXPECT_TRUE(
+      Within(5s, [&] { return Command("show 1 1").find("port open") != std::string::npos; }));
   std::this_thread::sleep_for(200ms);  // the request is waiting for the flow to resume
   const auto before = std::chrono::steady_clock::now();
   library_.Device_DeInit();
