@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <array>
+#include <iostream>
 #include <memory>
 
 #include "ddk_library.h"
 #include "port_events.h"
 #include "port_folder.h"
 #include "pty_port.h"
+#include "served_port_line.h"
 #include "system_tray_icon.h"
 #include "termination_signals.h"
 #include "vcp_form.h"
@@ -35,6 +37,11 @@ int RunDesktop(int argc, char** argv) {
   });
   VCP_FORM* main = start.Form_Load();
   if (main == nullptr) return 1;
+  for (size_t k = 0; k < ports.size(); ++k) {
+    if (!ports[k].link_path().empty()) {
+      std::cout << ServedPortLine(static_cast<int>(k) + 1, ports[k].link_path()) << std::endl;
+    }
+  }
   const bool endedEarly = main->session().ShutDown();
   QObject::connect(main, &QObject::destroyed, &app, &QCoreApplication::quit);
   const int status = app.exec();

@@ -9,7 +9,7 @@
 
 #include "folder_lock.h"
 #include "run_headless.h"
-#include "user_folder.h"
+#include "working_folder.h"
 #ifdef VELK_WITH_GUI
 #include "desktop_program.h"
 #endif
@@ -51,24 +51,6 @@ bool Set(const char* name) {
 
 bool HasDisplay() { return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM"); }
 
-// Makes the working folder the current directory. Returns false with the reason in error.
-bool EnterWorkingFolder(const std::string& dir, bool userFolder, std::string& error) {
-  if (!dir.empty()) {
-    std::error_code ec;
-    fs::current_path(dir, ec);
-    if (ec) error = "cannot enter " + dir + ": " + ec.message();
-    return !ec;
-  }
-  std::error_code ec;
-  if (!userFolder && IsWorkingFolder(fs::current_path(ec))) return true;
-  const fs::path shipped = fs::read_symlink("/proc/self/exe", ec).parent_path();
-  const bool entered = EnterUserFolder(UserFolder(), shipped, error);
-  if (entered && !userFolder) {
-    std::cerr << "Velk_VCP: working in " << fs::current_path(ec).string() << std::endl;
-  }
-  return entered;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,12 +73,23 @@ int main(int argc, char** argv) {
   }
 
   std::string error;
-  const bool entered = EnterWorkingFolder(dir, userFolder, error);
+  WorkingFolder folder;
+  const bool entered = EnterWorkingFolder(dir, userFolder, folder, error);
   if (!error.empty()) std::cerr << "Velk_VCP: " << error << std::endl;
   if (!entered) return 1;
+  std::error_code ec;
+  if (folder.implied)
+    std::cerr << "Velk_VCP: working in " << fs::current_path(ec).string() << std::endl;
+  if (const std::string advice = MissingShippedFilesAdvice(fs::current_path(ec)); !advice.empty()) {
+    std::cerr << "Velk_VCP: " << advice << std::endl;
+  }
   // Held until the program ends, so that velk-vcp-config leaves the settings file alone.
   FolderLock folderLock;
-  folderLock.HoldShared(".");
+  folderLock.HoldShared(".", [] {
+    std::cerr << "Velk_VCP: velk-vcp-config is changing the settings here; waiting for it to "
+                 "finish"
+              << std::endl;
+  });
 
   int count = 1;
   char* args[] = {argv[0], nullptr};

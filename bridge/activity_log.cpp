@@ -17,11 +17,36 @@ namespace {
 constexpr int64_t kSmallestLimit = 4096;
 
 int OpenForAppending(const std::string& path) {
-  // Private: the log records what clients send and receive.
-  return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  // Private: the log records what clients send and receive. Never through a link: a link
+  // would let the log append client bytes to a file of someone's choice.
+  return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
+              0600);
+}
+
+void ReportOpenFailure(const std::string& path) {
+  if (errno == ELOOP) {
+    std::cerr << "Velk_VCP: the log file " << path
+              << " is a symbolic link; nothing is logged (remove the link to log)\n";
+  } else {
+    std::cerr << "Velk_VCP: cannot open the log file " << path << ": " << strerror(errno) << "\n";
+  }
 }
 
 }  // namespace
+
+std::string LogText(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto code = static_cast<unsigned char>(c);
+    if (code < 32 || code == 127 || c == '<') {
+      text += '<' + std::to_string(code) + '>';
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
 
 bool ActivityLog::Open(const std::string& path) {
   Close();
@@ -33,7 +58,7 @@ bool ActivityLog::Open(const std::string& path) {
   }
   fd_ = OpenForAppending(path);
   if (fd_ < 0) {
-    std::cerr << "Velk_VCP: cannot open the log file " << path << ": " << strerror(errno) << "\n";
+    ReportOpenFailure(path);
     return false;
   }
   struct stat st {};
@@ -86,7 +111,7 @@ void ActivityLog::Rotate() {
   }
   const int fd = OpenForAppending(path_);
   if (fd < 0) {
-    std::cerr << "Velk_VCP: cannot open the log file " << path_ << ": " << strerror(errno) << "\n";
+    ReportOpenFailure(path_);
     close(fd_);
     fd_ = -1;
     return;
@@ -101,14 +126,14 @@ void ActivityLog::Command(const std::string& text) {
   if (!on_) return;
   list1_.Add(text);
   ++changes_;
-  WriteLine("C: " + text);
+  WriteLine("C: " + LogText(text));
 }
 
 void ActivityLog::Answer(const std::string& text) {
   if (!on_) return;
   list2_.Add(text);
   ++changes_;
-  WriteLine("A: " + text);
+  WriteLine("A: " + LogText(text));
 }
 
 void ActivityLog::ClearLists() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "monitor_list.h"
 
@@ -13,6 +14,10 @@ inline constexpr const char* kLogFileName = "Velk_VCP.LOG";
 // variable VELK_VCP_LOG_LIMIT (bytes, at least 4096) sets another bound.
 inline constexpr int64_t kDefaultLogLimit = 64 * 1024 * 1024;
 
+// Returns bytes as one line of log text: control bytes (codes 0..31 and 127) and '<' become
+// their codes in angle brackets ("<13>", "<60>"), every other byte stays as it is.
+std::string LogText(std::string_view bytes);
+
 class ActivityLog {
  public:
   ActivityLog() = default;
@@ -20,10 +25,10 @@ class ActivityLog {
   ActivityLog& operator=(const ActivityLog&) = delete;
   ~ActivityLog();
 
-  // Turns the log on and opens path for appending (created private, 0600, when missing).
-  // Returns false when the file cannot be opened (reported on standard error); the log is on
-  // all the same, so the monitor lists still fill. The size bound is read from the
-  // environment (see kDefaultLogLimit).
+  // Turns the log on and opens path for appending (created private, 0600, when missing; a
+  // symbolic link is refused). Returns false when the file cannot be opened (reported on
+  // standard error); the log is on all the same, so the monitor lists still fill. The size bound is
+  // read from the environment (see kDefaultLogLimit).
   bool Open(const std::string& path = kLogFileName);
   // Sets the size bound in bytes (values below 4096 count as 4096).
   void SetLimit(int64_t bytes);
@@ -37,9 +42,9 @@ class ActivityLog {
   // one ends with a line naming where the log continues, the new one begins with a line
   // naming where the earlier part is.
   void WriteLine(const std::string& text);
-  // "C: " + text in the file and text in List1.
+  // "C: " + LogText(text) in the file and text in List1: one line, whatever the client sent.
   void Command(const std::string& text);
-  // "A: " + text in the file and text in List2.
+  // "A: " + LogText(text) in the file and text in List2.
   void Answer(const std::string& text);
 
   const MonitorList& List1() const { return list1_; }

@@ -52,6 +52,7 @@ bool VcpSession::Start() {
   LoadLanguage(s_.LanguageNo);
   view_.ShowLogLists(s_.LogOn != 0);
   if (s_.LogOn == 1) bridge_.Log().Open();
+  if (!KeptSettingsNotice().empty()) bridge_.Log().WriteLine(KeptSettingsNotice());
 
   busy_ = 1;
   view_.ApplyLanguageTexts();

@@ -1,9 +1,11 @@
 // velk-vcp-config: reads and changes the settings file of a Velk_VCP working folder with the
 // program's own readers and writers. Exit status: 0 done, 1 a file could not be read or
-// written, 2 bad arguments (nothing changed), 3 a program runs in the folder (nothing changed).
+// written, 2 bad arguments (nothing changed), 3 a program runs in the folder or another tool
+// kept it busy (nothing changed).
 #include <errno.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -23,7 +25,7 @@
 #include "settings_file.h"
 #include "settings_summary.h"
 #include "text_encoding.h"
-#include "user_folder.h"
+#include "working_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -32,6 +34,8 @@ namespace {
 constexpr int kFileError = 1;
 constexpr int kUsageError = 2;
 constexpr int kProgramRunning = 3;
+// How long a tool waits for another one that changes the same folder.
+constexpr std::chrono::seconds kToolPatience{30};
 
 // A bad argument found after parsing: reported like a parse error.
 struct UsageError {
@@ -54,19 +58,29 @@ std::pair<int, int> InputAddress(const std::string& text) {
 
 std::string EngineText(const std::string& utf8) { return Utf8ToCp1252(utf8); }
 
-// Chooses the folder and makes it the current directory: --dir, --user-folder, else the
-// current folder when it is a working folder, else the per-user folder.
-bool EnterFolder(const std::string& dir, bool userFolder, std::string& error) {
-  if (!dir.empty()) {
-    std::error_code ec;
-    fs::current_path(dir, ec);
-    if (ec) error = "cannot enter " + dir + ": " + ec.message();
-    return !ec;
+// Returns text in the settings file's encoding. Refuses (UsageError naming what) a text with a
+// line break or another control byte: a settings line cannot hold it, and it would start keys
+// of its own.
+std::string LineText(const std::string& what, const std::string& utf8) {
+  for (const char c : utf8) {
+    const auto code = static_cast<unsigned char>(c);
+    if (code < 32 || code == 127) {
+      throw UsageError{what + ": line breaks and other control characters cannot be stored"};
+    }
   }
-  if (!userFolder && IsWorkingFolder(fs::current_path())) return true;
-  std::error_code ec;
-  const fs::path shipped = fs::read_symlink("/proc/self/exe", ec).parent_path();
-  return EnterUserFolder(UserFolder(), shipped, error);
+  return EngineText(utf8);
+}
+
+// Warns when the device library names no input D.A; the setting is stored all the same.
+void WarnWhenNotInDeviceFile(int device, int input) {
+  LoadLanguage(Settings.LanguageNo);
+  DdkLibrary library;
+  std::string name;
+  if (library.Device_GetName(DeviceLanguage(), kDdkFileName, static_cast<int16_t>(device), 2,
+                             static_cast<int16_t>(input), name) != 0) {
+    std::cerr << "velk-vcp-config: input " << device << "." << input
+              << ": the device file has no such input; stored all the same\n";
+  }
 }
 
 // Reads the settings file as the program does at start; without a file, the start values.
@@ -76,6 +90,42 @@ bool ReadCurrentSettings() {
   Settings.CommandFormat = 0;
   LoadPreset(Settings);
   return true;
+}
+
+// Enters the working folder, takes its lock for a change, and runs the command. Returns the
+// exit status; a bad argument found late throws UsageError.
+int Run(const std::string& dir, bool userFolder, const std::function<void()>& change,
+        const std::function<int()>& read) {
+  std::string error;
+  WorkingFolder folder;
+  if (!EnterWorkingFolder(dir, userFolder, folder, error)) {
+    std::cerr << "velk-vcp-config: " << error << "\n";
+    return kFileError;
+  }
+  const std::string here = folder.path.string();
+  FolderLock lock;
+  if (change) {
+    switch (lock.HoldForTool(".", kToolPatience)) {
+      case FolderLock::ToolResult::Held:
+        break;
+      case FolderLock::ToolResult::ProgramRuns:
+        std::cerr << "velk-vcp-config: Velk_VCP runs in " << here
+                  << "; stop it first (it writes its settings when it ends)\n";
+        return kProgramRunning;
+      case FolderLock::ToolResult::ToolBusy:
+        std::cerr << "velk-vcp-config: another velk-vcp-config has been changing " << here
+                  << " for " << kToolPatience.count() << " s; try again later\n";
+        return kProgramRunning;
+      case FolderLock::ToolResult::Failed:
+        std::cerr << "velk-vcp-config: cannot lock " << here << ": " << std::strerror(errno)
+                  << "\n";
+        return kFileError;
+    }
+  }
+  if (!ReadCurrentSettings()) return kFileError;
+  if (read) return read();
+  change();
+  return WriteSettings() ? 0 : kFileError;
 }
 
 }  // namespace
@@ -91,7 +141,8 @@ int main(int argc, char** argv) {
       "Environment: XDG_DATA_HOME, HOME (where the per-user folder lies), VELK_DDK_LIBRARY\n"
       "(the device library that lists the inputs for preset).\n"
       "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments (nothing\n"
-      "changed), 3 Velk_VCP runs in the folder (nothing changed).");
+      "changed), 3 Velk_VCP runs in the folder, or another velk-vcp-config changed it for 30 s\n"
+      "(nothing changed).");
   std::string dir;
   bool userFolder = false;
   auto* dirOption = app.add_option("--dir", dir, "work in folder DIR")->type_name("DIR");
@@ -103,7 +154,8 @@ int main(int argc, char** argv) {
 
   app.add_subcommand("show", "print the settings in words")->callback([&] {
     read = [] {
-      std::cout << "folder: " << fs::current_path().string() << "\n" << SettingsSummary(Settings);
+      std::error_code ec;
+      std::cout << "folder: " << fs::current_path(ec).string() << "\n" << SettingsSummary(Settings);
       return 0;
     };
   });
@@ -152,9 +204,10 @@ int main(int argc, char** argv) {
     change = [&] {
       const auto [device, number] = InputAddress(inputText);
       InputRecord& input = Settings.Inputs[device][number];
+      if (commandOption->count() > 0) input.CommandAdr = LineText("input", commandAddress);
+      if (valueOption->count() > 0) input.MeaValAdr = LineText("input", valueAddress);
       input.State = OnOff(inputState) ? 1 : 0;
-      if (commandOption->count() > 0) input.CommandAdr = EngineText(commandAddress);
-      if (valueOption->count() > 0) input.MeaValAdr = EngineText(valueAddress);
+      if (input.State == 1) WarnWhenNotInDeviceFile(device, number);
     };
   });
 
@@ -248,7 +301,7 @@ int main(int argc, char** argv) {
   passwordCommand->add_flag("--off", passwordOff, "no password")->excludes(passwordText);
   passwordCommand->callback([&] {
     change = [&] {
-      const std::string trimmed = EngineText(password);
+      const std::string trimmed = LineText("password", password);
       const size_t first = trimmed.find_first_not_of(' ');
       if (!passwordOff && first == std::string::npos) {
         throw UsageError{"password: give a text (not only spaces) or --off"};
@@ -275,7 +328,8 @@ int main(int argc, char** argv) {
   loadCommand->callback([&] {
     change = [&] {
       const std::string file = EngineText(loadName) + std::string(kConfigurationSuffix);
-      if (!IsPlainConfigurationName(EngineText(loadName)) || !fs::is_regular_file(file)) {
+      std::error_code ec;
+      if (!IsPlainConfigurationName(EngineText(loadName)) || !fs::is_regular_file(file, ec)) {
         throw UsageError{"load: no configuration " + loadName + " here"};
       }
       if (!ReadSettings(file)) throw UsageError{"load: " + file + " cannot be read"};
@@ -290,29 +344,13 @@ int main(int argc, char** argv) {
     return kUsageError;
   }
 
-  std::string error;
-  if (!EnterFolder(dir, userFolder, error)) {
-    std::cerr << "velk-vcp-config: " << error << "\n";
-    return kFileError;
-  }
-  FolderLock lock;
-  if (change && !lock.TryHoldAlone(".")) {
-    if (errno == EWOULDBLOCK) {
-      std::cerr << "velk-vcp-config: Velk_VCP runs in " << fs::current_path().string()
-                << "; stop it first (it writes its settings when it ends)\n";
-      return kProgramRunning;
-    }
-    std::cerr << "velk-vcp-config: cannot lock " << fs::current_path().string() << ": "
-              << std::strerror(errno) << "\n";
-    return kFileError;
-  }
-  if (!ReadCurrentSettings()) return kFileError;
   try {
-    if (read) return read();
-    change();
+    return Run(dir, userFolder, change, read);
   } catch (const UsageError& e) {
     std::cerr << "velk-vcp-config: " << e.message << " (see --help)\n";
     return kUsageError;
+  } catch (const std::exception& e) {
+    std::cerr << "velk-vcp-config: " << e.what() << "\n";
+    return kFileError;
   }
-  return WriteSettings() ? 0 : kFileError;
 }

@@ -16,6 +16,7 @@
 #include "port_folder.h"
 #include "process_priority.h"
 #include "pty_port.h"
+#include "served_port_line.h"
 #include "stop_signals.h"
 #include "vcp_session.h"
 
@@ -30,16 +31,11 @@ bool PrintPorts(const std::array<std::unique_ptr<PtyPort>, 4>& ports) {
   for (size_t k = 0; k < ports.size(); ++k) {
     const std::string& link = ports[k]->link_path();
     if (link.empty()) continue;
-    std::error_code ec;
-    const std::filesystem::path path = std::filesystem::absolute(link, ec);
-    std::cout << "Velk_VCP: slot " << k + 1 << " simulates " << link.substr(link.rfind('/') + 1)
-              << " at " << (ec ? link : path.lexically_normal().string()) << std::endl;
+    std::cout << ServedPortLine(static_cast<int>(k) + 1, link) << std::endl;
     any = true;
   }
   if (!any) {
-    std::cerr << "Velk_VCP: no port could be created (is another Velk_VCP serving them?); "
-                 "ending"
-              << std::endl;
+    std::cerr << "Velk_VCP: no port could be created (the reason is above); ending" << std::endl;
     return false;
   }
   std::cout << "Velk_VCP: serving; stop with Ctrl+C" << std::endl;

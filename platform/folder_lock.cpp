@@ -5,25 +5,79 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-FolderLock::~FolderLock() { Release(); }
+#include <thread>
 
-bool FolderLock::HoldShared(const std::string& folder) { return Hold(folder, LOCK_SH); }
+namespace {
 
-bool FolderLock::TryHoldAlone(const std::string& folder) { return Hold(folder, LOCK_EX | LOCK_NB); }
+int OpenLockFile(const std::string& folder, const char* name) {
+  const std::string path = folder + "/" + name;
+  return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+}
 
-bool FolderLock::Hold(const std::string& folder, int operation) {
-  Release();
-  const std::string path = folder + "/" + kFolderLockName;
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return false;
+int Lock(int fd, int operation) {
   int result;
   do {
     result = flock(fd, operation);
   } while (result != 0 && errno == EINTR);
-  if (result != 0) {
-    const int reason = errno;
-    close(fd);
-    errno = reason;
+  return result;
+}
+
+void CloseKeepingErrno(int fd) {
+  const int reason = errno;
+  close(fd);
+  errno = reason;
+}
+
+}  // namespace
+
+FolderLock::~FolderLock() { Release(); }
+
+bool FolderLock::HoldShared(const std::string& folder, const std::function<void()>& onWait) {
+  if (Hold(folder, LOCK_SH | LOCK_NB)) return true;
+  if (errno != EWOULDBLOCK) return false;
+  if (onWait) onWait();
+  return Hold(folder, LOCK_SH);
+}
+
+bool FolderLock::TryHoldAlone(const std::string& folder) { return Hold(folder, LOCK_EX | LOCK_NB); }
+
+FolderLock::ToolResult FolderLock::HoldForTool(const std::string& folder,
+                                               std::chrono::milliseconds patience) {
+  Release();
+  const int tool = OpenLockFile(folder, kToolLockName);
+  if (tool < 0) return ToolResult::Failed;
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (Lock(tool, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) {
+      CloseKeepingErrno(tool);
+      return ToolResult::Failed;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      close(tool);
+      return ToolResult::ToolBusy;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  // Tools take the folder lock only while they hold the tool lock: whoever holds it now is a
+  // program.
+  if (!Hold(folder, LOCK_EX | LOCK_NB)) {
+    const bool program = errno == EWOULDBLOCK;
+    CloseKeepingErrno(tool);
+    return program ? ToolResult::ProgramRuns : ToolResult::Failed;
+  }
+  tool_fd_ = tool;
+  return ToolResult::Held;
+}
+
+bool FolderLock::Hold(const std::string& folder, int operation) {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+  const int fd = OpenLockFile(folder, kFolderLockName);
+  if (fd < 0) return false;
+  if (Lock(fd, operation) != 0) {
+    CloseKeepingErrno(fd);
     return false;
   }
   fd_ = fd;
@@ -31,7 +85,7 @@ bool FolderLock::Hold(const std::string& folder, int operation) {
 }
 
 void FolderLock::Release() {
-  if (fd_ < 0) return;
-  close(fd_);
-  fd_ = -1;
+  if (fd_ >= 0) close(fd_);
+  if (tool_fd_ >= 0) close(tool_fd_);
+  fd_ = tool_fd_ = -1;
 }

@@ -1,27 +1,41 @@
 // The lock a running program holds on its working folder: a file ".Velk_VCP.lock" in the
 // folder, locked with flock. Programs share it; a tool that changes the settings file takes it
 // alone, so it never writes while a program runs there (that program writes the settings file
-// when it ends and would undo the change). The kernel drops the lock when its holder dies.
+// when it ends and would undo the change). Tools take turns through a second lock file,
+// ".Velk_VCP.tool.lock", so that a tool that finds the folder lock taken knows it is a program
+// that holds it. The kernel drops the locks when their holder dies.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 
 inline constexpr const char* kFolderLockName = ".Velk_VCP.lock";
+inline constexpr const char* kToolLockName = ".Velk_VCP.tool.lock";
 
 class FolderLock {
  public:
+  // What HoldForTool found.
+  enum class ToolResult { Held, ProgramRuns, ToolBusy, Failed };
+
   FolderLock() = default;
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
   ~FolderLock();
 
-  // Takes the lock of folder shared with other programs, waiting while a tool holds it alone.
-  // Returns false when the lock file cannot be made or locked (nothing is held then).
-  bool HoldShared(const std::string& folder);
+  // Takes the lock of folder shared with other programs, waiting while a tool holds it alone;
+  // onWait (when given) is called once before such a wait. Returns false when the lock file
+  // cannot be made or locked (nothing is held then).
+  bool HoldShared(const std::string& folder, const std::function<void()>& onWait = {});
   // Takes the lock of folder for this process alone, without waiting. Returns false when a
   // program holds it (errno EWOULDBLOCK) or the lock file cannot be made (nothing is held then).
   bool TryHoldAlone(const std::string& folder);
-  // Gives the lock up; the file stays. Nothing when none is held.
+  // For a tool: waits up to patience for other tools to finish, then takes the folder lock
+  // alone. Returns Held; ProgramRuns when a program holds the folder lock; ToolBusy when
+  // another tool held the folder that long; Failed (errno set) when a lock file cannot be made.
+  // Nothing is held unless Held.
+  ToolResult HoldForTool(const std::string& folder, std::chrono::milliseconds patience);
+  // Gives the locks up; the files stay. Nothing when none is held.
   void Release();
   bool held() const { return fd_ >= 0; }
 
@@ -29,4 +43,5 @@ class FolderLock {
   bool Hold(const std::string& folder, int operation);
 
   int fd_ = -1;
+  int tool_fd_ = -1;
 };

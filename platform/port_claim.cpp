@@ -1,5 +1,6 @@
 #include "port_claim.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@ bool PortClaim::Acquire(const std::string& folder, const std::string& name) {
     if (fd < 0) return false;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       close(fd);
+      errno = EWOULDBLOCK;
       return false;
     }
     struct stat locked {
@@ -29,6 +31,7 @@ bool PortClaim::Acquire(const std::string& folder, const std::string& name) {
     }
     close(fd);
   }
+  errno = EWOULDBLOCK;
   return false;
 }
 

@@ -13,7 +13,8 @@ class PortClaim {
   ~PortClaim();
 
   // Claims name in folder. Returns true when this instance now holds it; false when a live
-  // port (of this or another process) holds it, or the lock file cannot be made.
+  // port (of this or another process) holds it (errno EWOULDBLOCK), or the lock file cannot
+  // be made (errno says why).
   bool Acquire(const std::string& folder, const std::string& name);
   // Removes the lock file and gives the claim up; nothing when none is held.
   void Release();

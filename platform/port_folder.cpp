@@ -30,7 +30,7 @@ bool EnsureFolder(const std::string& folder, std::string& error) {
   }
   for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
     std::string part = folder.substr(0, end);
-    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
       error = "cannot create the port folder " + part + ": " + strerror(errno);
       return false;
     }

@@ -11,8 +11,8 @@ std::string PortFolder();
 // and '.', not starting with '.' (so no path and no hidden file).
 bool IsValidPortName(const std::string& name);
 
-// Creates folder and any missing parents. Returns true when it exists as a folder afterwards;
-// false with a reason in error otherwise.
+// Creates folder and any missing parents, owner-only (0700) whatever the umask. Returns true
+// when it exists as a folder afterwards; false with a reason in error otherwise.
 bool EnsureFolder(const std::string& folder, std::string& error);
 
 // Port probe: returns true when the entry "COM<n>" of the folder exists and opens for reading

@@ -60,7 +60,10 @@ bool PtyPort::CreatePort(const std::string& name) {
   if (!IsValidPortName(name)) return refuse("not a valid port name");
   std::string error;
   if (!EnsureFolder(folder_, error)) return refuse(error);
-  if (!claim_.Acquire(folder_, name)) return refuse("in use by a running port");
+  if (!claim_.Acquire(folder_, name)) {
+    return refuse(errno == EWOULDBLOCK ? std::string("in use by a running port")
+                                       : std::string("cannot claim the name: ") + strerror(errno));
+  }
   const std::string link = folder_ + "/" + name;
   struct stat info {};
   if (lstat(link.c_str(), &info) == 0 && !(S_ISLNK(info.st_mode) && IsPtyTarget(ReadLink(link)))) {

@@ -81,8 +81,15 @@ bool ReadLines(const std::string& path, const std::function<void(std::string_vie
   return ok;
 }
 
+std::string TemporaryNameFor(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t base = slash == std::string::npos ? 0 : slash + 1;
+  return path.substr(0, base) + "." + path.substr(base) + kTemporaryMarker + "XXXXXX";
+}
+
 bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error) {
-  std::string tmp = path + ".XXXXXX";
+  std::string tmp = TemporaryNameFor(path);
+  // mkstemp makes the file 0600 whatever the umask; it stays so: these files hold the password.
   int fd = ::mkstemp(tmp.data());
   if (fd < 0) {
     error = Reason(path, "cannot create a temporary file");
@@ -90,12 +97,12 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
   }
   // Held until the rename: a later start removes only temporary files nobody holds.
   ::flock(fd, LOCK_EX | LOCK_NB);
-  // Keep the permissions of the file being replaced; a new file is private (0600): these files
-  // hold the password. mkstemp has made the temporary file 0600 already.
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-  bool ok = WriteAll(fd, content);
-  if (!ok) error = Reason(path, "write failed");
+  bool ok = ::fchmod(fd, 0600) == 0;
+  if (!ok) error = Reason(path, "cannot make the file private");
+  if (ok && !WriteAll(fd, content)) {
+    error = Reason(path, "write failed");
+    ok = false;
+  }
   if (ok && ::fsync(fd) != 0) {
     error = Reason(path, "flush failed");
     ok = false;
@@ -116,15 +123,18 @@ int RemoveStaleTemporaries(const std::string& folder,
                            const std::function<bool(std::string_view)>& isTarget) {
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) return 0;
+  const std::string_view marker = kTemporaryMarker;
   std::vector<std::string> names;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name = entry->d_name;
-    // "<target>.XXXXXX", as WriteFileAtomically makes them.
-    if (name.size() < 8 || name[name.size() - 7] != '.') continue;
+    // ".<target>.velk-save.XXXXXX", as WriteFileAtomically makes them; nothing else.
+    const size_t fixed = 1 + marker.size() + 6;
+    if (name.size() <= fixed || name.front() != '.') continue;
     const std::string_view suffix = name.substr(name.size() - 6);
+    if (name.substr(name.size() - 6 - marker.size(), marker.size()) != marker) continue;
     if (!std::all_of(suffix.begin(), suffix.end(), [](char c) { return std::isalnum(c); }))
       continue;
-    if (isTarget(name.substr(0, name.size() - 7))) names.emplace_back(name);
+    if (isTarget(name.substr(1, name.size() - fixed))) names.emplace_back(name);
   }
   ::closedir(dir);
   int removed = 0;

@@ -14,17 +14,26 @@
 bool ReadLines(const std::string& path, const std::function<void(std::string_view)>& onLine,
                std::string& error);
 
+// Marks the temporary files of WriteFileAtomically: ".<name>.velk-save.XXXXXX", hidden, and a
+// name no user file takes by chance.
+inline constexpr const char* kTemporaryMarker = ".velk-save.";
+
+// Returns the mkstemp pattern of the temporary file for path: ".<name>.velk-save.XXXXXX" in
+// the same folder.
+std::string TemporaryNameFor(const std::string& path);
+
 // Writes content to path so that the file is either the old one or the complete new one: the
-// bytes go to a temporary file in the same folder, which is flushed to disk and renamed over
-// path. Returns false, with a reason in error, when any step fails; the old file is then
-// untouched and no temporary file is left behind. A new file is created private (0600); a
-// replaced file keeps its permissions.
+// bytes go to a temporary file in the same folder (TemporaryNameFor), which is flushed to disk
+// and renamed over path. The result is private (0600) whatever the umask and whatever the
+// replaced file's mode: these files hold the password. A symbolic link at path is replaced by
+// the file, its target left alone. Returns false, with a reason in error, when any step fails;
+// the old file is then untouched and no temporary file is left behind.
 bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error);
 
-// Removes the temporary files of WriteFileAtomically ("<name>.XXXXXX") in folder (empty: the
-// current one) that a process killed while writing left behind: those whose name part
-// isTarget accepts, that are plain files and that no running write holds. Returns how many
-// were removed; a folder that cannot be read gives 0.
+// Removes the temporary files of WriteFileAtomically (".<name>.velk-save.XXXXXX", nothing
+// else) in folder (empty: the current one) that a process killed while writing left behind:
+// those whose name part isTarget accepts, that are plain files and that no running write
+// holds. Returns how many were removed; a folder that cannot be read gives 0.
 int RemoveStaleTemporaries(const std::string& folder,
                            const std::function<bool(std::string_view)>& isTarget);
 

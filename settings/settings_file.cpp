@@ -33,7 +33,32 @@ bool EnsureFileExists(const std::string& name, std::string& error) {
   return false;
 }
 
+// The settings file last read could not be read as one: the next write keeps it aside first.
+bool settings_file_unreadable = false;
+std::string kept_notice;
+
+// Renames the unreadable settings file name to "<name>.bad" and reports it.
+void KeepUnreadableFile(const std::string& name) {
+  settings_file_unreadable = false;
+  const std::string bad = name + kUnreadableSuffix;
+  if (::rename(name.c_str(), bad.c_str()) != 0) {
+    kept_notice = name + " could not be read as a settings file and cannot be kept as " + bad +
+                  ": " + std::strerror(errno);
+  } else {
+    kept_notice = name + " could not be read as a settings file; kept as " + bad +
+                  ", the settings written anew";
+  }
+  std::fprintf(stderr, "Velk_VCP: %s\n", kept_notice.c_str());
+}
+
 }  // namespace
+
+const std::string& KeptSettingsNotice() { return kept_notice; }
+
+bool IsSettingsKey(SettingsRecord& s, double key) {
+  if (!(key >= 1 && key <= 32767) || key != std::trunc(key)) return false;
+  return FindSettingsField(s, static_cast<int>(key)).key != 0;
+}
 
 int RemoveStaleSettingsTemporaries() {
   return RemoveStaleTemporaries("", [](std::string_view name) {
@@ -79,6 +104,7 @@ bool WriteSettings(const std::string& fileName, SettingsRecord& s) {
     }
     content += "\r\n";
   });
+  if (settingsFile && settings_file_unreadable) KeepUnreadableFile(name);
   std::string error;
   if (!WriteFileAtomically(name, content, error)) {
     std::fprintf(stderr, "Velk_VCP: settings not saved: %s\n", error.c_str());
@@ -95,20 +121,26 @@ bool ReadSettings(const std::string& fileName, SettingsRecord& s) {
   }
   std::string name = settingsFile ? kSettingsFileName : fileName;
   std::string error;
+  struct stat before {};
+  const bool existed = ::stat(name.c_str(), &before) == 0 && S_ISREG(before.st_mode);
   if (!EnsureFileExists(name, error)) {
     std::fprintf(stderr, "Velk_VCP: %s\n", error.c_str());
     return false;
   }
   std::optional<double> key;
   long lineNo = 0;
+  long keyLines = 0;
+  bool binary = false;
   bool ok = ReadLines(
       name,
       [&](std::string_view line) {
         ++lineNo;
+        binary = binary || line.find('\0') != std::string_view::npos;
         KeyValueLine kv = SplitAtFirstColon(line);
         std::string value;
         if (kv.hasColon) {
           key = NumericValue(TrimSpaces(kv.key));
+          keyLines += IsSettingsKey(s, *key);
           value = TrimSpaces(kv.value);
         } else {
           value = kv.value;
@@ -121,5 +153,8 @@ bool ReadSettings(const std::string& fileName, SettingsRecord& s) {
       },
       error);
   if (!ok) std::fprintf(stderr, "Velk_VCP: %s\n", error.c_str());
+  // An existing file without a single key line, or with NUL bytes, is no settings file: it is
+  // kept before the settings are written over it. A file that merely lacks keys is not.
+  if (settingsFile) settings_file_unreadable = ok && existed && (keyLines == 0 || binary);
   return ok;
 }

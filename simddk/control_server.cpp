@@ -163,10 +163,11 @@ void ControlServer::Run() {
           keep[i] = false;
           continue;
         }
-        if (n > 0) c.last_active = Clock::now();
         for (ssize_t k = 0; k < n && keep[i]; ++k) {
           char ch = buffer[k];
           if (ch == '\n') {
+            // Only a complete command counts as activity: a byte now and then keeps no place.
+            c.last_active = Clock::now();
             if (!c.in.empty() && c.in.back() == '\r') c.in.pop_back();
             if (!c.discarding) keep[i] = Queue(c, handler_(c.in));
             c.in.clear();
@@ -196,12 +197,14 @@ void ControlServer::Run() {
       int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
       if (fd >= 0) {
         if (clients.size() >= kMaxClients) {
-          static const char kBusy[] = "ERR too many control connections\n";
-          (void)!send(fd, kBusy, sizeof kBusy - 1, MSG_NOSIGNAL);
-          close(fd);
-        } else {
-          clients.push_back(Client{fd, {}, {}, false, Clock::now()});
+          // The connection that has sent no command for longest gives way to the new one.
+          auto oldest = std::min_element(
+              clients.begin(), clients.end(),
+              [](const Client& a, const Client& b) { return a.last_active < b.last_active; });
+          close(oldest->fd);
+          clients.erase(oldest);
         }
+        clients.push_back(Client{fd, {}, {}, false, Clock::now()});
       }
     }
   }

@@ -8,8 +8,9 @@
 #include <string_view>
 #include <thread>
 
-// A connection that sends no command for this long is closed, so that idle clients cannot keep
-// the (at most 16) connection places taken.
+// A connection that sends no complete command (a line) for this long is closed, so that idle
+// clients cannot keep the (at most 16) connection places taken; bytes without a line end do
+// not count. When all places are taken, the connection idle longest gives way to a new one.
 inline constexpr std::chrono::seconds kControlIdleLimit{5};
 
 class ControlServer {

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,8 +23,10 @@ int MillisecondsUntil(Clock::time_point when) {
   return static_cast<int>(std::clamp<int64_t>(left.count() + 1, 0, 3600000));
 }
 
-// Writes all bytes within timeout_ms. Returns false when the port fails or does not take them.
-bool WriteAll(int fd, const std::string& bytes, int timeout_ms) {
+// Writes all bytes within timeout_ms, giving up at once when wake_fd becomes readable (a stop).
+// Returns false when the port fails, does not take them in time (ETIMEDOUT) or a stop came
+// (ECANCELED).
+bool WriteAll(int fd, const std::string& bytes, int timeout_ms, int wake_fd) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   size_t done = 0;
   while (done < bytes.size()) {
@@ -37,10 +40,21 @@ bool WriteAll(int fd, const std::string& bytes, int timeout_ms) {
       errno = ETIMEDOUT;
       return false;
     }
-    pollfd p{fd, POLLOUT, 0};
-    poll(&p, 1, 10);
+    pollfd p[2] = {{wake_fd, POLLIN, 0}, {fd, POLLOUT, 0}};
+    poll(p, 2, 10);
+    if (p[0].revents) {
+      errno = ECANCELED;
+      return false;
+    }
   }
   return true;
+}
+
+// Closes a serial port without waiting for output it still holds (a gauge that stopped the
+// flow with XOFF would keep close() waiting for the driver's closing time).
+void CloseDiscarding(int fd) {
+  tcflush(fd, TCIOFLUSH);
+  close(fd);
 }
 
 std::string Printable(const std::string& line) {
@@ -156,7 +170,7 @@ void GaugePort::Run() {
     return poll(&p, 1, static_cast<int>(pause.count())) > 0;
   };
   auto lose_port = [&](const std::string& reason) {
-    close(fd);
+    CloseDiscarding(fd);
     fd = -1;
     SetOpen(false);
     SetError(reason);
@@ -199,7 +213,8 @@ void GaugePort::Run() {
       }
       if (next && due[*next] <= Clock::now()) {
         const SerialSource& source = inputs_[*next].source;
-        if (!WriteAll(fd, source.request, source.timeout_ms)) {
+        if (!WriteAll(fd, source.request, source.timeout_ms, thread_.wake_descriptor())) {
+          if (errno == ECANCELED) break;
           lose_port(std::string("cannot send the request: ") + strerror(errno));
           if (wait_for_stop(kPortRetry)) break;
           continue;
@@ -261,5 +276,5 @@ void GaugePort::Run() {
       discarding = false;
     }
   }
-  if (fd >= 0) close(fd);
+  if (fd >= 0) CloseDiscarding(fd);
 }

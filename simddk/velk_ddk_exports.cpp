@@ -9,6 +9,7 @@
 #include "control_server.h"
 #include "ddk_description.h"
 #include "real_devices.h"
+#include "repeated_report.h"
 #include "simulation.h"
 #include "velk_ddk.h"
 
@@ -40,6 +41,9 @@ FileStamp StampOf(const std::string& path) {
 // unload and at exit).
 struct Library {
   std::mutex mutex;  // serialises the exported calls that read files or start and stop
+  // Dropped data-key values of a gauge that pushes while no client reads: counted, not one
+  // line each.
+  RepeatedReport drops{std::cerr, std::chrono::seconds(10)};
   Simulation simulation;
   RealDevices real;
   std::string path;
@@ -70,16 +74,18 @@ void StopDevices(Library& lib) {
   lib.server.Stop();
   lib.simulation.Stop();
   lib.real.Stop();
+  lib.drops.Flush();
   lib.started = false;
 }
 
 void StartDevices(Library& lib, const DdkDescription& description) {
   StopDevices(lib);
   Simulation* sink = &lib.simulation;
-  lib.real.Start(description, [sink](int16_t device, int16_t input, double value) {
+  RepeatedReport* drops = &lib.drops;
+  lib.real.Start(description, [sink, drops](int16_t device, int16_t input, double value) {
     if (!sink->QueueDataKey(device, input, value)) {
-      std::cerr << "Velk_DDK: data-key value of input " << device << "." << input
-                << " dropped (queue full or device unplugged)\n";
+      drops->Report("Velk_DDK: data-key value of input " + std::to_string(device) + "." +
+                    std::to_string(input) + " dropped (queue full or device unplugged)");
     }
   });
   lib.simulation.Start(description, &lib.real);

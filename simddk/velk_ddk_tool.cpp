@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ddk_description.h"
+#include "working_folder.h"
 
 namespace {
 
@@ -22,7 +23,9 @@ constexpr int kAnswerTimeoutMs = 3000;
 constexpr const char* kCommands =
     "Sends COMMAND (or, without one, each line of standard input) to the simulated gauge\n"
     "library and prints its answer. The socket is taken from the DDK file (default\n"
-    "Velk_VCP.DDK in the current folder).\n"
+    "Velk_VCP.DDK of the working folder: --dir DIR, else --user-folder, else the current\n"
+    "folder when it holds Velk_VCP.CFG or VCP001.LAN, else the per-user folder, as for\n"
+    "Velk_VCP and velk-vcp-config).\n"
     "\n"
     "Commands:\n"
     "  press D [F]         press foot switch F (0 or 1, default 0) of device D\n"
@@ -90,12 +93,21 @@ std::string Ask(int fd, const std::string& command, bool& closed) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string ddk = "Velk_VCP.DDK";
+  std::string ddk;
   std::string socket_path;
+  std::string dir;
+  bool user_folder = false;
   CLI::App app{"velk-ddk: acts as the operator of the simulated gauge library."};
   app.name("velk-ddk");
   app.set_version_flag("--version", VELK_VERSION);
-  app.add_option("-f", ddk, "the device file (default Velk_VCP.DDK)")->type_name("DDK-FILE");
+  auto* file_option =
+      app.add_option("-f", ddk, "the device file (default: Velk_VCP.DDK of the working folder)")
+          ->type_name("DDK-FILE");
+  auto* dir_option = app.add_option("--dir", dir, "the working folder DIR")->type_name("DIR");
+  app.add_flag("--user-folder", user_folder, "work in the per-user folder")
+      ->excludes(dir_option)
+      ->excludes(file_option);
+  dir_option->excludes(file_option);
   app.add_option("-s", socket_path, "the control socket (default: from the device file)")
       ->type_name("SOCKET");
   // Everything from the first word on is the command, also words that start with '-'.
@@ -112,6 +124,15 @@ int main(int argc, char** argv) {
   if (!words.empty() && words[0].starts_with("-")) {
     std::cerr << "velk-ddk: unknown option " << words[0] << " (see --help)\n";
     return 2;
+  }
+  if (socket_path.empty() && ddk.empty()) {
+    WorkingFolder folder;
+    std::string error;
+    if (!FindWorkingFolder(dir, user_folder, folder, error)) {
+      std::cerr << "velk-ddk: " << error << '\n';
+      return 2;
+    }
+    ddk = (folder.path / "Velk_VCP.DDK").string();
   }
   if (socket_path.empty()) {
     std::ostringstream ignored;  // the library itself reports problems of the file

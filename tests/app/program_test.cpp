@@ -81,6 +81,36 @@ TEST(ProgramProcessTest, CommandLineHelpVersionAndBadArguments) {
   }
 }
 
+TEST(ProgramProcessTest, StartProblemsAreNamedAsTheyAre) {
+  ProgramFolder folder;
+  folder.Write("Velk_VCP.CFG", std::string("20:0\r\n40:0\r\n") + kServedInput);
+  folder.Write("not-a-folder", "");
+  ASSERT_EQ(mkdir((folder.path() + "/empty").c_str(), 0700), 0);
+  const struct {
+    std::string command;
+    std::vector<std::string> said;
+  } cases[] = {
+      {"'" VELK_PROGRAM "' --headless --dir '" + folder.path() + "/empty'",
+       {"empty lacks the shipped files", "fill it with: cp "}},
+      {"cd '" + folder.path() + "' && VELK_VCP_PORT_DIR=not-a-folder '" VELK_PROGRAM "' --headless",
+       {"the port folder not-a-folder is not a folder", "no port could be created"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    FILE* pipe = popen((c.command + " 2>&1 </dev/null").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    const int status = pclose(pipe);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << output;
+    for (const std::string& text : c.said) {
+      EXPECT_NE(output.find(text), std::string::npos) << text << " in\n" << output;
+    }
+    EXPECT_EQ(output.find("another Velk_VCP"), std::string::npos) << output;
+  }
+}
+
 TEST(ProgramProcessTest, StartedOutsideAWorkingFolderItWorksInThePerUserFolder) {
   ProgramFolder folder;
   const std::string elsewhere = folder.path() + "/elsewhere";
@@ -101,6 +131,47 @@ TEST(ProgramProcessTest, StartedOutsideAWorkingFolderItWorksInThePerUserFolder) 
   EXPECT_NE(program.Errors().find("working in " + user), std::string::npos) << program.Errors();
   EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
   EXPECT_TRUE(std::filesystem::exists(user + "/Velk_VCP.CFG"));
+}
+
+TEST(ProgramProcessTest, WithWindowsAStopClosesOpenModalWindowsAndPortsArePrinted) {
+  // With the log on, the log file appears just before the window opens.
+  const struct {
+    const char* what;
+    std::string settings;
+    bool takenByALink;  // ports/COM5 is a user's link: text 110 in a message box
+  } cases[] = {
+      {"info window at start", "20:5\r\n40:1\r\n50:1\r\n", false},
+      {"message box of text 110", "20:5\r\n40:0\r\n50:1\r\n", true},
+      {"no window", "20:5\r\n40:0\r\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ProgramFolder folder;
+    folder.Write("Velk_VCP.CFG", c.settings + kServedInput);
+    if (c.takenByALink) {
+      std::filesystem::create_directory(folder.path() + "/ports");
+      std::filesystem::create_symlink("/dev/null", folder.path() + "/ports/COM5");
+    }
+    ChildProcess program("/bin/sh", {"-c", "exec '" VELK_PROGRAM "' > run.out"}, folder.path(),
+                         {"QT_QPA_PLATFORM=offscreen", "DISPLAY=", "WAYLAND_DISPLAY=",
+                          "VELK_VCP_PORT_DIR=", "VELK_VCP_INPUT_DEVICES=none"});
+    const auto printed = [&] {
+      std::ifstream out(folder.path() + "/run.out");
+      return std::string((std::istreambuf_iterator<char>(out)), {});
+    };
+    if (c.settings.find("50:1") != std::string::npos) {
+      ASSERT_TRUE(
+          WaitFor([&] { return std::filesystem::exists(folder.path() + "/Velk_VCP.LOG"); }));
+    } else {
+      ASSERT_TRUE(WaitFor([&] { return printed().find("slot 1") != std::string::npos; }))
+          << program.Errors();
+      EXPECT_EQ(printed(), "Velk_VCP: slot 1 simulates COM5 at " + folder.PortPath(5) + "\n");
+    }
+    EXPECT_EQ(program.Stop(SIGTERM), 0) << program.Errors();
+    if (!c.takenByALink) {
+      EXPECT_FALSE(folder.PortExists(5));
+    }
+  }
 }
 
 // The top-level window whose name is title, searched below window; 0 when there is none.

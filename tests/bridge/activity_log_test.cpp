@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 
 #include "bridge_fixture.h"
 
@@ -38,29 +42,29 @@ TEST_F(ActivityLogTest, TerminatedModeLinesExactly) {
   EXPECT_EQ(Log(),
             "earlier run\r\n"
             "VCP=Opened\r\n"
-            "C: M1\r\r\n"
+            "C: M1<13>\r\n"
             "Device_Value(1,1)=0\r\n"
-            "A: 10:+0001.234\r\n\r\n"
-            "C: M*\r\r\n"
+            "A: 10:+0001.234<13><10>\r\n"
+            "C: M*<13>\r\n"
             "DAS-Command\r\n"
             "Device_Value(1,1)=0\r\n"
-            "A: 10:+0001.234\r\n\r\n"
+            "A: 10:+0001.234<13><10>\r\n"
             "DAS-Command\r\n"
             "Device_Value(1,2)=0\r\n"
-            "A: 20:+000002.5\r\n\r\n"
-            "C: FOFF2\r\r\n"
+            "A: 20:+000002.5<13><10>\r\n"
+            "C: FOFF2<13>\r\n"
             "DAF-Command  : 10000000\r\n"
-            "C: XX\r\r\n"
-            "A: ?\r\n\r\n"
+            "C: XX<13>\r\n"
+            "A: ?<13><10>\r\n"
             "Foot switch is pressed  : 10000000\r\n"
             "Device_Value(1,1)=0\r\n"
-            "A: 10:+0001.234\r\n\r\n"
+            "A: 10:+0001.234<13><10>\r\n"
             "Gauge-Triggering\r\n"
-            "A: 20:+000002.5\r\n\r\n"
-            "C: M1\r\r\n"
+            "A: 20:+000002.5<13><10>\r\n"
+            "C: M1<13>\r\n"
             "Device_Value(1,1)=0\r\n"
             "Value does not fit: +123456789.5\r\n"
-            "A: 10:OUT OF RANGE\r\n\r\n"
+            "A: 10:OUT OF RANGE<13><10>\r\n"
             "VCP=Closed\r\n");
 }
 
@@ -75,9 +79,9 @@ TEST_F(ActivityLogTest, PrefixModeLogsTheMatchedCommandAfterItsAnswer) {
   bridge->Log().Close();
   EXPECT_EQ(Log(),
             "VCP=Opened\r\n"
-            "A: +0001.234\r\n\r\n"
+            "A: +0001.234<13><10>\r\n"
             "C: ?\r\n"
-            "A: SINGLE GAUGE\r\n\r\n"
+            "A: SINGLE GAUGE<13><10>\r\n"
             "C: I\r\n");
 }
 
@@ -104,6 +108,19 @@ TEST_F(ActivityLogTest, LogOffWritesNothingAndListsStayEmpty) {
   EXPECT_FALSE(work.Exists("Velk_VCP.LOG"));
   EXPECT_TRUE(bridge->Log().List1().lines().empty());
   EXPECT_TRUE(bridge->Log().List2().lines().empty());
+}
+
+TEST_F(ActivityLogTest, OneClientLineIsOneLogLineWhateverItSends) {
+  UsePreset(0);
+  UseInput(1, 1, "1", "10");
+  ASSERT_TRUE(bridge->Log().Open());
+  Start();
+  Exchange("M1\n* * * * * evil\n*** Programm-Ende ***\n<13>\x01\x7f\xe4\r", "?\r\n");
+  bridge->Log().Close();
+  EXPECT_EQ(Log(),
+            "VCP=Opened\r\n"
+            "C: M1<10>* * * * * evil<10>*** Programm-Ende ***<10><60>13><1><127>\xe4<13>\r\n"
+            "A: ?<13><10>\r\n");
 }
 
 TEST(MonitorList, EighthLinePushesTheOldestOut) {
@@ -140,4 +157,25 @@ TEST(ActivityLogFile, StaysWithinItsBoundInTwoPrivateFilesThatSayWhereTheyContin
     ASSERT_EQ(stat(name.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
   }
+}
+
+TEST(ActivityLogFile, IsNeverOpenedThroughALink) {
+  WorkFolder work;
+  const std::string path = work.path() + "/Velk_VCP.LOG";
+  work.Write("crontab", "");
+  for (const std::string& target : {work.path() + "/crontab", work.path() + "/missing"}) {
+    SCOPED_TRACE(target);
+    std::remove(path.c_str());
+    ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+    ActivityLog log;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(log.Open(path));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("is a symbolic link"), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    log.WriteLine("* * * * * evil");
+    log.Close();
+  }
+  EXPECT_EQ(work.Read("crontab"), "");
+  EXPECT_FALSE(work.Exists("missing"));
 }

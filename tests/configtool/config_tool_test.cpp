@@ -1,10 +1,14 @@
 // velk-vcp-config against a working folder: bad arguments change nothing, a running program
 // keeps its folder, and the program then serves exactly what the tool configured.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "program_fixture.h"
@@ -20,6 +24,14 @@ class ConfigToolTest : public ProgramTest {
                                 arguments + " >tool.out 2>tool.err";
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Read("tool.err")};
+  }
+  // Polls condition every 20 ms for up to 10 s; returns its last value.
+  template <class F>
+  static bool WaitFor(F condition) {
+    for (int i = 0; i < 500 && !condition(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
   }
 };
 
@@ -63,6 +75,73 @@ TEST_F(ConfigToolTest, BadArgumentsGiveOneLineAndStatus2AndChangeNothing) {
     EXPECT_EQ(Read("Velk_VCP.CFG"), before);
   }
   EXPECT_FALSE(Exists("missing.con"));
+}
+
+TEST_F(ConfigToolTest, HostileTextsLongNamesAndAGoneFolderGetOneLineNeverAnAbort) {
+  ASSERT_EQ(Tool("ports 5").first, 0);
+  const std::string before = Read("Velk_VCP.CFG");
+  const std::string longName(300, 'n');
+  const struct {
+    std::string arguments;
+    int status;
+  } cases[] = {
+      // Texts that would start settings lines of their own.
+      {"input 1.1 on \"$(printf '1\\r\\n20:9\\r\\n60:x')\"", 2},
+      {"input 1.1 on 1 \"$(printf 'a\\nb')\"", 2},
+      {"input 1.1 on \"$(printf 'tab\\there')\"", 2},
+      {"password \"$(printf 'pw\\r60:x')\"", 2},
+      {"password \"$(printf 'bell\\a')\"", 2},
+      {"load " + longName, 2},
+      {"save " + longName, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const auto [status, error] = Tool(c.arguments);
+    EXPECT_EQ(status, c.status) << error;
+    EXPECT_EQ(Count(error, "\n"), 1u) << error;
+    EXPECT_EQ(Read("Velk_VCP.CFG"), before);
+  }
+  // Run from a folder that has been deleted.
+  const std::string fromGoneFolder = "cd '" + Path("") +
+                                     "' && mkdir gone && cd gone && rmdir ../gone && '" +
+                                     VELK_CONFIG_TOOL + "' show 2>'" + Path("gone.err") + "'";
+  const int status = std::system(fromGoneFolder.c_str());
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+  EXPECT_NE(Read("gone.err").find("cannot read the current folder"), std::string::npos)
+      << Read("gone.err");
+  EXPECT_EQ(Count(Read("gone.err"), "\n"), 1u);
+
+  // An input the device file lacks is stored with a warning; one it has, silently.
+  EXPECT_EQ(Tool("input 1.8 on"), std::make_pair(0, std::string()));
+  const auto [status9, warning] = Tool("input 1.9 on");
+  EXPECT_EQ(status9, 0);
+  EXPECT_EQ(warning,
+            "velk-vcp-config: input 1.9: the device file has no such input; stored all the same\n");
+  EXPECT_NE(Read("Velk_VCP.CFG").find("\r\n1040:1\r\n"), std::string::npos);
+}
+
+TEST_F(ConfigToolTest, ToolsTakeTurnsAndAProgramSaysWhatItWaitsFor) {
+  // Twenty tools at once: each one waits for the others, none takes them for a program.
+  std::string command = "cd '" + Path("") + "' && for n in $(seq 1 20); do (VELK_DDK_LIBRARY='" +
+                        VELK_DDK_SIM + "' '" + VELK_CONFIG_TOOL +
+                        "' value-format --width $((n % 9 + 1)) 2>>tools.err; echo $? >>status) & "
+                        "done; wait";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::string allDone;
+  for (int i = 0; i < 20; ++i) allDone += "0\n";
+  EXPECT_EQ(Read("status"), allDone);
+  EXPECT_EQ(Read("tools.err"), "");
+  EXPECT_NE(Read("Velk_VCP.CFG").find("\r\n9000:"), std::string::npos);
+
+  // A program started while a tool holds the folder says what it waits for, then serves.
+  const int lock = open(Path(".Velk_VCP.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(flock(lock, LOCK_EX), 0);
+  const pid_t pid = Start();
+  EXPECT_TRUE(WaitFor([&] { return Err().find("waiting for it to finish") != std::string::npos; }))
+      << Err();
+  close(lock);
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  EXPECT_EQ(Stop(pid), 0);
 }
 
 TEST_F(ConfigToolTest, TheProgramServesWhatWasConfiguredAndKeepsItsFolderWhileRunning) {

@@ -10,10 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "ddk_library.h"
@@ -306,6 +308,50 @@ TEST_F(ControlToolTest, IdleConnectionsAreClosedSoTheToolGetsIn) {
   }
   EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 8) << got;
   close(busy);
+}
+
+TEST_F(ControlToolTest, ConnectionsThatTrickleBytesWithoutACommandDoNotLockTheToolOut) {
+  std::vector<int> trickling;
+  for (int i = 0; i < 16; ++i) {
+    const int fd = ConnectTo(folder_ + "/control.sock");
+    ASSERT_GE(fd, 0);
+    trickling.push_back(fd);
+  }
+  std::atomic<bool> done{false};
+  std::thread trickle([&] {
+    while (!done) {
+      for (int fd : trickling) (void)!send(fd, "x", 1, MSG_NOSIGNAL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  ToolResult r;
+  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+    r = Tool({"press", "1"});
+    if (r.exit_code == 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  done = true;
+  trickle.join();
+  EXPECT_EQ(r.output, "OK foot switch 1.0 pressed\n");
+  for (int fd : trickling) close(fd);
+}
+
+TEST_F(ControlToolTest, TheToolFindsTheWorkingFolderAsTheProgramDoes) {
+  char pattern[] = "/tmp/velk-home-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string home = pattern;
+  std::filesystem::create_directory_symlink(folder_, home + "/Velk_VCP");
+  setenv("XDG_DATA_HOME", home.c_str(), 1);
+  // From a folder that is no working folder: the per-user folder, as Velk_VCP takes it.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"press", "1"},
+                                               {"--user-folder", "press", "1"},
+                                               {"--dir", folder_, "press", "1"}}) {
+    SCOPED_TRACE(args.front());
+    EXPECT_EQ(RunTool(args).output, "OK foot switch 1.0 pressed\n");
+  }
+  unsetenv("XDG_DATA_HOME");
+  std::filesystem::remove_all(home);
 }
 
 }  // namespace

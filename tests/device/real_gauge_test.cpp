@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -157,6 +158,57 @@ TEST_F(RealGaugeTest, UnaskedLinesAreDataKeyPressesAndGarbageIsDropped) {
       EXPECT_DOUBLE_EQ(v, p.value);
     }
   }
+}
+
+TEST_F(RealGaugeTest, ValuesDroppedInAFloodAreCountedNotReportedOneByOne) {
+  GaugeEmulator gauge(folder_ + "/gauge");
+  ASSERT_TRUE(gauge.ok());
+  Start("device: 1\ninput: 2\nserial: gauge\n");
+  ASSERT_TRUE(
+      Within(20s, [&] { return Command("show 1 2").find("port open") != std::string::npos; }));
+  testing::internal::CaptureStderr();
+  // Line by line, each one again while the terminal's buffer is full.
+  for (int i = 0; i <= 2000; ++i) {
+    const std::string line = i < 2000 ? "+1.5\r\n" : "+7\r\n";
+    ASSERT_TRUE(Within(5s, [&] { return gauge.Push(line); }));
+  }
+  // Nobody collects: 256 presses wait, the rest is dropped.
+  EXPECT_TRUE(Within(30s, [&] {
+    double v = 0;
+    return Value(2, v) == 0 && v == 7.0;
+  }));
+  library_.Device_DeInit();
+  const std::string said = testing::internal::GetCapturedStderr();
+  size_t lines = 0;
+  for (size_t at = 0; (at = said.find("dropped", at)) != std::string::npos; ++at) ++lines;
+  EXPECT_GE(lines, 1u) << said;
+  EXPECT_LE(lines, 3u) << said.substr(0, 2000);
+  EXPECT_NE(said.find(" more time"), std::string::npos) << said.substr(0, 2000);
+}
+
+TEST_F(RealGaugeTest, AStopAbandonsARequestTheGaugeHoldsBackWithXoff) {
+  GaugeEmulator gauge(folder_ + "/gauge");
+  ASSERT_TRUE(gauge.ok());
+  // The gauge has stopped the flow before the library opens the port.
+  const int terminal = open((folder_ + "/gauge").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(terminal, 0);
+  termios settings{};
+  ASSERT_EQ(tcgetattr(terminal, &settings), 0);
+  cfmakeraw(&settings);
+  settings.c_iflag |= IXON;
+  ASSERT_EQ(tcsetattr(terminal, TCSANOW, &settings), 0);
+  ASSERT_TRUE(gauge.Push("\x13"));
+  std::this_thread::sleep_for(100ms);
+  Start(
+      "device: 1\ninput: 1\nserial: gauge\nline: 9600 8N1 xonxoff\nrequest: "
+      "\"?\",13\ntimeout: 3600000\n");
+  ASSERT_TRUE(
+      Within(20s, [&] { return Command("show 1 1").find("port open") != std::string::npos; }));
+  std::this_thread::sleep_for(200ms);  // the request is waiting for the flow to resume
+  const auto before = std::chrono::steady_clock::now();
+  library_.Device_DeInit();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+  close(terminal);
 }
 
 TEST_F(RealGaugeTest, AnAnswerAfterItsTimeoutIsNoDataKeyPress) {

@@ -39,19 +39,29 @@ class LifecycleFaultTest : public ProgramTest {
 };
 
 TEST_F(LifecycleFaultTest, AStartCleansUpAfterAKilledSaveAndKeepsItsFilesPrivate) {
-  // Left by a program killed while saving.
-  Write("Velk_VCP.CFG.k1LLed", "10:1\r\n");
-  Write("Tuesday.con.Xy12ab", "10:1\r\n");
+  // Left by a program killed while saving; beside them the user's own copies, which stay.
+  Write(".Velk_VCP.CFG.velk-save.k1LLed", "10:1\r\n");
+  Write(".Tuesday.con.velk-save.Xy12ab", "10:1\r\n");
+  const char* const userCopies[] = {"Velk_VCP.CFG.backup", "Velk_VCP.CFG.orig01",
+                                    "station.con.before", "Velk_VCP.CFG.k1LLed"};
+  for (const char* name : userCopies) Write(name, "10:1\r\n");
+  // A settings file copied readable for everyone (as cp makes it) that holds a password.
+  Write("Velk_VCP.CFG", Read("Velk_VCP.CFG") + "60:secret\r\n");
+  fs::permissions(Path("Velk_VCP.CFG"), fs::perms::owner_read | fs::perms::owner_write |
+                                            fs::perms::group_read | fs::perms::others_read);
   Options options;
   options.umask = 0;
   const pid_t pid = Start(options);
   ASSERT_TRUE(WaitUntilServing()) << Err();
-  EXPECT_FALSE(Exists("Velk_VCP.CFG.k1LLed"));
-  EXPECT_FALSE(Exists("Tuesday.con.Xy12ab"));
+  EXPECT_FALSE(Exists(".Velk_VCP.CFG.velk-save.k1LLed"));
+  EXPECT_FALSE(Exists(".Tuesday.con.velk-save.Xy12ab"));
+  for (const char* name : userCopies) EXPECT_TRUE(Exists(name)) << name;
+  const auto privateFile = fs::perms::owner_read | fs::perms::owner_write;
+  EXPECT_EQ(fs::status(Path("Velk_VCP.CFG")).permissions() & fs::perms::all, privateFile);
+  EXPECT_EQ(fs::status(Path("ports")).permissions() & fs::perms::all, fs::perms::owner_all);
   // Written in full at start, not only at the end.
   EXPECT_NE(Read("Velk_VCP.CFG").find("\r\n9000:0\r\n"), std::string::npos);
-  EXPECT_EQ(fs::status(Path("Velk_VCP.LOG")).permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(Path("Velk_VCP.LOG")).permissions() & fs::perms::all, privateFile);
   // The priority is raised where that is allowed, or standard error says it stays normal.
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string field;

@@ -177,7 +177,7 @@ TEST_F(HeadlessTest, ServesUntilSignalledThenShutsDownOnce) {
   EXPECT_EQ(Stop(), 0);
   EXPECT_FALSE(Exists("ports/COM5"));
   const std::string log = Read("Velk_VCP.LOG");
-  EXPECT_TRUE(log.starts_with("Device_Init()\r\nVCP=Opened\r\nC: M1\r\r\n")) << log;
+  EXPECT_TRUE(log.starts_with("Device_Init()\r\nVCP=Opened\r\nC: M1<13>\r\n")) << log;
   EXPECT_TRUE(log.ends_with("VCP=Closed\r\nDevice_DeInit()\r\n*** Programm-Ende ***\r\n")) << log;
   EXPECT_EQ(log.find("Programm-Ende"), log.rfind("Programm-Ende"));
   EXPECT_NE(Read("Velk_VCP.CFG").find("\r\n20:5\r\n"), std::string::npos);

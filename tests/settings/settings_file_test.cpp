@@ -262,32 +262,87 @@ TEST_F(SettingsFileTest, BackupCopyRestoresEveryField) {
 
 TEST_F(SettingsFileTest, FilesThatHoldThePasswordArePrivateAndKilledSavesAreCleanedUp) {
   const mode_t before = umask(0);
+  // Replaced files end up private whatever their mode was, and so does a link's replacement.
+  dir.Write("Shift.con", "10:1\r\n");
+  chmod("Shift.con", 0644);
+  dir.Write("elsewhere.cfg", "10:1\r\n");
+  chmod("elsewhere.cfg", 0644);
+  ASSERT_EQ(symlink("elsewhere.cfg", "Linked.con"), 0);
   s.Password = "TopSecret";
   EXPECT_TRUE(WriteSettings("", s));
   EXPECT_TRUE(WriteSettings("Shift.con", s));
+  EXPECT_TRUE(WriteSettings("Linked.con", s));
   std::remove("Created.con");
   SettingsRecord r;
   ReadSettings("Created.con", r);  // created empty when missing
-  for (const char* name : {kSettingsFileName, "Shift.con", "Created.con"}) {
+  for (const char* name : {kSettingsFileName, "Shift.con", "Linked.con", "Created.con"}) {
     struct stat st {};
-    ASSERT_EQ(stat(name, &st), 0) << name;
+    ASSERT_EQ(lstat(name, &st), 0) << name;
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
     EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
   }
+  EXPECT_EQ(dir.Read("elsewhere.cfg"), "10:1\r\n");
   umask(before);
 
-  // What saves killed while writing leave behind goes; a save running now and other files stay.
-  for (const char* name : {"Velk_VCP.CFG.a1B2c3", "Shift.con.Zz9yY8", "Velk_VCP.CFG.Busy01",
-                           "notes.txt.a1B2c3", "Velk_VCP.CFG.toolong7"}) {
+  // What saves killed while writing leave behind goes; a save running now, the user's own
+  // copies and other files stay.
+  for (const char* name :
+       {".Velk_VCP.CFG.velk-save.a1B2c3", ".Shift.con.velk-save.Zz9yY8",
+        ".Velk_VCP.CFG.velk-save.Busy01", ".notes.txt.velk-save.a1B2c3", "Velk_VCP.CFG.a1B2c3",
+        "Velk_VCP.CFG.backup", "Velk_VCP.CFG.orig01", "station.con.before", "Shift.con.Zz9yY8"}) {
     dir.Write(name, "partial");
   }
-  const int running = open("Velk_VCP.CFG.Busy01", O_RDONLY);
+  const int running = open(".Velk_VCP.CFG.velk-save.Busy01", O_RDONLY);
   ASSERT_EQ(flock(running, LOCK_EX), 0);
   EXPECT_EQ(RemoveStaleSettingsTemporaries(), 2);
   close(running);
-  for (const char* gone : {"Velk_VCP.CFG.a1B2c3", "Shift.con.Zz9yY8"}) {
+  for (const char* gone : {".Velk_VCP.CFG.velk-save.a1B2c3", ".Shift.con.velk-save.Zz9yY8"}) {
     EXPECT_FALSE(std::filesystem::exists(gone)) << gone;
   }
-  for (const char* kept : {"Velk_VCP.CFG.Busy01", "notes.txt.a1B2c3", "Velk_VCP.CFG.toolong7"}) {
+  for (const char* kept :
+       {".Velk_VCP.CFG.velk-save.Busy01", ".notes.txt.velk-save.a1B2c3", "Velk_VCP.CFG.a1B2c3",
+        "Velk_VCP.CFG.backup", "Velk_VCP.CFG.orig01", "station.con.before", "Shift.con.Zz9yY8"}) {
     EXPECT_TRUE(std::filesystem::exists(kept)) << kept;
   }
+}
+
+TEST_F(SettingsFileTest, AFileThatIsNoSettingsFileIsKeptAsBadBeforeItIsWritten) {
+  const struct {
+    const char* what;
+    std::string bytes;
+    bool kept;
+  } cases[] = {
+      {"random bytes", std::string("\x8f\x01\xfe:\x00\x13zz\xff\r\x9a", 11), true},
+      {"empty", "", true},
+      {"text without a key line", "hello world\r\nno settings here\r\n", true},
+      {"a key line and NUL bytes", std::string("30:1\r\n\0\0\0", 9), true},
+      {"cut after a few keys", "10:2\r\n20:5\r\n30:", false},
+      {"one key only", "60:pw\r\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::remove("Velk_VCP.CFG.bad");
+    dir.Write(kSettingsFileName, c.bytes);
+    SettingsRecord r;
+    testing::internal::CaptureStderr();
+    ReadSettings("", r);
+    EXPECT_TRUE(WriteSettings("", r));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::filesystem::exists("Velk_VCP.CFG.bad"), c.kept);
+    if (c.kept) {
+      EXPECT_EQ(dir.Read("Velk_VCP.CFG.bad"), c.bytes);
+      EXPECT_NE(said.find("kept as Velk_VCP.CFG.bad"), std::string::npos) << said;
+      EXPECT_NE(KeptSettingsNotice().find("kept as Velk_VCP.CFG.bad"), std::string::npos);
+    } else {
+      EXPECT_EQ(said.find(".bad"), std::string::npos) << said;
+    }
+    EXPECT_NE(dir.Read(kSettingsFileName).find("\r\n9000:"), std::string::npos);
+  }
+  // A first start (no file yet) keeps nothing.
+  std::remove("Velk_VCP.CFG.bad");
+  std::remove(kSettingsFileName);
+  SettingsRecord r;
+  ReadSettings("", r);
+  EXPECT_TRUE(WriteSettings("", r));
+  EXPECT_FALSE(std::filesystem::exists("Velk_VCP.CFG.bad"));
 }

@@ -14,11 +14,11 @@ std::filesystem::path UserFolder();
 // ready to work in (the build's run folder, a folder prepared by hand, the per-user folder).
 bool IsWorkingFolder(const std::filesystem::path& folder);
 
-// Creates folder when missing and copies into it each shipped file of shippedFolder (the
-// language files, presets, device file, icons and the first-start settings Velk_VCP.CFG) that it
-// does not hold yet; files the user
-// already has stay as they are. Then makes folder the current directory. Returns false, with
-// the reason in error, when the folder cannot be created or entered; a file that cannot be
-// copied is reported in error but does not stop the rest.
+// Creates folder when missing (it and the parents it makes owner-only, 0700, whatever the
+// umask) and copies into it each shipped file of shippedFolder (the language files, presets,
+// device file, icons and the first-start settings Velk_VCP.CFG) that it does not hold yet,
+// each private (0600) from the start; files the user already has stay as they are. Then makes
+// folder the current directory. Returns false, with the reason in error, when the folder cannot be
+// created or entered; a file that cannot be copied is reported in error but does not stop the rest.
 bool EnterUserFolder(const std::filesystem::path& folder,
                      const std::filesystem::path& shippedFolder, std::string& error);

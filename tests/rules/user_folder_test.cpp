@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -27,11 +28,20 @@ TEST(UserFolderTest, FirstStartCopiesTheShippedFilesLaterStartsKeepTheUsersOnes)
   dir.Write("Velk_VCP.CFG", "30:0\r\n");
   dir.Write("Velk_VCP", "the program itself");
   dir.Write("other.CFG", "not shipped");
+  fs::permissions(fs::path(dir.path()) / "Velk_VCP.CFG", fs::perms::all);
   const fs::path shipped = dir.path();
   const fs::path user = fs::path(dir.path()) / "user" / "Velk_VCP";
   std::string error;
+  const mode_t before = umask(0);
   ASSERT_TRUE(EnterUserFolder(user, shipped, error)) << error;
+  umask(before);
   EXPECT_EQ(fs::current_path(), user);
+  // Private under any umask: the folders it makes and the settings it copies.
+  for (const fs::path& folder : {user, user.parent_path()}) {
+    EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
+  }
+  EXPECT_EQ(fs::status(user / "Velk_VCP.CFG").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_TRUE(fs::exists(user / "VCP001.LAN"));
   EXPECT_TRUE(fs::exists(user / "1.ico"));
   EXPECT_TRUE(fs::exists(user / "Velk_VCP.CFG"));
