@@ -110,7 +110,9 @@ bool VcpSession::Start() {
   if (createPorts) CreatePorts(false);
 
   bridge_.SetCurrentPort(0);
-  if (ports_[0] && ports_[0]->IsOpened()) ports_[0]->ResetPort();
+  if (ports_[0] && ports_[0]->IsOpened() && !ports_[0]->HeldAcrossRestart()) {
+    ports_[0]->ResetPort();
+  }
   busy_ = 0;
   bridge_.ResetPollState();
 

@@ -42,4 +42,7 @@ class IVirtualPort {
   // Lets several clients hold the port at once (true) or only one (false, the default); takes
   // effect with the next client. Ports that cannot tell clients apart ignore it.
   virtual void SetShared(bool /*shared*/) {}
+  // True while the client holding the port held it already before this run of the program
+  // (the port was kept across a restart): what it wrote meanwhile is still to be answered.
+  virtual bool HeldAcrossRestart() { return false; }
 };

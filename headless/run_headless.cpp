@@ -1,5 +1,7 @@
 #include "run_headless.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -16,6 +18,7 @@
 #include "port_folder.h"
 #include "process_priority.h"
 #include "pty_port.h"
+#include "service_manager.h"
 #include "served_port_line.h"
 #include "stop_signals.h"
 #include "vcp_session.h"
@@ -44,6 +47,18 @@ bool PrintPorts(const std::array<std::unique_ptr<PtyPort>, 4>& ports) {
 
 using Clock = std::chrono::steady_clock;
 
+// One line for the service manager: each port and whether a client holds it.
+std::string ServiceStatus(const std::array<std::unique_ptr<PtyPort>, 4>& ports) {
+  std::string status = "serving";
+  for (const auto& port : ports) {
+    const std::string& link = port->link_path();
+    if (link.empty()) continue;
+    status += " " + link.substr(link.rfind('/') + 1) +
+              (port->client_present() ? " (held by a client)" : " (free)");
+  }
+  return status;
+}
+
 // Milliseconds from now until deadline, rounded up, at least 0.
 int MillisecondsUntil(Clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -65,6 +80,7 @@ int RunHeadless(int argc, char** argv) {
     return 2;
   }
   const int stop_signal = InstallStopSignals();
+  service::CollectInherited();
 
   HeadlessView view(std::cout, std::cerr);
   DdkLibrary device;
@@ -80,6 +96,8 @@ int RunHeadless(int argc, char** argv) {
   device.Device_PreInit();
   RaiseProcessPriority();
   const bool serving = session.Start() && PrintPorts(ports);
+  service::CloseUnclaimedInherited();
+  if (serving) service::Ready(ServiceStatus(ports));
 
   // Input is served the moment it arrives. The 10 ms ticks keep their pace; where a tick
   // could only count towards the trigger block (no key can change the port, no client on
@@ -87,13 +105,23 @@ int RunHeadless(int argc, char** argv) {
   PortEvents events({ports[0].get(), ports[1].get(), ports[2].get(), ports[3].get()});
   events.WakeOn(stop_signal);
   auto next = Clock::now() + kTick;  // when the next tick is due
+  unsigned held_shown = 0;            // the ports whose clients the status line shows
   while (serving && !StopRequested() && !view.close_requested()) {
     int quiet = keys.CanChange() ? 0 : session.QuietTicks();
     events.Arm(session.bridge().CurrentPort(), session.TimerEnabled());
-    const int timeout = quiet < 0 ? -1 : MillisecondsUntil(next + quiet * kTick);
+    int timeout = quiet < 0 ? -1 : MillisecondsUntil(next + quiet * kTick);
+    // The watchdog is fed from here, so that a loop that no longer turns is caught.
+    const int watchdog = service::WatchdogTick();
+    if (watchdog >= 0 && (timeout < 0 || watchdog < timeout)) timeout = watchdog;
     if (events.Wait(timeout)) {
       events.FollowClients();
       session.ServeInput();
+    }
+    if (service::Active()) {
+      unsigned held = 0;
+      for (size_t k = 0; k < ports.size(); ++k) held |= ports[k]->client_present() ? 1u << k : 0;
+      if (held != held_shown) service::Status(ServiceStatus(ports));
+      held_shown = held;
     }
     const auto now = Clock::now();
     if (quiet < 0) {
@@ -112,6 +140,28 @@ int RunHeadless(int argc, char** argv) {
     }
     // After a stall (a suspended process) the ticks start again from now, not in a burst.
     if (now - next > std::chrono::seconds(1)) next = now + kTick;
+  }
+  service::Stopping();
+  if (serving && HandOverRequested()) {
+    // The ports outlive this run: their masters go to the next one, started in this process.
+    std::vector<std::pair<std::string, int>> kept;
+    for (const auto& port : ports) {
+      const std::string& link = port->link_path();
+      if (link.empty()) continue;
+      kept.emplace_back(link.substr(link.rfind('/') + 1),
+                        fcntl(port->master_descriptor(), F_DUPFD_CLOEXEC, 3));
+    }
+    session.Shutdown();
+    std::error_code ec;
+    const std::string folder_now = std::filesystem::current_path(ec).string();
+    const std::string self = service::OwnExecutable();
+    std::string headless = "--headless", dir = "--dir";
+    std::vector<char*> args{self.empty() ? argv[0] : const_cast<char*>(self.c_str()),
+                            headless.data(), dir.data(), const_cast<char*>(folder_now.c_str()),
+                            nullptr};
+    std::cout << "Velk_VCP: handing the ports over to a new run of " << args[0] << std::endl;
+    std::cerr << "Velk_VCP: " << service::Reexecute(args[0], args.data(), kept) << std::endl;
+    return 1;
   }
   session.Shutdown();
   return serving ? 0 : 1;

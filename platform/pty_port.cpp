@@ -15,6 +15,8 @@
 #include <iostream>
 #include <vector>
 
+#include "service_manager.h"
+
 namespace {
 
 constexpr size_t kChunk = 4096;
@@ -72,7 +74,16 @@ bool PtyPort::CreatePort(const std::string& name) {
   name_ = name;
   link_path_ = link;
   Terminal first;
-  if (!OpenTerminal(first, error)) {
+  // A terminal the program had before a restart (kept by the service manager, or handed over
+  // by a re-execution) is taken back with its clients; otherwise a new one is made.
+  const int kept = service::TakeInherited(name);
+  const bool adopted = kept >= 0 && AdoptTerminal(first, kept, error);
+  if (kept >= 0 && !adopted) {
+    std::cerr << "Velk_VCP: port " << name << ": the kept terminal is unusable (" << error
+              << "); making a new one\n";
+    close(kept);
+  }
+  if (!adopted && !OpenTerminal(first, error)) {
     name_.clear();
     link_path_.clear();
     return refuse(error);
@@ -91,7 +102,31 @@ bool PtyPort::CreatePort(const std::string& name) {
     return refuse(error);
   }
   client_ = false;
+  service::StorePort(name_, master_);
   MakeSpare();
+  // A client that held the kept terminal holds the port at once, with what it wrote meanwhile.
+  if (adopted) {
+    Settle({});
+    adopted_session_ = session_;
+  }
+  return true;
+}
+
+bool PtyPort::AdoptTerminal(Terminal& terminal, int master, std::string& reason) {
+  char slave[128] = {};
+  if (ptsname_r(master, slave, sizeof slave) != 0) {
+    reason = std::string("no pseudo-terminal: ") + strerror(errno);
+    return false;
+  }
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  // The line stays as the client set it: it still holds the port.
+  if (!terminal.watch.Start(slave)) {
+    reason = std::string("cannot follow the clients of the port: ") + strerror(errno);
+    return false;
+  }
+  terminal.master = master;
+  terminal.slave = slave;
   return true;
 }
 
@@ -165,6 +200,8 @@ void PtyPort::ReplaceTerminal() {
   SwapTerminals();  // the old terminal is the spare now
   const bool linked = Link(reason);
   if (linked && (Held() || !IsHeld(spare_.master))) {
+    service::ForgetPort(name_);
+    service::StorePort(name_, master_);
     CloseTerminal(spare_);
     MakeSpare();
     return;
@@ -185,6 +222,7 @@ void PtyPort::ReplaceTerminal() {
 
 void PtyPort::DeletePort() {
   if (master_ < 0) return;
+  service::ForgetPort(name_);
   ++generation_;
   EndDropEpisode();
   watch_.Stop();

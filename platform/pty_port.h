@@ -78,6 +78,7 @@ class PtyPort : public IVirtualPort {
   // The number of client arrivals and departures seen so far (by FollowClients).
   uint32_t ClientSession() override;
   int32_t TakeDroppedInput() override;
+  bool HeldAcrossRestart() override { return client_ && adopted_session_ == session_; }
   // True while more than kOutputPauseInput of output waits for the client.
   bool OutputBacklogged() override { return InputPaused(); }
   // True while the client's terminal echoes what it receives (its answers come back).
@@ -116,6 +117,7 @@ class PtyPort : public IVirtualPort {
     PtyClientWatch watch;
   };
   static bool OpenTerminal(Terminal& terminal, std::string& reason);
+  static bool AdoptTerminal(Terminal& terminal, int master, std::string& reason);
   static void CloseTerminal(Terminal& terminal);
   void SwapTerminals();
   void MakeSpare();
@@ -141,6 +143,7 @@ class PtyPort : public IVirtualPort {
   Terminal spare_;
   PortClaim claim_;
   bool exclusive_ = true;
+  uint32_t adopted_session_ = 0;  // the session of a client kept across a restart
   bool client_ = false;
   uint32_t session_ = 0;  // counts client arrivals and departures
   uint32_t generation_ = 0;

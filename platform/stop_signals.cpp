@@ -10,10 +10,12 @@
 namespace {
 
 volatile sig_atomic_t stop_requested = 0;
+volatile sig_atomic_t hand_over_requested = 0;
 int stop_pipe[2] = {-1, -1};
 bool installed = false;
 
-void OnStopSignal(int) {
+void OnStopSignal(int number) {
+  if (number == SIGUSR2) hand_over_requested = 1;
   stop_requested = 1;
   if (stop_pipe[1] < 0) return;
   const int saved = errno;
@@ -31,8 +33,10 @@ int InstallStopSignals() {
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int number : {SIGTERM, SIGINT, SIGHUP}) sigaction(number, &action, nullptr);
+  for (int number : {SIGTERM, SIGINT, SIGHUP, SIGUSR2}) sigaction(number, &action, nullptr);
   return stop_pipe[0];
 }
 
 bool StopRequested() { return stop_requested != 0; }
+
+bool HandOverRequested() { return hand_over_requested != 0; }

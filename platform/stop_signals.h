@@ -10,3 +10,7 @@ int InstallStopSignals();
 
 // True once a stop signal came.
 bool StopRequested();
+
+// True once SIGUSR2 came: the program is to hand its ports to a new run of itself (installed
+// with the stop signals, ending the wait the same way).
+bool HandOverRequested();

@@ -109,6 +109,8 @@ pid_t ProgramTest::Start(const Options& options, const std::string& tag) {
   const std::string err = Path(tag + ".err");
   const pid_t pid = fork();
   if (pid == 0) {
+    std::vector<int> moved;
+    for (const int fd : options.inherited) moved.push_back(fcntl(fd, F_DUPFD, 100));
     const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const std::string folder = options.folder.empty() ? dir_ : Path(options.folder);
@@ -122,6 +124,15 @@ pid_t ProgramTest::Start(const Options& options, const std::string& tag) {
       setenv("VELK_VCP_PORT_DIR", options.port_dir.c_str(), 1);
     }
     unsetenv("DISPLAY");
+    for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
+    if (!options.inherited.empty()) {
+      close(o);
+      close(e);
+      for (size_t i = 0; i < moved.size(); ++i) dup2(moved[i], 3 + static_cast<int>(i));
+      setenv("LISTEN_FDS", std::to_string(moved.size()).c_str(), 1);
+      setenv("LISTEN_FDNAMES", options.inherited_names.c_str(), 1);
+      setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
+    }
     umask(options.umask);
     if (options.file_size_limit != RLIM_INFINITY) {
       // Past the limit a write fails with EFBIG instead of ending the process.

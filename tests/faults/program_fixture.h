@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Devices of the fault tests: 1.1 = 1.234 and 1.8 = 2.5 are valid; inputs 1.2 .. 1.7 report
@@ -38,6 +39,11 @@ class ProgramTest : public ::testing::Test {
     std::string folder;    // working folder below the test's folder; empty: the folder itself
     std::string port_dir;  // VELK_VCP_PORT_DIR; empty: "ports" in the working folder
     mode_t umask = 022;    // the program's file mode creation mask
+    std::vector<std::pair<std::string, std::string>> env;  // further environment variables
+    // Descriptors handed to the program from 3 on, with LISTEN_FDS, LISTEN_FDNAMES and
+    // LISTEN_PID set as a service manager sets them (names separated by ':').
+    std::vector<int> inherited;
+    std::string inherited_names;
   };
 
   ProgramTest();

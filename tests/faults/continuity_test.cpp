@@ -1,0 +1,211 @@
+// Ports that outlive the program: the test plays the service manager through its documented
+// protocol (a notify socket that receives READY, STATUS, WATCHDOG and the stored descriptors;
+// LISTEN_FDS on the next start) while a client holds its port throughout.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "program_fixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kValue1 = "10:+0001.234\r\n";
+const std::string kValue8 = "80:+000002.5\r\n";
+
+// The service manager's side of the notify socket: messages, and the descriptor store they
+// keep up to date (FDSTORE adds under FDNAME, FDSTOREREMOVE removes the name).
+class ServiceManager {
+ public:
+  explicit ServiceManager(const std::string& path) : path_(path) {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    unlink(path.c_str());
+    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~ServiceManager() {
+    Stop();
+    close(fd_);
+  }
+  bool bound() const { return bound_; }
+  const std::string& path() const { return path_; }
+
+  // Reads messages until one holds text (true) or timeout passes; all messages are kept.
+  bool WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      const size_t seen = messages_.size();
+      Receive(10ms);
+      for (size_t i = seen; i < messages_.size(); ++i) {
+        if (messages_[i].find(text) != std::string::npos) return true;
+      }
+      if (std::chrono::steady_clock::now() > deadline) return false;
+    }
+  }
+  // Counts the messages holding text that arrive within duration.
+  size_t CountFor(const std::string& text, std::chrono::milliseconds duration) {
+    const size_t seen = messages_.size();
+    const auto end = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < end) Receive(10ms);
+    size_t count = 0;
+    for (size_t i = seen; i < messages_.size(); ++i) {
+      count += messages_[i].find(text) != std::string::npos ? 1 : 0;
+    }
+    return count;
+  }
+  // The stored descriptors and their names, as LISTEN_FDS and LISTEN_FDNAMES hand them over.
+  std::pair<std::vector<int>, std::string> Stored() const {
+    std::vector<int> fds;
+    std::string names;
+    for (const auto& [name, fd] : store_) {
+      fds.push_back(fd);
+      names += (names.empty() ? "" : ":") + name;
+    }
+    return {fds, names};
+  }
+  // A final stop: the store is closed.
+  void Stop() {
+    for (const auto& [name, fd] : store_) close(fd);
+    store_.clear();
+  }
+
+ private:
+  void Receive(std::chrono::milliseconds timeout) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return;
+    char text[4096];
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 16)];
+    iovec io{text, sizeof text - 1};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(fd_, &message, MSG_CMSG_CLOEXEC);
+    if (n < 0) return;
+    const std::string body(text, static_cast<size_t>(n));
+    std::vector<int> fds;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+      const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+      for (size_t i = 0; i < count; ++i) {
+        int fd;
+        std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+        fds.push_back(fd);
+      }
+    }
+    const size_t at = body.find("FDNAME=");
+    const std::string name =
+        at == std::string::npos ? "" : body.substr(at + 7, body.find('\n', at) - at - 7);
+    if (body.find("FDSTOREREMOVE=1") != std::string::npos && store_.count(name)) {
+      close(store_[name]);
+      store_.erase(name);
+    }
+    if (body.find("FDSTORE=1") != std::string::npos && !fds.empty()) {
+      if (store_.count(name)) close(store_[name]);
+      store_[name] = fds.front();
+      fds.erase(fds.begin());
+    }
+    for (const int fd : fds) close(fd);
+    messages_.push_back(body);
+  }
+
+  std::string path_;
+  int fd_ = -1;
+  bool bound_ = false;
+  std::map<std::string, int> store_;
+  std::vector<std::string> messages_;
+};
+
+class ContinuityTest : public ProgramTest {
+ protected:
+  std::string Link() const {
+    std::error_code ec;
+    return std::filesystem::read_symlink(Path("ports/COM5"), ec).string();
+  }
+};
+
+// A client holds COM5 while the program ends and starts again: by SIGTERM (a restart), by
+// SIGKILL (a crash, restarted), and by its own hand-over (SIGUSR2: it runs itself again). The
+// command it writes in the gap is answered once when the new run serves; its descriptor and
+// the pseudo-terminal stay the same.
+TEST_F(ContinuityTest, AClientKeepsItsPortThroughRestartsAndAHandOver) {
+  Write("Velk_VCP.CFG", FaultSettings());
+  for (const int how : {SIGTERM, SIGKILL, SIGUSR2}) {
+    SCOPED_TRACE(strsignal(how));
+    ServiceManager manager(Path("notify.sock"));
+    ASSERT_TRUE(manager.bound());
+    Options options;
+    options.env = {{"NOTIFY_SOCKET", manager.path()}};
+    pid_t pid = Start(options, "first");
+    ASSERT_TRUE(manager.WaitFor("READY=1", 20s)) << Err("first");
+    const int fd = OpenPort("COM5");
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(Ask(fd, "M1\r", kValue1), kValue1);
+    ASSERT_TRUE(manager.WaitFor("COM5 (held by a client)", 5s));
+    const std::string terminal = Link();
+
+    kill(pid, how);
+    if (how != SIGUSR2) {
+      ASSERT_NE(Wait(pid), -2);
+      // In the gap: the client writes; nothing answers yet.
+      ASSERT_TRUE(WriteAll(fd, "M8\r", 1s));
+      EXPECT_EQ(ReadFor(fd, 1, 300ms), "");
+      const auto [stored, names] = manager.Stored();
+      ASSERT_EQ(names, "COM5");
+      options.inherited = stored;
+      options.inherited_names = names;
+      pid = Start(options, "second");
+    } else {
+      ASSERT_TRUE(WriteAll(fd, "M8\r", 1s));
+    }
+    ASSERT_TRUE(manager.WaitFor("READY=1\nSTATUS=serving COM5 (held by a client)", 20s))
+        << Err("first") << Err("second");
+    EXPECT_EQ(ReadFor(fd, kValue8.size() + 1, 2s), kValue8);
+    EXPECT_EQ(Ask(fd, "M1\r", kValue1), kValue1);
+    EXPECT_EQ(Link(), terminal);
+
+    // A final stop: the program removes its link, the manager closes the store, and the
+    // client is hung up.
+    EXPECT_EQ(Stop(pid), 0);
+    manager.Stop();
+    EXPECT_FALSE(Exists("ports/COM5"));
+    char byte;
+    EXPECT_LE(read(fd, &byte, 1), 0);
+    close(fd);
+  }
+}
+
+// With the watchdog on, the serving loop itself tells the manager it is alive; a loop that
+// stops turning stops telling it.
+TEST_F(ContinuityTest, TheServingLoopFeedsTheWatchdog) {
+  Write("Velk_VCP.CFG", FaultSettings());
+  ServiceManager manager(Path("notify.sock"));
+  ASSERT_TRUE(manager.bound());
+  Options options;
+  options.env = {{"NOTIFY_SOCKET", manager.path()}, {"WATCHDOG_USEC", "200000"}};
+  const pid_t pid = Start(options);
+  ASSERT_TRUE(manager.WaitFor("READY=1", 20s)) << Err();
+  EXPECT_GE(manager.CountFor("WATCHDOG=1", 1s), 3u);
+  kill(pid, SIGSTOP);
+  manager.CountFor("WATCHDOG=1", 100ms);  // one may have been on its way
+  EXPECT_EQ(manager.CountFor("WATCHDOG=1", 600ms), 0u);
+  kill(pid, SIGCONT);
+  EXPECT_GE(manager.CountFor("WATCHDOG=1", 1s), 2u);
+  EXPECT_EQ(Stop(pid), 0);
+  EXPECT_TRUE(manager.WaitFor("STOPPING=1", 1s));
+}
+
+}  // namespace
