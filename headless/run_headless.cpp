@@ -18,8 +18,8 @@
 #include "port_folder.h"
 #include "process_priority.h"
 #include "pty_port.h"
-#include "service_manager.h"
 #include "served_port_line.h"
+#include "service_manager.h"
 #include "stop_signals.h"
 #include "vcp_session.h"
 
@@ -105,7 +105,7 @@ int RunHeadless(int argc, char** argv) {
   PortEvents events({ports[0].get(), ports[1].get(), ports[2].get(), ports[3].get()});
   events.WakeOn(stop_signal);
   auto next = Clock::now() + kTick;  // when the next tick is due
-  unsigned held_shown = 0;            // the ports whose clients the status line shows
+  unsigned held_shown = 0;           // the ports whose clients the status line shows
   while (serving && !StopRequested() && !view.close_requested()) {
     int quiet = keys.CanChange() ? 0 : session.QuietTicks();
     events.Arm(session.bridge().CurrentPort(), session.TimerEnabled());

@@ -118,7 +118,8 @@ std::string OwnExecutable() {
   std::string path(buffer, static_cast<size_t>(n));
   // A binary replaced by an upgrade reads as "PATH (deleted)": the new one is at PATH.
   const std::string deleted = " (deleted)";
-  if (path.size() > deleted.size() && path.ends_with(deleted)) path.resize(path.size() - deleted.size());
+  if (path.size() > deleted.size() && path.ends_with(deleted))
+    path.resize(path.size() - deleted.size());
   return path;
 }
 
@@ -134,7 +135,8 @@ std::string Reexecute(const std::string& path, char** argv,
   std::string names;
   for (size_t i = 0; i < moved.size(); ++i) {
     const int target = SD_LISTEN_FDS_START + static_cast<int>(i);
-    if (dup2(moved[i], target) < 0) return std::string("cannot hand over the ports: ") + strerror(errno);
+    if (dup2(moved[i], target) < 0)
+      return std::string("cannot hand over the ports: ") + strerror(errno);
     fcntl(target, F_SETFD, 0);
     names += (i ? ":" : "") + ports[i].first;
   }

@@ -4,14 +4,13 @@
 // tools/test-windows.sh, which builds the client, prepares the Wine prefix (WINEPREFIX) and sets
 // VELK_WINDOWS_COM_CLIENT.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 #include "client_process.h"
 #include "program_fixture.h"
@@ -38,12 +37,11 @@ TEST_F(WineClientTest, PassesEveryStepUnderVelkWine) {
   RunClient({"wineserver", "-w"}, Path(""), {});
   std::vector<std::string> launcher;
   if (geteuid() == 0) launcher = {"setpriv", "--bounding-set=-sys_admin", "--inh-caps=-sys_admin"};
-  launcher.insert(launcher.end(), {std::string(VELK_RUN_DIR) + "/velk-wine", "-d", "ports",
-                                   client, "COM5", "M1", "10:+0001.234", "20"});
+  launcher.insert(launcher.end(), {std::string(VELK_RUN_DIR) + "/velk-wine", "-d", "ports", client,
+                                   "COM5", "M1", "10:+0001.234", "20"});
   bool pressed = false;
   const ClientRun run = RunClient(
-      launcher,
-      Path(""), {},
+      launcher, Path(""), {},
       [&](const std::string& line) {
         std::cout << line << std::endl;
         if (line != "waiting for foot switch") return;

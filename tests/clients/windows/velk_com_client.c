@@ -63,8 +63,11 @@ static void SwitchLines(HANDLE port) {
     const char* name;
     ULONG lines;
   } kCases[] = {
-      {SETDTR, "SETDTR", kDtr | kRts}, {CLRDTR, "CLRDTR", kRts},        {CLRRTS, "CLRRTS", 0},
-      {SETRTS, "SETRTS", kRts},        {SETDTR, "SETDTR", kDtr | kRts},
+      {SETDTR, "SETDTR", kDtr | kRts},
+      {CLRDTR, "CLRDTR", kRts},
+      {CLRRTS, "CLRRTS", 0},
+      {SETRTS, "SETRTS", kRts},
+      {SETDTR, "SETDTR", kDtr | kRts},
       {SETBREAK, "SETBREAK", kDtr | kRts},
       {CLRBREAK, "CLRBREAK", kDtr | kRts},
   };
@@ -170,7 +173,8 @@ static void SynchronousRequest(const char* name, const char* command, const char
   HANDLE second = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
   char busy[64];
   snprintf(busy, sizeof busy, "refused with error %lu", GetLastError());
-  Report(second == INVALID_HANDLE_VALUE, "second-open", second == INVALID_HANDLE_VALUE ? busy : "opened");
+  Report(second == INVALID_HANDLE_VALUE, "second-open",
+         second == INVALID_HANDLE_VALUE ? busy : "opened");
   if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
   PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
   SetFrame(port, 8, NOPARITY, "frame-8N1");
