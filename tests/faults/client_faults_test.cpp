@@ -109,13 +109,7 @@ TEST_F(ClientFaultTest, AClientThatStopsReadingHoldsBackItsOwnCommandsAndLosesNo
   for (int i = 0; i < 300'000; ++i) flood += "M1\r";
   // The client writes without reading: once its answers pile up the program stops taking
   // its commands, so its own writes wait.
-  size_t written = 0;
-  const auto deadline = std::chrono::steady_clock::now() + 3s;
-  while (written < flood.size() && std::chrono::steady_clock::now() < deadline) {
-    const ssize_t n = write(fd, flood.data() + written, flood.size() - written);
-    if (n > 0) written += static_cast<size_t>(n);
-    if (n <= 0) std::this_thread::sleep_for(1ms);
-  }
+  const size_t written = WriteWithoutReading(fd, flood, 3s);
   EXPECT_LT(written, flood.size()) << "the program took commands without bound";
   if (MemoryIsMeasurable()) {
     EXPECT_LT(ResidentKb(pid_) - before, 16 * 1024);

@@ -164,13 +164,7 @@ TEST_F(ExclusivePortTest, AClientThatDoesNotReadGetsEveryAnswerOfLargeBatches) {
   ASSERT_GT(all.size(), 1500u);
   std::string flood;
   for (int i = 0; i < 20'000; ++i) flood += "M*\r";
-  size_t written = 0;
-  const auto deadline = std::chrono::steady_clock::now() + 3s;
-  while (written < flood.size() && std::chrono::steady_clock::now() < deadline) {
-    const ssize_t n = write(fd, flood.data() + written, flood.size() - written);
-    if (n > 0) written += static_cast<size_t>(n);
-    if (n <= 0) std::this_thread::sleep_for(1ms);
-  }
+  const size_t written = WriteWithoutReading(fd, flood, 3s);
   const size_t commands = written / 3;
   const std::string got = ReadFor(fd, commands * all.size(), 120s);
   ASSERT_EQ(got.size(), commands * all.size()) << commands << " commands";

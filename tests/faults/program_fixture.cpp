@@ -186,6 +186,18 @@ int ProgramTest::OpenPort(const std::string& name) const {
   }
 }
 
+size_t ProgramTest::WriteWithoutReading(int fd, const std::string& bytes,
+                                        std::chrono::milliseconds duration) const {
+  size_t written = 0;
+  const auto deadline = std::chrono::steady_clock::now() + duration;
+  while (written < bytes.size() && std::chrono::steady_clock::now() < deadline) {
+    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    if (n > 0) written += static_cast<size_t>(n);
+    if (n <= 0) std::this_thread::sleep_for(1ms);
+  }
+  return written;
+}
+
 std::string RunAsNormalUser(const std::function<std::string()>& body) {
   int channel[2];
   if (pipe(channel) != 0) return "no pipe";

@@ -80,6 +80,10 @@ class ProgramTest : public ::testing::Test {
   }
   // Writes all bytes, waiting while the port does not take them; false after timeout.
   bool WriteAll(int fd, const std::string& bytes, std::chrono::milliseconds timeout) const;
+  // Writes bytes for at most duration without reading, as far as the port takes them;
+  // returns how many it took.
+  size_t WriteWithoutReading(int fd, const std::string& bytes,
+                             std::chrono::milliseconds duration) const;
   // Resident memory of a process in kB (0 when unknown).
   static long ResidentKb(pid_t pid);
   // False in a build with AddressSanitizer: freed memory stays quarantined there, so resident
