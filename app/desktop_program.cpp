@@ -10,6 +10,8 @@
 #include "port_folder.h"
 #include "pty_port.h"
 #include "served_port_line.h"
+#include "service_manager.h"
+#include "stop_signals.h"
 #include "system_tray_icon.h"
 #include "termination_signals.h"
 #include "vcp_form.h"
@@ -45,5 +47,10 @@ int RunDesktop(int argc, char** argv) {
   const bool endedEarly = main->session().ShutDown();
   QObject::connect(main, &QObject::destroyed, &app, &QCoreApplication::quit);
   const int status = app.exec();
+  if (!endedEarly && HandOverRequested()) {
+    // The window's shutdown kept the ports' masters: a new run of the program takes them.
+    std::cerr << "Velk_VCP: " << service::HandOver(false) << std::endl;
+    return 1;
+  }
   return endedEarly ? 1 : status;
 }

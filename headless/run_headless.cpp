@@ -1,7 +1,5 @@
 #include "run_headless.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -142,27 +140,12 @@ int RunHeadless(int argc, char** argv) {
     if (now - next > std::chrono::seconds(1)) next = now + kTick;
   }
   service::Stopping();
+  session.Shutdown();
   if (serving && HandOverRequested()) {
     // The ports outlive this run: their masters go to the next one, started in this process.
-    std::vector<std::pair<std::string, int>> kept;
-    for (const auto& port : ports) {
-      const std::string& link = port->link_path();
-      if (link.empty()) continue;
-      kept.emplace_back(link.substr(link.rfind('/') + 1),
-                        fcntl(port->master_descriptor(), F_DUPFD_CLOEXEC, 3));
-    }
-    session.Shutdown();
-    std::error_code ec;
-    const std::string folder_now = std::filesystem::current_path(ec).string();
-    const std::string self = service::OwnExecutable();
-    std::string headless = "--headless", dir = "--dir";
-    std::vector<char*> args{self.empty() ? argv[0] : const_cast<char*>(self.c_str()),
-                            headless.data(), dir.data(), const_cast<char*>(folder_now.c_str()),
-                            nullptr};
-    std::cout << "Velk_VCP: handing the ports over to a new run of " << args[0] << std::endl;
-    std::cerr << "Velk_VCP: " << service::Reexecute(args[0], args.data(), kept) << std::endl;
+    std::cout << "Velk_VCP: handing the ports over to a new run" << std::endl;
+    std::cerr << "Velk_VCP: " << service::HandOver(true) << std::endl;
     return 1;
   }
-  session.Shutdown();
   return serving ? 0 : 1;
 }

@@ -223,6 +223,7 @@ void PtyPort::ReplaceTerminal() {
 void PtyPort::DeletePort() {
   if (master_ < 0) return;
   service::ForgetPort(name_);
+  service::KeepForHandOver(name_, master_);
   ++generation_;
   EndDropEpisode();
   watch_.Stop();

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
+
+#include "stop_signals.h"
 
 namespace service {
 namespace {
@@ -73,7 +76,7 @@ bool StorePort(const std::string& name, int master) {
 }
 
 void ForgetPort(const std::string& name) {
-  if (stopping) return;
+  if (stopping || HandOverRequested()) return;
   Notify("FDSTOREREMOVE=1\nFDNAME=" + name);
 }
 
@@ -111,6 +114,13 @@ void CloseUnclaimedInherited() {
   inherited.clear();
 }
 
+std::vector<std::pair<std::string, int>> handed_over;
+
+// Runs path again in this process with argv, handing it the named descriptors as inherited
+// ones. Returns only on failure, with the reason.
+std::string Reexecute(const std::string& path, char** argv,
+                      const std::vector<std::pair<std::string, int>>& ports);
+
 std::string OwnExecutable() {
   char buffer[4096];
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -146,6 +156,26 @@ std::string Reexecute(const std::string& path, char** argv,
   setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
   execv(path.c_str(), argv);
   return "cannot start " + path + ": " + strerror(errno);
+}
+
+void KeepForHandOver(const std::string& name, int master) {
+  if (!HandOverRequested() || master < 0) return;
+  const int copy = fcntl(master, F_DUPFD_CLOEXEC, 3);
+  if (copy >= 0) handed_over.emplace_back(name, copy);
+}
+
+std::string HandOver(bool headless) {
+  std::error_code ignored;
+  const std::string self = OwnExecutable();
+  if (self.empty()) return "cannot find the program's executable";
+  const std::string folder = std::filesystem::current_path(ignored).string();
+  std::string headlessFlag = "--headless", dirFlag = "--dir";
+  std::vector<char*> args{const_cast<char*>(self.c_str())};
+  if (headless) args.push_back(headlessFlag.data());
+  args.push_back(dirFlag.data());
+  args.push_back(const_cast<char*>(folder.c_str()));
+  args.push_back(nullptr);
+  return Reexecute(self, args.data(), handed_over);
 }
 
 }  // namespace service

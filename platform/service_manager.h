@@ -39,11 +39,12 @@ int TakeInherited(const std::string& name);
 // Closes inherited descriptors no port took (their slot changed meanwhile).
 void CloseUnclaimedInherited();
 
-// Runs path (the program, or its upgraded binary) again in this process with argv, handing
-// it the named descriptors as inherited ones. Returns only on failure, with the reason.
-std::string Reexecute(const std::string& path, char** argv,
-                      const std::vector<std::pair<std::string, int>>& ports);
-// The program's own executable, as it is on disk now (after an upgrade: the new binary).
-std::string OwnExecutable();
+// Keeps a copy of a port's master for the next run while a hand-over is asked for (SIGUSR2):
+// called as the port goes; does nothing otherwise.
+void KeepForHandOver(const std::string& name, int master);
+// Runs the program's executable as it is on disk now (after an upgrade: the new binary) again
+// in this process, in the current folder (headless or not), handing it the ports kept for it.
+// Returns only on failure, with the reason.
+std::string HandOver(bool headless);
 
 }  // namespace service
