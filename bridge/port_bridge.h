@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "command_index.h"
 #include "command_table.h"
 #include "device_library.h"
+#include "gauge_health.h"
 #include "key_state.h"
 #include "main_view.h"
 #include "receive_ring.h"
@@ -98,6 +100,8 @@ class PortBridge {
   CommandTab& Table() { return tab_; }
   const CommandTab& Table() const { return tab_; }
   ActivityLog& Log() { return log_; }
+  // The real gauges' health, fed by every value the engine reads.
+  GaugeHealth& Health() { return health_; }
   // The element of slot index 0..3; null outside.
   IVirtualPort* Port(int slotIndex) const;
 
@@ -161,6 +165,7 @@ class PortBridge {
   CommandTab tab_;
   CommandIndex index_;
   ActivityLog log_;
+  GaugeHealth health_{log_, std::cerr};
   // The receive state of the served port, and of each other port while every port answers.
   RxState served_rx_;
   std::array<RxState, kSlots> slot_rx_;

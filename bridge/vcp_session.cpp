@@ -140,7 +140,7 @@ bool VcpSession::Start() {
 
 int VcpSession::CheckGauges() {
   if (!timer_enabled_ || shut_down_) return 0;
-  return health_.Check(s_, device_, bridge_.Log(), std::cerr);
+  return bridge_.Health().Check(s_, device_);
 }
 
 bool VcpSession::CreatePorts(bool stopAtFailure) {
@@ -253,7 +253,7 @@ void VcpSession::SetupButton_Click() {
     return;
   }
   bridge_.Log().WriteLine("Device_Init()");
-  health_.Forget();
+  bridge_.Health().Forget();
   IVirtualPort* current = bridge_.Port(bridge_.CurrentPort());
   if (current && current->IsOpened()) current->ResetPort();
   timer_enabled_ = true;

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "device_library.h"
-#include "gauge_health.h"
 #include "key_state.h"
 #include "main_view.h"
 #include "port_bridge.h"
@@ -111,7 +110,6 @@ class VcpSession {
   SettingsRecord& s_;
   IKeyState& keys_;
   PortBridge bridge_;
-  GaugeHealth health_;
   int16_t busy_ = 0;
   bool started_ = false;
   bool timer_enabled_ = false;

@@ -90,7 +90,7 @@ json Gauges(Station& station) {
           {"source", !known ? "unknown"
                      : real ? "real"
                             : "simulated"},
-          {"device", real ? json(source.substr(source.find(' ') + 1)) : json(nullptr)},
+          {"device", real ? json(Absolute(source.substr(source.find(' ') + 1))) : json(nullptr)},
       };
       gauges.push_back(std::move(gauge));
     }
