@@ -120,6 +120,7 @@ void ControlServer::Accept() {
       continue;
     }
     connections_[fd].last = std::chrono::steady_clock::now();
+    connections_[fd].pid = peer.pid;
   }
 }
 
@@ -140,7 +141,10 @@ void ControlServer::Read(int fd) {
     std::string line = in.substr(0, end);
     in.erase(0, end + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    Send(fd, Answer(line) + "\n");
+    peer_pid_ = it->second.pid;
+    const std::string answer = Answer(line) + "\n";
+    peer_pid_ = 0;
+    Send(fd, answer);
     if (connections_.count(fd) == 0) return;  // the answer could not go
   }
   if (in.size() > kLineMax) {

@@ -52,9 +52,13 @@ class ControlServer {
 
   // The answer to one request line (no line end): what a connection gets for it.
   std::string Answer(const std::string& line);
+  // The process id of the client whose request is being answered (its peer credentials); 0
+  // outside a request.
+  pid_t peer_pid() const { return peer_pid_; }
 
  private:
   struct Connection {
+    pid_t pid = 0;
     std::string in;
     std::chrono::steady_clock::time_point last{};
   };
@@ -69,4 +73,5 @@ class ControlServer {
   int listener_ = -1;
   std::string path_;
   ino_t inode_ = 0;
+  pid_t peer_pid_ = 0;
 };

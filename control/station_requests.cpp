@@ -158,7 +158,30 @@ json ServeSlot(Station& station, const std::string& slotText) {
   return {{"served_slot", session.bridge().CurrentPort() + 1}};
 }
 
+json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
+  const SettingsRecord& s = station.session.settings();
+  const int16_t numbers[4] = {s.VcpCom1, s.VcpCom2, s.VcpCom3, s.VcpCom4};
+  for (int k = 0; k < 4; ++k) {
+    PtyPort* port = station.ports[static_cast<size_t>(k)];
+    if (numbers[k] <= 0 || !port || name != "COM" + std::to_string(numbers[k])) continue;
+    const std::optional<PortHolder> holder = FindPortHolder(port->slave_path());
+    const std::string line =
+        name + ": an open by " + std::to_string(requester) + " (" + ProgramName(requester) +
+        ") was refused: " +
+        (holder ? "held by " + std::to_string(holder->pid) + " (" + holder->program + ")"
+                : std::string("held by a program of another user"));
+    std::cerr << "Velk_VCP: " << line << std::endl;
+    station.session.bridge().Log().WriteLine(line);
+    return json::object();
+  }
+  throw ControlServer::RequestError{"no port " + name + " here"};
+}
+
 void AddStationRequests(ControlServer& server, Station& station) {
+  server.On("refused", [&station, &server](const std::vector<std::string>& words) {
+    if (words.size() != 2) throw ControlServer::RequestError{"refused: give a port name"};
+    return RefusedOpen(station, words[1], server.peer_pid());
+  });
   server.On("status", [&station](const std::vector<std::string>& words) {
     if (words.size() != 1) throw ControlServer::RequestError{"status takes no argument"};
     return StationStatus(station);

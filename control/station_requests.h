@@ -27,7 +27,12 @@ nlohmann::json StationStatus(Station& station);
 // ControlServer::RequestError when the slot has no port or ports are being made anew.
 nlohmann::json ServeSlot(Station& station, const std::string& slot);
 
-// Registers "status" and "serve" on server; station must outlive it.
+// Logs (activity log and standard error) that an open of port name by process requester was
+// refused as busy, with who holds the port. Throws ControlServer::RequestError for a name
+// that is no port of the station.
+nlohmann::json RefusedOpen(Station& station, const std::string& name, pid_t requester);
+
+// Registers "status", "serve" and "refused" on server; station must outlive it.
 void AddStationRequests(ControlServer& server, Station& station);
 
 // Starts the program's socket (kControlSocketName in the current directory) with the

@@ -2,6 +2,8 @@
 // with counters matching what was sent, serve moves serving as a hot key does, every port
 // answers its own client while pushes go to the served one, and strangers are refused.
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -147,6 +149,40 @@ TEST_F(StationTest, StatusNamesEachHolderWithCountersMatchingWhatItSent) {
   close(fd);
   EXPECT_EQ(Stop(pid_), 0);
   EXPECT_FALSE(Exists("Velk_VCP.control"));
+}
+
+// The kernel tells the program nothing of a refused open; the client layer does.
+TEST_F(StationTest, AnOpenRefusedAsBusyIsLoggedWithWhoHoldsThePort) {
+  Serve("5");
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(Ask(fd, "M1\r", kValue1), kValue1);  // the program has seen its client
+  const pid_t child = fork();
+  if (child == 0) {
+    // As a normal user's program: the exclusive mode binds it.
+    if (chdir(Path("").c_str()) != 0 || prctl(PR_CAPBSET_DROP, CAP_SYS_ADMIN) != 0) _exit(3);
+    execl(VELK_CLIENT, VELK_CLIENT, "python3", "-c",
+          "import os, sys\n"
+          "try: os.open('ports/COM5', os.O_RDWR | os.O_NOCTTY)\n"
+          "except OSError as e: sys.exit(0 if e.errno == 16 else 1)\n"
+          "sys.exit(2)",
+          static_cast<char*>(nullptr));
+    _exit(4);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string held =
+      "was refused: held by " + std::to_string(getpid()) + " (" + ProgramName(getpid()) + ")";
+  for (int i = 0; i < 500 && Count(Read("Velk_VCP.LOG"), held) == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(Count(Read("Velk_VCP.LOG"), "COM5: an open by " + std::to_string(child)), 1u)
+      << Read("Velk_VCP.LOG");
+  EXPECT_EQ(Count(Read("Velk_VCP.LOG"), held), 1u);
+  EXPECT_EQ(Count(Err(), held), 1u) << Err();
+  close(fd);
+  EXPECT_EQ(Stop(pid_), 0);
 }
 
 TEST_F(StationTest, WithoutAProgramOrForAnotherUserTheStatusIsRefused) {
