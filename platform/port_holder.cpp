@@ -76,11 +76,11 @@ std::optional<PortHolder> FindPortHolder(const std::string& device_path) {
   DIR* proc = opendir("/proc");
   if (!proc) return std::nullopt;
   const pid_t self = getpid();
-  std::optional<PortHolder> found;
+  std::vector<PortHolder> holders;
   while (dirent* entry = readdir(proc)) {
     if (!IsNumber(entry->d_name)) continue;
     const pid_t pid = static_cast<pid_t>(std::stol(entry->d_name));
-    if (pid == self || (found && found->pid < pid)) continue;
+    if (pid == self) continue;
     const std::string fds = std::string("/proc/") + entry->d_name + "/fd";
     DIR* dir = opendir(fds.c_str());
     if (!dir) continue;
@@ -93,9 +93,16 @@ std::optional<PortHolder> FindPortHolder(const std::string& device_path) {
       }
     }
     closedir(dir);
-    if (holds) found = PortHolder{pid, {}};
+    if (holds) holders.push_back({pid, ProgramName(pid)});
   }
   closedir(proc);
-  if (found) found->program = ProgramName(found->pid);
-  return found;
+  if (holders.empty()) return std::nullopt;
+  // Wine's server keeps a copy of every descriptor its programs open: the program is the
+  // holder, the server only when nobody else is.
+  auto rank = [](const PortHolder& h) {
+    return std::make_pair(h.program.rfind("wineserver", 0) == 0, h.pid);
+  };
+  return *std::min_element(
+      holders.begin(), holders.end(),
+      [&](const PortHolder& a, const PortHolder& b) { return rank(a) < rank(b); });
 }

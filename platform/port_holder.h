@@ -13,8 +13,9 @@ struct PortHolder {
 };
 
 // Returns the process, other than this one, that has a descriptor of device_path open (the
-// lowest process id when several have), or nothing when none has or /proc cannot tell (a
-// process of another user whose descriptors may not be read counts as none).
+// lowest process id when several have; Wine's server, which keeps a copy of its programs'
+// descriptors, only when no other process has one), or nothing when none has or /proc cannot
+// tell (a process of another user whose descriptors may not be read counts as none).
 std::optional<PortHolder> FindPortHolder(const std::string& device_path);
 
 // Returns the name of process pid's program: the Windows program's file name for a program

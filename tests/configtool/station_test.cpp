@@ -330,3 +330,60 @@ TEST(ProgramNameTest, AWindowsProgramUnderWineIsNamedByItsExe) {
 }
 
 }  // namespace
+
+namespace {
+
+// Watches nothing: the requests are answered directly.
+class NoWatch : public IReadableWatch {
+ public:
+  bool WatchReadable(int, std::function<void()>) override { return true; }
+  void Unwatch(int) override {}
+};
+
+TEST(ControlServerTest, EachRequestLineGetsOneJsonAnswer) {
+  NoWatch watch;
+  ControlServer server(watch);
+  server.On("echo", [](const std::vector<std::string>& words) {
+    if (words.size() != 2) throw ControlServer::RequestError{"echo takes one word"};
+    return json{{"word", words[1]}};
+  });
+  const struct {
+    std::string line, answer;
+  } cases[] = {
+      {"echo  hello ", R"({"ok":true,"word":"hello"})"},
+      {"echo \xe9", "{\"ok\":true,\"word\":\"\xef\xbf\xbd\"}"},
+      {"echo", R"({"error":"echo takes one word","ok":false})"},
+      {"", R"({"error":"empty request","ok":false})"},
+      {"frobnicate 1", R"({"error":"unknown request frobnicate","ok":false})"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(server.Answer(c.line), c.answer) << c.line;
+}
+
+TEST(ControlServerTest, ALiveSocketIsKeptAndAStaleOneReplaced) {
+  char folder[] = "/tmp/velk-control-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/test.control";
+  NoWatch watch;
+  ControlServer first(watch), second(watch);
+  std::string reason;
+  ASSERT_TRUE(first.Start(path, reason)) << reason;
+  EXPECT_FALSE(second.Start(path, reason));
+  EXPECT_EQ(reason, "another program answers at " + path);
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  first.Stop();
+  EXPECT_NE(stat(path.c_str(), &info), 0);
+  // A socket file whose program is gone.
+  ASSERT_TRUE(first.Start(path, reason)) << reason;
+  const int kept = open(path.c_str(), O_PATH);
+  ASSERT_EQ(link(path.c_str(), (path + ".old").c_str()), 0);
+  first.Stop();
+  ASSERT_EQ(rename((path + ".old").c_str(), path.c_str()), 0);
+  close(kept);
+  EXPECT_TRUE(second.Start(path, reason)) << reason;
+  second.Stop();
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
