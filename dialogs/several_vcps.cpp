@@ -130,7 +130,10 @@ void SeveralVCPs::Form_Load() {
   VCPOnOff[0]->setEnabled(false);
   SharedPorts->setText("Several programs may hold one port at once");
   SharedPorts->setChecked(Settings.SharedPorts != 0);
-  EveryPort->setText("Answer requests on every port (foot switch and data keys: served port)");
+  EveryPort->setText("Answer requests on every port");
+  EveryPort->setToolTip(
+      "Each port's client gets the answers to its own commands at any time; foot switch and "
+      "data keys still go to the served port only");
   EveryPort->setChecked(Settings.AnswerEveryPort != 0);
 }
 
