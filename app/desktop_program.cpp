@@ -1,10 +1,12 @@
 #include "desktop_program.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <array>
 #include <iostream>
 #include <memory>
 
+#include "control_server.h"
 #include "ddk_library.h"
 #include "port_events.h"
 #include "port_folder.h"
@@ -12,6 +14,7 @@
 #include "served_port_line.h"
 #include "service_manager.h"
 #include "stop_signals.h"
+#include "station_requests.h"
 #include "system_tray_icon.h"
 #include "termination_signals.h"
 #include "vcp_form.h"
@@ -45,6 +48,19 @@ int RunDesktop(int argc, char** argv) {
     }
   }
   const bool endedEarly = main->session().ShutDown();
+  // Requests on the program's socket come through the ports' event set, which the window
+  // serves from the event loop; they end with the window.
+  ControlServer control(events);
+  Station station{main->session(), {&ports[0], &ports[1], &ports[2], &ports[3]}, "desktop"};
+  if (!endedEarly) StartStationSocket(control, station);
+  QObject::connect(main, &QObject::destroyed, &app, [&control] { control.Stop(); });
+  // Real gauges are looked at once a second.
+  QTimer gauges;
+  QObject::connect(&gauges, &QTimer::timeout, main, [main] { main->session().CheckGauges(); });
+  if (!endedEarly) {
+    main->session().CheckGauges();
+    gauges.start(1000);
+  }
   QObject::connect(main, &QObject::destroyed, &app, &QCoreApplication::quit);
   const int status = app.exec();
   if (!endedEarly && HandOverRequested()) {

@@ -178,7 +178,10 @@ void VCP_FORM::PortEvents_Ready() {
 }
 
 void VCP_FORM::ArmPortEvents() {
-  if (events_) events_->Arm(session_.bridge().CurrentPort(), session_.TimerEnabled());
+  if (events_) {
+    events_->Arm(session_.bridge().CurrentPort(), session_.TimerEnabled(),
+                 session_.bridge().AnswersEveryPort());
+  }
 }
 
 void VCP_FORM::Timer2_Timer() {

@@ -16,7 +16,7 @@ struct PortBridge::Match {
 };
 
 void PortBridge::ProcessTerminated() {
-  const std::string text = ring_.Text();
+  const std::string text = rx_->ring.Text();
   const std::string& end = tab_.EndText;
   const std::string& separator = tab_.SeparatorText;
   size_t start = 0;
@@ -24,10 +24,10 @@ void PortBridge::ProcessTerminated() {
   // commands leave the ring one by one, so that a backlog can hold back the rest.
   for (size_t at; (at = text.find(end, start)) != std::string::npos;) {
     const size_t stop = at + end.size();
-    if (!message_open_) {
+    if (!rx_->message_open) {
       log_.Command(text.substr(start, stop - start));
-      message_open_ = true;
-      message_ack_ = false;
+      rx_->message_open = true;
+      rx_->message_ack = false;
     }
     while (start < stop) {
       if (!RingOwnerStays() || Backlogged()) return;
@@ -39,15 +39,18 @@ void PortBridge::ProcessTerminated() {
         command += end;
         used = cut + separator.size();
       }
-      ring_.Consume(static_cast<int>(used));
+      rx_->ring.Consume(static_cast<int>(used));
       start += used;
-      DispatchTerminated(command, message_ack_);
+      DispatchTerminated(command, rx_->message_ack);
     }
-    message_open_ = false;
+    rx_->message_open = false;
   }
 }
 
 void PortBridge::DispatchTerminated(const std::string& command, bool& ackSent) {
+  SlotActivity& activity = Record(io_slot_).activity;
+  ++activity.commands;
+  activity.last_command = command;
   const CommandCandidate* best = nullptr;
   if (!command.empty()) {
     for (const CommandCandidate& c : index_.Bucket(static_cast<uint8_t>(command.front()))) {
@@ -61,7 +64,7 @@ void PortBridge::DispatchTerminated(const std::string& command, bool& ackSent) {
     }
   }
   if (!best) {
-    IVirtualPort* port = Port(current_port_);
+    IVirtualPort* port = Port(io_slot_);
     if (port && port->EchoesAnswers()) {
       // The client's line echoes: an answer would come back as another unknown command, and
       // so on for ever. Unknown commands go unanswered while it echoes; logged once a client.
@@ -97,11 +100,11 @@ void PortBridge::DispatchTerminated(const std::string& command, bool& ackSent) {
 }
 
 void PortBridge::ProcessPrefix() {
-  const std::string text = ring_.Text();
+  const std::string text = rx_->ring.Text();
   size_t base = 0;  // bytes of text consumed in this tick
   while (base < text.size()) {
     if (!RingOwnerStays() || Backlogged()) return;
-    size_t skip = static_cast<size_t>(prefix_skip_);
+    size_t skip = static_cast<size_t>(rx_->prefix_skip);
     Match match;
     bool found = false;
     while (base + skip < text.size()) {
@@ -114,10 +117,13 @@ void PortBridge::ProcessPrefix() {
       ++skip;
     }
     // Skipped bytes are consumed only together with the next command.
-    prefix_skip_ = static_cast<int>(skip);
+    rx_->prefix_skip = static_cast<int>(skip);
     if (!found) return;
 
     const CommandCandidate& c = *match.candidate;
+    SlotActivity& activity = Record(io_slot_).activity;
+    ++activity.commands;
+    activity.last_command = text.substr(base + skip, match.length);
     bool ackSent = false;
     switch (c.type) {
       case CommandCandidate::AllForm:
@@ -134,9 +140,9 @@ void PortBridge::ProcessPrefix() {
         SendText(tab_.ExtraAnswer[c.number]);
         break;
     }
-    ring_.Consume(static_cast<int>(skip + match.length));
+    rx_->ring.Consume(static_cast<int>(skip + match.length));
     base += skip + match.length;
-    prefix_skip_ = 0;
+    rx_->prefix_skip = 0;
     if (c.type != CommandCandidate::Limit) log_.Command(std::string(c.text));
   }
 }

@@ -91,6 +91,8 @@ const DdkLibrary::Functions& DdkLibrary::Use() {
   all = Resolve(handle, "Device_Collect", f.collect, p) && all;
   all = Resolve(handle, "Device_LimitCheck", f.limit_check, p) && all;
   complete_ = all;
+  // Optional: a library without it is complete all the same.
+  f.source = reinterpret_cast<decltype(f.source)>(dlsym(handle, "Device_Source"));
   return functions_;
 }
 
@@ -157,4 +159,17 @@ int16_t DdkLibrary::Device_Collect(int16_t device, int16_t& input, double& value
 void DdkLibrary::Device_LimitCheck(int16_t device, int16_t input, int16_t kind, double upper,
                                    double lower) {
   if (auto f = Use().limit_check) f(device, input, kind, upper, lower, 9);
+}
+
+bool DdkLibrary::Device_Source(int16_t device, int16_t input, std::string& source,
+                               int32_t& age_ms) {
+  auto f = Use().source;
+  if (!f) return false;
+  char text[256] = {};
+  int32_t age = -1;
+  if (f(device, input, text, static_cast<int32_t>(sizeof text), &age) != 0) return false;
+  text[sizeof text - 1] = '\0';
+  source = text;
+  age_ms = age;
+  return true;
 }

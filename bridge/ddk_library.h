@@ -43,6 +43,8 @@ class DdkLibrary : public IDeviceLibrary {
   int16_t Device_Collect(int16_t device, int16_t& input, double& value) override;
   void Device_LimitCheck(int16_t device, int16_t input, int16_t kind, double upper,
                          double lower) override;
+  // Through the optional export Device_Source; false when the library lacks it.
+  bool Device_Source(int16_t device, int16_t input, std::string& source, int32_t& age_ms) override;
 
  private:
   struct Functions {
@@ -55,6 +57,7 @@ class DdkLibrary : public IDeviceLibrary {
     decltype(&::Device_Trigger) trigger = nullptr;
     decltype(&::Device_Collect) collect = nullptr;
     decltype(&::Device_LimitCheck) limit_check = nullptr;
+    decltype(&::Device_Source) source = nullptr;  // optional
   };
 
   const Functions& Use();

@@ -27,6 +27,16 @@ class IDeviceLibrary {
   virtual int16_t Device_Collect(int16_t device, int16_t& input, double& value) = 0;
   virtual void Device_LimitCheck(int16_t device, int16_t input, int16_t kind, double upper,
                                  double lower) = 0;
+  // Where the input's values come from: "simulated" or "serial PATH"; age_ms is the age of the
+  // gauge's last reading (0 simulated, -1 none yet). Returns false, leaving both untouched,
+  // when the library cannot tell (it lacks the call, or the input is unknown).
+  virtual bool Device_Source(int16_t device, int16_t input, std::string& source, int32_t& age_ms) {
+    (void)device;
+    (void)input;
+    (void)source;
+    (void)age_ms;
+    return false;
+  }
 };
 
 // True when an input number returned by Device_Collect can index a device input (1..200).

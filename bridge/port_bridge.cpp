@@ -13,29 +13,69 @@ PortBridge::PortBridge(IMainView& view, IDeviceLibrary& device,
 void PortBridge::CreateCommandTab() {
   ::CreateCommandTab(tab_, s_, device_);
   index_.Build(tab_);
-  prefix_skip_ = 0;
+  served_rx_.prefix_skip = 0;
+  for (RxState& rx : slot_rx_) rx.prefix_skip = 0;
+}
+
+void PortBridge::ResetAllRings() {
+  RxState* const active = rx_;
+  for (RxState* rx : {&served_rx_, &slot_rx_[0], &slot_rx_[1], &slot_rx_[2], &slot_rx_[3]}) {
+    rx_ = rx;
+    ResetRing();
+  }
+  rx_ = active;
 }
 
 void PortBridge::ResetRing() {
-  ring_.Reset();
-  prefix_skip_ = 0;
-  message_open_ = false;
-  message_ack_ = false;
+  rx_->ring.Reset();
+  rx_->prefix_skip = 0;
+  rx_->message_open = false;
+  rx_->message_ack = false;
 }
 
 bool PortBridge::Backlogged() const {
-  IVirtualPort* port = Port(current_port_);
+  IVirtualPort* port = Port(io_slot_);
   return port && port->OutputBacklogged();
 }
 
 void PortBridge::ResetPollState() {
-  ResetRing();
+  ResetAllRings();
   tick_counter_ = 0;
   foot_switch_down_ = 0;
 }
 
 void PortBridge::SetCurrentPort(int16_t slotIndex) {
-  if (slotIndex >= 0 && slotIndex < kSlots) current_port_ = slotIndex;
+  if (slotIndex >= 0 && slotIndex < kSlots) current_port_ = io_slot_ = slotIndex;
+}
+
+bool PortBridge::ServeSlot(int slot) {
+  const int16_t numbers[kSlots] = {s_.VcpCom1, s_.VcpCom2, s_.VcpCom3, s_.VcpCom4};
+  if (slot < 1 || slot > kSlots || numbers[slot - 1] <= 0) return false;
+  view_.SetPortIcon(slot);
+  if (current_port_ + 1 == slot) return true;
+  current_port_ = io_slot_ = static_cast<int16_t>(slot - 1);
+  IVirtualPort* port = Port(current_port_);
+  // A client of the newly served port gets nothing that waited before it was served; where
+  // every port answers, its commands were answered all along and stay its own.
+  if (port && port->IsOpened() && !AnswersEveryPort()) port->ResetPort();
+  log_.WriteLine("Served port: slot " + std::to_string(slot) + " (COM" +
+                 std::to_string(numbers[slot - 1]) + ")");
+  return true;
+}
+
+PortBridge::SlotRecord& PortBridge::Record(int slot) {
+  SlotRecord& record = records_[static_cast<size_t>(std::clamp(slot, 0, kSlots - 1))];
+  IVirtualPort* port = Port(slot);
+  const uint32_t session = port ? port->ClientSession() : 0;
+  if (record.session != session) record = {{}, session};
+  return record;
+}
+
+PortBridge::SlotActivity PortBridge::Activity(int slotIndex) const {
+  IVirtualPort* port = Port(slotIndex);
+  if (!port) return {};
+  const SlotRecord& record = records_[static_cast<size_t>(slotIndex)];
+  return record.session == port->ClientSession() ? record.activity : SlotActivity{};
 }
 
 IVirtualPort* PortBridge::Port(int slotIndex) const {
@@ -60,21 +100,21 @@ void PortBridge::ServingStep(bool tick) {
     if (port) port->Pump();
   }
   if (tick) HotKeyStep();
+  io_slot_ = current_port_;
   OpenStateStep();
   if (ports_open_ != 0) {
+    // Pushes go to the served port only.
     if (tick && ++tick_counter_ > 5) {
       tick_counter_ = 0;
       TriggerBlock();
     }
-    Receive();
-    if (!ring_.Empty()) {
-      if (tab_.EndText.empty()) {
-        ProcessPrefix();
-      } else {
-        ProcessTerminated();
+    if (AnswersEveryPort()) {
+      for (int k = 0; k < kSlots; ++k) {
+        if (Port(k)) ServeSlotInput(k, slot_rx_[static_cast<size_t>(k)]);
       }
+    } else {
+      ServeSlotInput(current_port_, served_rx_);
     }
-    DiscardFullRing();
   }
   for (IVirtualPort* port : ports_) {
     if (port) port->Pump();
@@ -82,15 +122,25 @@ void PortBridge::ServingStep(bool tick) {
   ShowListsIfChanged();
 }
 
+void PortBridge::ServeSlotInput(int slot, RxState& rx) {
+  io_slot_ = static_cast<int16_t>(slot);
+  rx_ = &rx;
+  Receive();
+  if (!rx_->ring.Empty()) {
+    if (tab_.EndText.empty()) {
+      ProcessPrefix();
+    } else {
+      ProcessTerminated();
+    }
+  }
+  DiscardFullRing();
+  io_slot_ = current_port_;
+  rx_ = &served_rx_;
+}
+
 void PortBridge::HotKeyStep() {
   const int p = HotKeySlot(s_, keys_);
-  if (p <= 0) return;
-  view_.SetPortIcon(p);
-  if (current_port_ + 1 != p) {
-    current_port_ = static_cast<int16_t>(p - 1);
-    IVirtualPort* port = Port(current_port_);
-    if (port && port->IsOpened()) port->ResetPort();
-  }
+  if (p > 0) ServeSlot(p);
 }
 
 void PortBridge::OpenStateStep() {
@@ -108,37 +158,37 @@ void PortBridge::OpenStateStep() {
     ports_open_ = -1;
     // A command fragment left by a client that went away must not join the new client's
     // first command.
-    ResetRing();
+    ResetAllRings();
     view_.SetQuitAndPortSelectorEnabled(false);
     log_.WriteLine("VCP=Opened");
   }
 }
 
 bool PortBridge::RingOwnerStays() {
-  IVirtualPort* port = Port(current_port_);
+  IVirtualPort* port = Port(io_slot_);
   const uint32_t session = port ? port->ClientSession() : 0;
   const int32_t droppedByPort = port ? port->TakeDroppedInput() : 0;
-  if (rx_slot_ == current_port_ && rx_session_ == session) return true;
+  if (rx_->slot == io_slot_ && rx_->session == session) return true;
   // Another port is served, or its client left or was replaced (maybe within one step):
   // what the ring holds came from someone else and is not answered.
-  const int64_t dropped = int64_t{ring_.Used()} + droppedByPort;
-  if (rx_slot_ == current_port_ && dropped > 0) {
+  const int64_t dropped = int64_t{rx_->ring.Used()} + droppedByPort;
+  if (rx_->slot == io_slot_ && dropped > 0) {
     log_.WriteLine("Client gone: " + std::to_string(dropped) + " bytes not answered");
   }
   ResetRing();
-  rx_slot_ = current_port_;
-  rx_session_ = session;
+  rx_->slot = io_slot_;
+  rx_->session = session;
   return false;
 }
 
 void PortBridge::Receive() {
-  IVirtualPort* port = Port(current_port_);
+  IVirtualPort* port = Port(io_slot_);
   if (!port) return;
   // The port is asked first: taking input is where it notices a client leaving, and the
   // ring is then checked against the client that holds the port now.
   const int32_t waiting = port->InCount();
   RingOwnerStays();
-  const int room = ring_.Room();
+  const int room = rx_->ring.Room();
   if (waiting <= 0 || room <= 0) return;
   // Only what the ring has room for is taken; the rest waits in the port.
   const int32_t wanted = std::min<int32_t>(waiting, room);
@@ -149,19 +199,20 @@ void PortBridge::Receive() {
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t b = buffer_[static_cast<size_t>(i)];
     if (b == ' ' && s_.Blanks != 0) continue;
-    ring_.Push(b);
+    rx_->ring.Push(b);
   }
 }
 
 void PortBridge::DiscardFullRing() {
   // A ring full of commands that wait for the client to read is no garbage.
-  if (ring_.Room() > 0 || Backlogged()) return;
+  if (rx_->ring.Room() > 0 || Backlogged()) return;
   // Full and nothing in it could be cut: in prefix mode the bytes known to match nothing go,
   // otherwise (a command that never ends) everything.
-  const int discard = (tab_.EndText.empty() && prefix_skip_ > 0) ? prefix_skip_ : ring_.Used();
-  ring_.Consume(discard);
-  prefix_skip_ = 0;
-  message_open_ = false;
+  const int discard =
+      (tab_.EndText.empty() && rx_->prefix_skip > 0) ? rx_->prefix_skip : rx_->ring.Used();
+  rx_->ring.Consume(discard);
+  rx_->prefix_skip = 0;
+  rx_->message_open = false;
   log_.WriteLine("Receive buffer full: " + std::to_string(discard) + " bytes discarded");
 }
 

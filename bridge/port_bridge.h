@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "command_index.h"
 #include "command_table.h"
 #include "device_library.h"
+#include "gauge_health.h"
 #include "key_state.h"
 #include "main_view.h"
 #include "receive_ring.h"
@@ -67,24 +69,66 @@ class PortBridge {
   int16_t CurrentPort() const { return current_port_; }
   // Makes slot index 0..3 the current one; other values are ignored.
   void SetCurrentPort(int16_t slotIndex);
+  // Serves slot 1..4 from now on, as its hot key does: the port icon shows it; when it was not
+  // served yet, its client's pending input and output are discarded (unless every port
+  // answers) and the log says "Served port: slot N (COMn)". Returns false (nothing changed)
+  // for a slot outside 1..4 or without a COM number.
+  bool ServeSlot(int slot);
+  // True while every port's client is answered (setting AnswerEveryPort), not only the
+  // served one's; pushes (foot switch, data key) still go to the served port only.
+  bool AnswersEveryPort() const { return s_.AnswerEveryPort != 0; }
+
+  // What the client of a slot did, counted from its arrival: commands cut and answered,
+  // texts sent (acknowledgements, values, fixed answers, pushes) and the last of each.
+  struct SlotActivity {
+    uint64_t commands = 0;
+    uint64_t answers = 0;
+    std::string last_command;
+    std::string last_answer;
+  };
+  // The activity of slot index 0..3's present client (empty for another index, or when its
+  // client has sent and received nothing yet).
+  SlotActivity Activity(int slotIndex) const;
   // -1 while a client holds a switched-on port open, else 0.
   int16_t PortsOpen() const { return ports_open_; }
   void SetPortsOpen(int16_t value) { ports_open_ = value; }
   int16_t TickCounter() const { return tick_counter_; }
   int16_t FootSwitchDown() const { return foot_switch_down_; }
-  const ReceiveRing& RxRing() const { return ring_; }
+  const ReceiveRing& RxRing() const { return rx_->ring; }
   // The command table; through the non-const form only flags and limit values may change
   // (the texts are indexed until the next CreateCommandTab).
   CommandTab& Table() { return tab_; }
   const CommandTab& Table() const { return tab_; }
   ActivityLog& Log() { return log_; }
+  // The real gauges' health, fed by every value the engine reads.
+  GaugeHealth& Health() { return health_; }
   // The element of slot index 0..3; null outside.
   IVirtualPort* Port(int slotIndex) const;
 
  private:
   struct Match;
 
+  // The receive state of one client: what it sent, not yet cut into commands.
+  struct RxState {
+    ReceiveRing ring;
+    // The port slot and client session whose bytes are in ring.
+    int slot = -1;
+    uint32_t session = 0;
+    int prefix_skip = 0;  // prefix mode: leading ring bytes already known to match nothing
+    // Terminated mode: the ring starts inside a message whose first commands were answered
+    // (logged and acknowledged already) when a backlog held back the rest.
+    bool message_open = false;
+    bool message_ack = false;
+  };
+  struct SlotRecord {
+    SlotActivity activity;
+    uint32_t session = 0;
+  };
+
   void ServingStep(bool tick);
+  // Takes, cuts and answers the input of slot index slot, with the receive state rx.
+  void ServeSlotInput(int slot, RxState& rx);
+  SlotRecord& Record(int slot);
   void HotKeyStep();
   void OpenStateStep();
   void TriggerBlock();
@@ -108,6 +152,8 @@ class PortBridge {
   void ShowListsIfChanged();
   // Empties the ring and forgets what was known of its bytes.
   void ResetRing();
+  // The same for every receive state.
+  void ResetAllRings();
   // True while the current port has so much unsent output that commands wait.
   bool Backlogged() const;
 
@@ -119,20 +165,19 @@ class PortBridge {
   CommandTab tab_;
   CommandIndex index_;
   ActivityLog log_;
-  ReceiveRing ring_;
+  GaugeHealth health_{log_, std::cerr};
+  // The receive state of the served port, and of each other port while every port answers.
+  RxState served_rx_;
+  std::array<RxState, kSlots> slot_rx_;
+  RxState* rx_ = &served_rx_;
+  std::array<SlotRecord, kSlots> records_;
   std::vector<uint8_t> buffer_;  // reception's read buffer, kept between steps
-  // The port slot and client session whose bytes are in ring_.
-  int rx_slot_ = -1;
-  uint32_t rx_session_ = 0;
   int16_t current_port_ = 0;
+  // The slot whose input is served, and whom answers go to, in this moment.
+  int16_t io_slot_ = 0;
   int16_t ports_open_ = 0;
   int16_t tick_counter_ = 0;
   int16_t foot_switch_down_ = 0;
-  int prefix_skip_ = 0;  // prefix mode: leading ring bytes already known to match nothing
-  // Terminated mode: the ring starts inside a message whose first commands were answered
-  // (logged and acknowledged already) when a backlog held back the rest.
-  bool message_open_ = false;
-  bool message_ack_ = false;
   // The client session for which unanswered unknown commands of an echoing line were logged.
   uint32_t echo_session_ = 0;
   bool echo_logged_ = false;

@@ -33,8 +33,11 @@ void PortBridge::SendText(const std::string& text) {
 }
 
 void PortBridge::WriteToCurrentPort(const std::string& bytes) {
-  IVirtualPort* port = Port(current_port_);
+  IVirtualPort* port = Port(io_slot_);
   if (!port || bytes.empty()) return;
+  SlotActivity& activity = Record(io_slot_).activity;
+  ++activity.answers;
+  activity.last_answer = bytes;
   port->WriteData(reinterpret_cast<const uint8_t*>(bytes.data()),
                   static_cast<int32_t>(bytes.size()));
 }

@@ -48,6 +48,7 @@ void PortBridge::TriggerBlock() {
 void PortBridge::AnswerValue(int16_t d, int16_t a, bool logRead) {
   double value = 0.0;
   const int16_t status = device_.Device_Value(d, a, value);
+  health_.Note(d, a, status);
   if (logRead) {
     log_.WriteLine("Device_Value(" + std::to_string(d) + "," + std::to_string(a) +
                    ")=" + std::to_string(status));

@@ -23,6 +23,7 @@ VcpSession::VcpSession(IMainView& view, IDeviceLibrary& device, std::array<IVirt
       ports_(ports),
       probe_(std::move(probe)),
       s_(settings),
+      keys_(keys),
       bridge_(view, device, ports, keys, settings) {}
 
 std::array<int16_t, 4> VcpSession::SlotNumbers() const {
@@ -128,7 +129,21 @@ bool VcpSession::Start() {
   bridge_.Log().WriteLine("Device_Init()");
   view_.MinimiseToTray();
   timer_enabled_ = true;
+  if (SeveralPorts() && !keys_.CanChange()) {
+    std::cerr << "Velk_VCP: several ports are set up and no hot key can be read: slot 1 is "
+              << (s_.AnswerEveryPort != 0 ? "served (foot switch and data keys); every port "
+                                            "answers its own client"
+                                          : "served; choose another with velk-vcp-config "
+                                            "serve SLOT, or let every port answer with "
+                                            "velk-vcp-config every-port on")
+              << std::endl;
+  }
   return true;
+}
+
+int VcpSession::CheckGauges() {
+  if (!timer_enabled_ || shut_down_) return 0;
+  return bridge_.Health().Check(s_, device_);
 }
 
 bool VcpSession::CreatePorts(bool stopAtFailure) {
@@ -241,6 +256,7 @@ void VcpSession::SetupButton_Click() {
     return;
   }
   bridge_.Log().WriteLine("Device_Init()");
+  bridge_.Health().Forget();
   IVirtualPort* current = bridge_.Port(bridge_.CurrentPort());
   if (current && current->IsOpened()) current->ResetPort();
   timer_enabled_ = true;

@@ -69,6 +69,16 @@ class VcpSession {
   // does nothing more. Does nothing after shutdown.
   void SetupButton_Click();
 
+  // Checks the real gauges among the inputs in use (GaugeHealth) while the poll timer runs;
+  // the front ends call it about once a second. Returns the number of gauges followed (0
+  // also while the timer is off).
+  int CheckGauges();
+
+  // True when several ports are set up.
+  bool SeveralPorts() const { return s_.VcpCom2 != 0 || s_.VcpCom3 != 0 || s_.VcpCom4 != 0; }
+  const SettingsRecord& settings() const { return s_; }
+  IDeviceLibrary& device() { return device_; }
+
   // The shutdown sequence (Quit, any close request): poll timer off, Device_DeInit, ports
   // deleted, settings written, tray icon removed, RequestClose, log closed. Runs at most once;
   // later calls do nothing.
@@ -98,6 +108,7 @@ class VcpSession {
   std::array<IVirtualPort*, 4> ports_;
   PortProbe probe_;
   SettingsRecord& s_;
+  IKeyState& keys_;
   PortBridge bridge_;
   int16_t busy_ = 0;
   bool started_ = false;

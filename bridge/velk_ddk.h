@@ -38,6 +38,11 @@ int16_t Device_Collect(int16_t device, int16_t* input, double* value);
 /* Stores limits of an input: kind 2 tolerance limits, kind 1 control limits. */
 void Device_LimitCheck(int16_t device, int16_t input, int16_t kind, double upper, double lower,
                        int16_t nine);
+/* Optional (a library may lack it): where the values of an input come from. Returns 0 when the
+ * input exists; text (size bytes, zero-terminated) is then "simulated" or "serial PATH" (a
+ * gauge on a serial port) and *age_ms the age of the gauge's last reading in milliseconds
+ * (0 for a simulated input, -1 before the first). Returns 1 otherwise. */
+int16_t Device_Source(int16_t device, int16_t input, char* text, int32_t size, int32_t* age_ms);
 
 #ifdef __cplusplus
 }

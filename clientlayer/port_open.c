@@ -5,6 +5,7 @@
 
 #include "line_state.h"
 #include "port_match.h"
+#include "refusal_report.h"
 
 enum { kBusyRetryMs = 200, kBusyPauseMs = 5 };
 
@@ -23,6 +24,7 @@ int OpenPort(SystemOpenat call, int dirfd, const char* path, int flags, mode_t m
       nanosleep(&pause, NULL);
       fd = call(dirfd, path, flags, mode);
     }
+    if (fd < 0 && errno == EBUSY) ReportRefusedOpen(dirfd, path);
   }
   if (fd >= 0) {
     const int saved = errno;

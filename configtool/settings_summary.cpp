@@ -60,6 +60,12 @@ std::string SettingsSummary(const SettingsRecord& s) {
   }
   out << "clients per port: "
       << (s.SharedPorts != 0 ? "several at once (shared ports)" : "one at a time") << "\n";
+  if (several) {
+    out << "answered ports: "
+        << (s.AnswerEveryPort != 0 ? "every port (pushes to the served port only)"
+                                   : "the served port only")
+        << "\n";
+  }
 
   int inUse = 0;
   for (int d = kFirstStoredDevice; d <= kLastStoredDevice; ++d) {

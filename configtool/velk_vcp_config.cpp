@@ -1,7 +1,8 @@
 // velk-vcp-config: reads and changes the settings file of a Velk_VCP working folder with the
 // program's own readers and writers. Exit status: 0 done, 1 a file could not be read or
 // written, 2 bad arguments (nothing changed), 3 a program runs in the folder or another tool
-// kept it busy (nothing changed).
+// kept it busy (nothing changed); status and serve talk to the program running in the folder:
+// 4 none runs there, 5 it refused this user.
 #include <errno.h>
 
 #include <CLI/CLI.hpp>
@@ -16,6 +17,8 @@
 #include <vector>
 
 #include "configuration_name.h"
+#include "control_client.h"
+#include "control_server.h"
 #include "ddk_library.h"
 #include "device_items.h"
 #include "folder_lock.h"
@@ -24,6 +27,7 @@
 #include "presets.h"
 #include "settings_file.h"
 #include "settings_summary.h"
+#include "status_text.h"
 #include "text_encoding.h"
 #include "working_folder.h"
 
@@ -36,6 +40,8 @@ constexpr int kUsageError = 2;
 constexpr int kProgramRunning = 3;
 // How long a tool waits for another one that changes the same folder.
 constexpr std::chrono::seconds kToolPatience{30};
+constexpr int kNoProgram = 4;
+constexpr int kRefused = 5;
 
 // A bad argument found after parsing: reported like a parse error.
 struct UsageError {
@@ -83,6 +89,40 @@ void WarnWhenNotInDeviceFile(int device, int input) {
   }
 }
 
+// Sends request to the program running in the current folder and hands its answer to done;
+// reports on standard error and returns the exit status when there is no answer or the
+// program refuses.
+int AskRunningProgram(const std::string& request,
+                      const std::function<int(const nlohmann::json&, const std::string&)>& done) {
+  const std::string folder = fs::current_path().string();
+  const ControlReply reply = AskProgram(kControlSocketName, request);
+  switch (reply.result) {
+    case ControlReply::kNoProgram:
+      std::cerr << "velk-vcp-config: no Velk_VCP runs in " << folder << "\n";
+      return kNoProgram;
+    case ControlReply::kRefused:
+      std::cerr << "velk-vcp-config: the Velk_VCP in " << folder
+                << " belongs to another user: refused (" << reply.text << ")\n";
+      return kRefused;
+    case ControlReply::kFailed:
+      std::cerr << "velk-vcp-config: Velk_VCP in " << folder << ": " << reply.text << "\n";
+      return kFileError;
+    case ControlReply::kAnswered:
+      break;
+  }
+  const nlohmann::json answer = nlohmann::json::parse(reply.text, nullptr, false);
+  if (!answer.is_object()) {
+    std::cerr << "velk-vcp-config: Velk_VCP in " << folder << " gave no answer it can read\n";
+    return kFileError;
+  }
+  if (answer.value("ok", false) != true) {
+    const std::string error = answer.value("error", std::string("refused"));
+    std::cerr << "velk-vcp-config: " << error << "\n";
+    return error.rfind("refused", 0) == 0 ? kRefused : kUsageError;
+  }
+  return done(answer, reply.text);
+}
+
 // Reads the settings file as the program does at start; without a file, the start values.
 bool ReadCurrentSettings() {
   if (fs::exists(kSettingsFileName)) return ReadSettings();
@@ -95,13 +135,14 @@ bool ReadCurrentSettings() {
 // Enters the working folder, takes its lock for a change, and runs the command. Returns the
 // exit status; a bad argument found late throws UsageError.
 int Run(const std::string& dir, bool userFolder, const std::function<void()>& change,
-        const std::function<int()>& read) {
+        const std::function<int()>& read, const std::function<int()>& ask) {
   std::string error;
   WorkingFolder folder;
   if (!EnterWorkingFolder(dir, userFolder, folder, error)) {
     std::cerr << "velk-vcp-config: " << error << "\n";
     return kFileError;
   }
+  if (ask) return ask();
   const std::string here = folder.path.string();
   FolderLock lock;
   if (change) {
@@ -142,15 +183,47 @@ int main(int argc, char** argv) {
       "(the device library that lists the inputs for preset).\n"
       "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments (nothing\n"
       "changed), 3 Velk_VCP runs in the folder, or another velk-vcp-config changed it for 30 s\n"
-      "(nothing changed).");
+      "(nothing changed), 4 no Velk_VCP runs in the folder (status, serve), 5 the Velk_VCP\n"
+      "there refused this user.");
   std::string dir;
   bool userFolder = false;
   auto* dirOption = app.add_option("--dir", dir, "work in folder DIR")->type_name("DIR");
   app.add_flag("--user-folder", userFolder, "work in the per-user folder")->excludes(dirOption);
 
-  // Each changing command fills change; reading commands fill read.
+  // Each changing command fills change; reading commands fill read; commands for the running
+  // program fill ask.
   std::function<void()> change;
   std::function<int()> read;
+  std::function<int()> ask;
+
+  bool statusJson = false;
+  auto* statusCommand = app.add_subcommand(
+      "status", "what the program running in the folder serves, who holds its ports, its gauges");
+  statusCommand->add_flag("--json", statusJson, "the status as JSON (one line)");
+  statusCommand->callback([&] {
+    ask = [&] {
+      return AskRunningProgram("status",
+                               [&](const nlohmann::json& answer, const std::string& line) {
+                                 std::cout << (statusJson ? line + "\n" : StatusText(answer));
+                                 return 0;
+                               });
+    };
+  });
+
+  int serveSlot = 0;
+  auto* serveCommand = app.add_subcommand(
+      "serve", "let the running program serve port SLOT, as the slot's hot key does");
+  serveCommand->add_option("SLOT", serveSlot, "port 1..4")->required()->check(CLI::Range(1, 4));
+  serveCommand->callback([&] {
+    ask = [&] {
+      return AskRunningProgram("serve " + std::to_string(serveSlot),
+                               [](const nlohmann::json& answer, const std::string&) {
+                                 std::cout << "serving port slot " << answer.value("served_slot", 0)
+                                           << "\n";
+                                 return 0;
+                               });
+    };
+  });
 
   app.add_subcommand("show", "print the settings in words")->callback([&] {
     read = [] {
@@ -270,6 +343,16 @@ int main(int argc, char** argv) {
   sharedCommand->callback(
       [&] { change = [&] { Settings.SharedPorts = OnOff(sharedState) ? 1 : 0; }; });
 
+  std::string everyPortState;
+  auto* everyPortCommand = app.add_subcommand(
+      "every-port",
+      "answer each port's client at any time, not only the served port's (pushes: served only)");
+  everyPortCommand->add_option("STATE", everyPortState, "on or off")
+      ->required()
+      ->check(CLI::IsMember({"on", "off"}));
+  everyPortCommand->callback(
+      [&] { change = [&] { Settings.AnswerEveryPort = OnOff(everyPortState) ? 1 : 0; }; });
+
   std::optional<int> width;
   std::string separator, leadingZeros, plusSign;
   auto* formatCommand = app.add_subcommand("value-format", "set how values are written");
@@ -345,7 +428,7 @@ int main(int argc, char** argv) {
   }
 
   try {
-    return Run(dir, userFolder, change, read);
+    return Run(dir, userFolder, change, read, ask);
   } catch (const UsageError& e) {
     std::cerr << "velk-vcp-config: " << e.message << " (see --help)\n";
     return kUsageError;

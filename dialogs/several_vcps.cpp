@@ -35,6 +35,7 @@ SeveralVCPs::SeveralVCPs(const ComPortTable& comPortExists, QWidget* parent)
       Label1(new QLabel(this)),
       Label2(new QLabel(this)),
       SharedPorts(new QCheckBox(this)),
+      EveryPort(new QCheckBox(this)),
       OKButton(new QPushButton(this)),
       CancelButton(new QPushButton(this)),
       exists_(comPortExists) {
@@ -68,6 +69,8 @@ SeveralVCPs::SeveralVCPs(const ComPortTable& comPortExists, QWidget* parent)
   SharedPorts->setObjectName("SharedPorts");
   layout->addLayout(grid);
   layout->addWidget(SharedPorts);
+  EveryPort->setObjectName("EveryPort");
+  layout->addWidget(EveryPort);
   layout->addLayout(buttons);
   connect(OKButton, &QPushButton::clicked, this, &SeveralVCPs::OKButton_Click);
   connect(CancelButton, &QPushButton::clicked, this, &SeveralVCPs::CancelButton_Click);
@@ -127,6 +130,11 @@ void SeveralVCPs::Form_Load() {
   VCPOnOff[0]->setEnabled(false);
   SharedPorts->setText("Several programs may hold one port at once");
   SharedPorts->setChecked(Settings.SharedPorts != 0);
+  EveryPort->setText("Answer requests on every port");
+  EveryPort->setToolTip(
+      "Each port's client gets the answers to its own commands at any time; foot switch and "
+      "data keys still go to the served port only");
+  EveryPort->setChecked(Settings.AnswerEveryPort != 0);
 }
 
 void SeveralVCPs::VCPOnOff_Click(int index) {
@@ -154,6 +162,7 @@ void SeveralVCPs::OKButton_Click() {
     *hotKeys[r] = static_cast<int16_t>(KComb[r]->currentIndex());
   }
   Settings.SharedPorts = SharedPorts->isChecked() ? 1 : 0;
+  Settings.AnswerEveryPort = EveryPort->isChecked() ? 1 : 0;
   accept();
 }
 

@@ -42,6 +42,8 @@ class SeveralVCPs : public QDialog {
   QLabel* Label2;
   // Lets several programs hold one port at once (the settings' shared ports).
   QCheckBox* SharedPorts;
+  // Answers each port's client at any time, not only the served port's (AnswerEveryPort).
+  QCheckBox* EveryPort;
   QPushButton* OKButton;
   QPushButton* CancelButton;
 

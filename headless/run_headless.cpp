@@ -8,6 +8,7 @@
 #include <iostream>
 #include <memory>
 
+#include "control_server.h"
 #include "ddk_library.h"
 #include "evdev_key_state.h"
 #include "headless_view.h"
@@ -18,12 +19,14 @@
 #include "pty_port.h"
 #include "served_port_line.h"
 #include "service_manager.h"
+#include "station_requests.h"
 #include "stop_signals.h"
 #include "vcp_session.h"
 
 namespace {
 
 constexpr std::chrono::milliseconds kTick{10};
+constexpr std::chrono::seconds kGaugeCheck{1};
 
 // Prints each simulated port with its absolute path and returns true; without any port says
 // so on standard error and returns false.
@@ -102,12 +105,25 @@ int RunHeadless(int argc, char** argv) {
   // any port), it is counted without waking up.
   PortEvents events({ports[0].get(), ports[1].get(), ports[2].get(), ports[3].get()});
   events.WakeOn(stop_signal);
+  // Requests on the program's socket are served from the same set, between serving steps.
+  ControlServer control(events);
+  Station station{
+      session, {ports[0].get(), ports[1].get(), ports[2].get(), ports[3].get()}, "headless"};
+  if (serving) StartStationSocket(control, station);
+  // Real gauges are looked at once a second; without any, nothing wakes the loop for them.
+  int gauges = serving ? session.CheckGauges() : 0;
+  auto nextCheck = Clock::now() + kGaugeCheck;
   auto next = Clock::now() + kTick;  // when the next tick is due
   unsigned held_shown = 0;           // the ports whose clients the status line shows
   while (serving && !StopRequested() && !view.close_requested()) {
     int quiet = keys.CanChange() ? 0 : session.QuietTicks();
-    events.Arm(session.bridge().CurrentPort(), session.TimerEnabled());
+    events.Arm(session.bridge().CurrentPort(), session.TimerEnabled(),
+               session.bridge().AnswersEveryPort());
     int timeout = quiet < 0 ? -1 : MillisecondsUntil(next + quiet * kTick);
+    if (gauges > 0) {
+      const int check = MillisecondsUntil(nextCheck);
+      timeout = timeout < 0 ? check : std::min(timeout, check);
+    }
     // The watchdog is fed from here, so that a loop that no longer turns is caught.
     const int watchdog = service::WatchdogTick();
     if (watchdog >= 0 && (timeout < 0 || watchdog < timeout)) timeout = watchdog;
@@ -122,6 +138,10 @@ int RunHeadless(int argc, char** argv) {
       held_shown = held;
     }
     const auto now = Clock::now();
+    if (now >= nextCheck) {
+      gauges = session.CheckGauges();
+      nextCheck = now + kGaugeCheck;
+    }
     if (quiet < 0) {
       next = now + kTick;
       continue;
@@ -139,6 +159,7 @@ int RunHeadless(int argc, char** argv) {
     // After a stall (a suspended process) the ticks start again from now, not in a burst.
     if (now - next > std::chrono::seconds(1)) next = now + kTick;
   }
+  control.Stop();
   service::Stopping();
   session.Shutdown();
   if (serving && HandOverRequested()) {

@@ -37,7 +37,7 @@ void PortEvents::Set(Watched& watched, int fd, bool watch, uint32_t events) {
   }
 }
 
-void PortEvents::Arm(int current, bool serving) {
+void PortEvents::Arm(int current, bool serving, bool every_slot) {
   for (size_t k = 0; k < kSlots; ++k) {
     PtyPort* port = ports_[k];
     // Closed descriptors leave the set by themselves. A port made anew may have got the same
@@ -54,7 +54,7 @@ void PortEvents::Arm(int current, bool serving) {
     // for the moment it leaves.
     const bool held = port && port->client_present();
     uint32_t events = EPOLLHUP;
-    if (held && static_cast<int>(k) == current && serving) {
+    if (held && (every_slot || static_cast<int>(k) == current) && serving) {
       // Nothing of the master while serving is paused: its readiness would only wake the loop
       // again and again.
       if (!port->InputPaused()) events |= EPOLLIN;
@@ -73,7 +73,7 @@ bool PortEvents::WakeOn(int fd) {
 }
 
 int PortEvents::Collect(int timeout_ms) {
-  epoll_event events[2 * kSlots + 1];
+  epoll_event events[2 * kSlots + 16];
   const int n = epoll_wait(epoll_, events, static_cast<int>(std::size(events)), timeout_ms);
   ready_.clear();
   for (int i = 0; i < n; ++i) {
@@ -108,5 +108,31 @@ void PortEvents::FollowClients() {
     }
     if (due) port->FollowClients();
   }
+  std::vector<int> readable;
+  for (const auto& [fd, events] : ready_) {
+    if (readers_.count(fd) > 0) readable.push_back(fd);
+  }
   ready_.clear();
+  for (int fd : readable) {
+    // A handler may stop watching its own or another descriptor.
+    auto it = readers_.find(fd);
+    if (it == readers_.end()) continue;
+    std::function<void()> ready = it->second;
+    ready();
+  }
+}
+
+bool PortEvents::WatchReadable(int fd, std::function<void()> ready) {
+  if (epoll_ < 0 || fd < 0) return false;
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.fd = fd;
+  if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) return false;
+  readers_[fd] = std::move(ready);
+  return true;
+}
+
+void PortEvents::Unwatch(int fd) {
+  if (readers_.erase(fd) == 0) return;
+  epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
 }

@@ -6,12 +6,15 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <utility>
 #include <vector>
 
 #include "pty_port.h"
+#include "readable_watch.h"
 
-class PortEvents {
+class PortEvents : public IReadableWatch {
  public:
   static constexpr size_t kSlots = 4;
 
@@ -26,10 +29,10 @@ class PortEvents {
   int descriptor() const { return epoll_; }
 
   // Chooses what the set watches from now on: the clients of every port, the hang-up of every
-  // held port; while serving, the master of slot index current (0..3) for input unless its
-  // input is held back, and for output while answers are queued. Call it after every serving
-  // step.
-  void Arm(int current, bool serving);
+  // held port; while serving, the master of slot index current (0..3) (of every slot with
+  // every_slot) for input unless its input is held back, and for output while answers are
+  // queued. Call it after every serving step.
+  void Arm(int current, bool serving, bool every_slot = false);
 
   // Lets fd end Wait for as long as it is readable (a stop request's pipe, say); fd stays the
   // caller's and must stay open while this object lives. Returns false when it cannot be
@@ -44,8 +47,12 @@ class PortEvents {
   // Follows the clients of every port whose watch or hang-up is ready (as the last Wait saw
   // it, or as the set tells now when no Wait came since the last call), so that arrivals and
   // departures are seen also while no serving step runs (a dialog, a pause). Without an
-  // epoll set every port is asked.
+  // epoll set every port is asked. Then runs the handlers of the watched readable
+  // descriptors that are ready (WatchReadable).
   void FollowClients();
+
+  bool WatchReadable(int fd, std::function<void()> ready) override;
+  void Unwatch(int fd) override;
 
  private:
   struct Watched {
@@ -67,4 +74,5 @@ class PortEvents {
   std::array<Watched, kSlots> watch_{};
   std::array<Watched, kSlots> master_{};
   std::array<uint32_t, kSlots> generation_{};
+  std::map<int, std::function<void()>> readers_;
 };

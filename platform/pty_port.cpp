@@ -303,6 +303,7 @@ void PtyPort::FlushClientInput() {
 
 void PtyPort::ClientArrived() {
   ++session_;
+  counters_ = {std::chrono::system_clock::now()};
   // Output buffered before this client came belongs to nobody.
   out_.Clear();
   in_.Clear();
@@ -349,6 +350,7 @@ void PtyPort::WriteData(const uint8_t* data, int32_t count) {
     }
     ++dropped_answers_;
     dropped_bytes_ += size;
+    counters_.dropped_bytes += size;
     return;
   }
   out_.Append(data, size);
@@ -368,6 +370,7 @@ void PtyPort::Pump() {
     const ssize_t written = write(master_, out_.data(), out_.size());
     if (written <= 0) break;  // full (EAGAIN): the rest goes when the client has read
     out_.Consume(static_cast<size_t>(written));
+    counters_.bytes_out += static_cast<uint64_t>(written);
   }
   if (out_.empty()) EndDropEpisode();
 }
@@ -392,6 +395,7 @@ void PtyPort::Drain() {
     const ssize_t n = read(master_, chunk, wanted);
     if (n <= 0) break;  // nothing waiting (EAGAIN), or no client (EIO)
     in_.Append(chunk, static_cast<size_t>(n));
+    counters_.bytes_in += static_cast<uint64_t>(n);
     if (static_cast<size_t>(n) < wanted) break;  // a short read took everything
   }
 }

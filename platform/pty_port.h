@@ -9,6 +9,7 @@
 // thread.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -108,6 +109,17 @@ class PtyPort : public IVirtualPort {
   int watch_descriptor() const { return watch_.descriptor(); }
   // Changes whenever the port's descriptors are closed or made anew.
   uint32_t generation() const { return generation_; }
+  // The slave device clients open now (behind the link), empty without a port.
+  const std::string& slave_path() const { return slave_path_; }
+
+  // What the present client did, counted from its arrival (reset when the next one comes).
+  struct ClientCounters {
+    std::chrono::system_clock::time_point since{};
+    uint64_t bytes_in = 0;       // taken from the client
+    uint64_t bytes_out = 0;      // taken by the pty for the client
+    uint64_t dropped_bytes = 0;  // answers dropped whole because the client did not read
+  };
+  const ClientCounters& counters() const { return counters_; }
 
  private:
   // A pseudo-terminal of the port: its master, the slave's path and the watch of its clients.
@@ -150,6 +162,7 @@ class PtyPort : public IVirtualPort {
   int32_t dropped_input_ = 0;  // bytes of departed clients dropped, not yet taken
   size_t dropped_answers_ = 0;
   size_t dropped_bytes_ = 0;
+  ClientCounters counters_;
   ByteQueue out_;  // output not yet taken by the pty
   ByteQueue in_;   // received bytes not yet taken by ReadData
 };

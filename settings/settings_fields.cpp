@@ -45,6 +45,12 @@ void ForEachPlainField(SettingsRecord& s, const std::function<void(const Setting
   shared.settingsOnly = true;
   shared.writtenWhenSet = true;
   visit(shared);
+  SettingsField everyPort;
+  everyPort.key = 96;
+  everyPort.integer = &s.AnswerEveryPort;
+  everyPort.settingsOnly = true;
+  everyPort.writtenWhenSet = true;
+  visit(everyPort);
   text(100, s.DeviceName);
   for (int k = 1; k <= kChannelCommands; ++k) {
     int base = ChannelKeyBase(k);

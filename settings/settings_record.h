@@ -38,7 +38,8 @@ struct SettingsRecord {
   int16_t HotKey2 = 0;
   int16_t HotKey3 = 0;
   int16_t HotKey4 = 0;
-  int16_t SharedPorts = 0;  // 1: several clients may hold one port at once
+  int16_t SharedPorts = 0;      // 1: several clients may hold one port at once
+  int16_t AnswerEveryPort = 0;  // 1: every port's client is answered, not only the served one's
   std::string DeviceName = "Velkit - ka / kb - Series ( CH1 ... CH8 )";
   std::array<int16_t, kChannelCommands + 1> ChCommandOn{};
   std::array<std::string, kChannelCommands + 1> ChCommandAll;

@@ -46,6 +46,8 @@ class GaugePort {
   void Stop();
 
   const std::vector<Input>& inputs() const { return inputs_; }
+  // The serial port's path (set at construction).
+  const std::string& path() const { return path_; }
   // The latest reading of inputs()[index].
   GaugeReading Latest(size_t index) const;
   // "port open" or "port closed", the age of the reading and the last error, for the operator.

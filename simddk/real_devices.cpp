@@ -57,3 +57,9 @@ std::string RealDevices::Describe(int device, int input) const {
   if (it == where_.end()) return {};
   return ports_[it->second.first]->Describe(it->second.second);
 }
+
+std::string RealDevices::Path(int device, int input) const {
+  auto it = where_.find({device, input});
+  if (it == where_.end()) return {};
+  return ports_[it->second.first]->path();
+}

@@ -33,6 +33,8 @@ class RealDevices {
 
   // The latest reading of a real input; nothing for an input that is not real.
   std::optional<GaugeReading> Reading(int device, int input) const;
+  // The serial port of a real input; empty for one that is not real.
+  std::string Path(int device, int input) const;
   // The port state, age and last error of a real input; empty for one that is not real.
   std::string Describe(int device, int input) const;
   bool SwitchPressed(int device, int number) const { return switches_.Pressed(device, number); }

@@ -1,6 +1,9 @@
 #include "simulation.h"
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -102,6 +105,28 @@ int16_t Simulation::Value(int16_t device, int16_t input, double& value) {
   auto it = d->inputs.find(input);
   if (it == d->inputs.end()) return kStatusNoAnswer;
   return ValueLocked(device, *d, input, it->second, value);
+}
+
+bool Simulation::Source(int16_t device, int16_t input, std::string& source, int32_t& age_ms) {
+  std::lock_guard lock(mutex_);
+  Device* d = FindDevice(device);
+  if (!d) return false;
+  auto it = d->inputs.find(input);
+  if (it == d->inputs.end()) return false;
+  if (!it->second.real) {
+    source = "simulated";
+    age_ms = 0;
+    return true;
+  }
+  source = "serial " + (real_ ? real_->Path(device, input) : std::string());
+  const std::optional<GaugeReading> reading = real_ ? real_->Reading(device, input) : std::nullopt;
+  age_ms = -1;
+  if (reading && reading->at != std::chrono::steady_clock::time_point{}) {
+    const auto age = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - reading->at);
+    age_ms = static_cast<int32_t>(std::min<int64_t>(age.count(), INT32_MAX));
+  }
+  return true;
 }
 
 int16_t Simulation::Trigger(int16_t device, int16_t number) {

@@ -43,6 +43,10 @@ class Simulation {
   // control limits (kept only). Other kinds and unknown inputs are ignored.
   void LimitCheck(int16_t device, int16_t input, int16_t kind, double upper, double lower);
 
+  // Where the input's values come from: "simulated", or "serial PATH" with the age of the
+  // gauge's last reading in ms (-1 before the first). Returns false for an unknown input.
+  bool Source(int16_t device, int16_t input, std::string& source, int32_t& age_ms);
+
   // Runs one control command line and returns its one-line answer, "OK ..." or "ERR ...".
   std::string Execute(std::string_view command);
 

@@ -179,4 +179,16 @@ void Device_LimitCheck(int16_t device, int16_t input, int16_t kind, double upper
   TheLibrary().simulation.LimitCheck(device, input, kind, upper, lower);
 }
 
+int16_t Device_Source(int16_t device, int16_t input, char* text, int32_t size, int32_t* age_ms) {
+  if (!text || size < 1 || !age_ms) return 1;
+  std::string source;
+  int32_t age = -1;
+  if (!TheLibrary().simulation.Source(device, input, source, age)) return 1;
+  const size_t length = std::min(source.size(), static_cast<size_t>(size - 1));
+  memcpy(text, source.data(), length);
+  text[length] = '\0';
+  *age_ms = age;
+  return 0;
+}
+
 }  // extern "C"

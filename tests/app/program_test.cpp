@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "control_client.h"
 #include "program_process.h"
 
 // Xlib last: its macros (None, Status, Bool) clash with the headers above.
@@ -265,6 +266,11 @@ TEST(ProgramProcessTest, HotKeyUnderXSwitchesThePortAndItsIcon) {
   EXPECT_TRUE(switched);
   EXPECT_EQ(Ask(client, "M1\r"), "10:+0025.012\r\n");
   close(client);
+  // The window answers the program's socket from its event loop: serve moves the icon back.
+  const std::string socket = folder.path() + "/Velk_VCP.control";
+  EXPECT_EQ(AskProgram(socket, "serve 1").text, R"({"ok":true,"served_slot":1})");
+  EXPECT_TRUE(WaitFor([&] { return WindowIcon(display, window) == Badge(folder, 1); }));
+  EXPECT_NE(AskProgram(socket, "status").text.find(R"("front_end":"desktop")"), std::string::npos);
   XCloseDisplay(display);
 
   EXPECT_EQ(program.Stop(SIGTERM), 0) << program.Errors();

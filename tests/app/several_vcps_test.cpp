@@ -124,8 +124,11 @@ TEST_F(SeveralVCPsTest, OkStoresNumbersAndHotKeysAlsoOfRowsThatAreOff) {
   dialog.KComb[1]->setCurrentIndex(13);
   dialog.KComb[2]->setCurrentIndex(37);
   QTest::mouseClick(dialog.VCPOnOff[2], Qt::LeftButton);  // port 3 off
+  EXPECT_FALSE(dialog.EveryPort->isChecked());
+  QTest::mouseClick(dialog.EveryPort, Qt::LeftButton);
   QTest::mouseClick(dialog.OKButton, Qt::LeftButton);
   EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(Settings.AnswerEveryPort, 1);
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   EXPECT_EQ(Settings.VcpCom1, 3);
   EXPECT_EQ(Settings.VcpCom2, 6);

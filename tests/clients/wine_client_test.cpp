@@ -9,10 +9,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <thread>
 #include <vector>
 
 #include "client_process.h"
+#include "control_client.h"
 #include "program_fixture.h"
 
 namespace {
@@ -40,17 +42,25 @@ TEST_F(WineClientTest, PassesEveryStepUnderVelkWine) {
   launcher.insert(launcher.end(), {std::string(VELK_RUN_DIR) + "/velk-wine", "-d", "ports", client,
                                    "COM5", "M1", "10:+0001.234", "20"});
   bool pressed = false;
+  std::string holder;
   const ClientRun run = RunClient(
       launcher, Path(""), {},
       [&](const std::string& line) {
         std::cout << line << std::endl;
         if (line != "waiting for foot switch") return;
+        // Who holds the port: the Windows program, not Wine's loader.
+        const nlohmann::json status = nlohmann::json::parse(
+            AskProgram(Path("Velk_VCP.control"), "status").text, nullptr, false);
+        if (status.is_object() && status["ports"][0]["client"].is_object()) {
+          holder = status["ports"][0]["client"].value("program", "");
+        }
         std::this_thread::sleep_for(300ms);
         const ClientRun press = RunClient({VELK_DDK_TOOL, "press", "1"}, Path(""), {});
         pressed = press.status == 0;
       },
       180s);
   EXPECT_TRUE(pressed);
+  EXPECT_EQ(holder, "velk-com-client.exe");
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(Count(run.output, "FAIL"), 0u);
   EXPECT_EQ(Count(run.output, "ok "), 16u);

@@ -4,8 +4,10 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
 #include <thread>
 
+#include "control_client.h"
 #include "gauge_emulator.h"
 #include "program_fixture.h"
 
@@ -85,19 +87,47 @@ TEST_F(RealGaugeProgramTest, AClientReadsAndReceivesTheValuesOfAGaugeOnASerialPo
   EXPECT_EQ(ReadLine(fd), "20:+000002.5\r\n");
   EXPECT_EQ(ReadLine(fd), "20:+00000007\r\n");
   EXPECT_EQ(AskUntil(fd, "M2\r", "20:+00000007\r\n"), "20:+00000007\r\n");
-  // A gauge that stops answering is no value.
-  gauge.Answer("?\r", "");
-  EXPECT_EQ(AskUntil(fd, "M1\r", "10:NO VALUE\r\n"), "10:NO VALUE\r\n");
-  // Unplugged and plugged in again.
-  gauge.Answer("?\r", "3\r\n");
-  EXPECT_EQ(AskUntil(fd, "M1\r", "10:+00000003\r\n"), "10:+00000003\r\n");
-  gauge.Disappear();
-  EXPECT_EQ(AskUntil(fd, "M1\r", "10:NO VALUE\r\n"), "10:NO VALUE\r\n");
-  ASSERT_TRUE(gauge.Reappear());
-  EXPECT_EQ(AskUntil(fd, "M1\r", "10:+00000003\r\n"), "10:+00000003\r\n");
+  // A gauge that stops answering is no value, and so is one unplugged; each change shows in
+  // the status at once and is one line on standard error and in the log.
+  const std::string gone = "Gauge 1.1 (serial gauge) does not answer";
+  const std::string back = "Gauge 1.1 (serial gauge) answers again";
+  const struct {
+    std::function<bool()> change;
+    std::string answer, status, line;
+  } steps[] = {
+      {[&] { return gauge.Answer("?\r", ""), true; }, "10:NO VALUE\r\n", "no value", gone},
+      {[&] { return gauge.Answer("?\r", "3\r\n"), true; }, "10:+00000003\r\n", "valid", back},
+      {[&] { return gauge.Disappear(), true; }, "10:NO VALUE\r\n", "no value", gone},
+      {[&] { return gauge.Reappear(); }, "10:+00000003\r\n", "valid", back},
+  };
+  size_t changes = 0;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.line);
+    ASSERT_TRUE(step.change());
+    EXPECT_EQ(AskUntil(fd, "M1\r", step.answer), step.answer);
+    const nlohmann::json status =
+        nlohmann::json::parse(AskProgram(Path("Velk_VCP.control"), "status").text, nullptr, false);
+    ASSERT_TRUE(status.is_object());
+    const nlohmann::json& caliper = status["gauges"][0];
+    EXPECT_EQ(caliper["input"], "1.1");
+    EXPECT_EQ(caliper["status"], step.status);
+    EXPECT_EQ(caliper["source"], "real");
+    EXPECT_EQ(caliper["device"], Path("gauge"));
+    EXPECT_EQ(status["gauges"][7]["source"], "simulated");
+    ++changes;
+    for (int i = 0; i < 500 && Count(Err(), "Gauge 1.1") < changes; ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    const std::string err = Err();
+    EXPECT_EQ(Count(err, "Gauge 1.1"), changes) << err;
+    EXPECT_EQ(err.rfind("Gauge 1.1"), err.rfind(step.line)) << err;
+  }
   close(fd);
   EXPECT_EQ(Stop(pid), 0);
   EXPECT_EQ(Count(Err(), "is gone"), 1u) << Err();
+  EXPECT_EQ(Count(Err(), "Gauge 1."), 4u) << Err();
+  EXPECT_EQ(Count(Read("Velk_VCP.LOG"), gone), 2u);
+  EXPECT_EQ(Count(Read("Velk_VCP.LOG"), back), 2u);
 }
 
 }  // namespace

@@ -1,0 +1,201 @@
+#include "station_requests.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+
+#include "activity_log.h"
+#include "gauge_health.h"
+#include "language_file.h"
+#include "number_text.h"
+#include "port_holder.h"
+#include "text_encoding.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+std::string Absolute(const std::string& path) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(path, ec);
+  return ec ? path : absolute.lexically_normal().string();
+}
+
+std::string IsoTime(std::chrono::system_clock::time_point at) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::string StatusName(int16_t status) {
+  if (status == 0) return "valid";
+  if (status == 136) return "out of range";
+  return status > 0 ? "no value" : "no answer";
+}
+
+json Client(Station& station, int k) {
+  PtyPort& port = *station.ports[static_cast<size_t>(k)];
+  if (!port.client_present()) return nullptr;
+  const PtyPort::ClientCounters& counters = port.counters();
+  const PortBridge::SlotActivity activity = station.session.bridge().Activity(k);
+  const std::optional<PortHolder> holder = FindPortHolder(port.slave_path());
+  const auto held = std::chrono::system_clock::now() - counters.since;
+  return {
+      {"pid", holder ? json(holder->pid) : json(nullptr)},
+      {"program", holder ? json(holder->program) : json(nullptr)},
+      {"since", IsoTime(counters.since)},
+      {"seconds", std::chrono::duration_cast<std::chrono::seconds>(held).count()},
+      {"commands", activity.commands},
+      {"answers", activity.answers},
+      {"bytes_in", counters.bytes_in},
+      {"bytes_out", counters.bytes_out},
+      {"dropped_bytes", counters.dropped_bytes},
+      {"last_command", Cp1252ToUtf8(activity.last_command)},
+      {"last_answer", Cp1252ToUtf8(activity.last_answer)},
+  };
+}
+
+json Gauges(Station& station) {
+  const SettingsRecord& s = station.session.settings();
+  IDeviceLibrary& device = station.session.device();
+  const int16_t language = RoundToInt16(NumericValue(LanguageTexts[999])).value_or(0);
+  json gauges = json::array();
+  for (int d = kFirstStoredDevice; d <= kLastStoredDevice; ++d) {
+    for (int n = 1; n <= kLastStoredInput; ++n) {
+      if (s.Inputs[d][n].State != 1) continue;
+      const auto dd = static_cast<int16_t>(d);
+      const auto nn = static_cast<int16_t>(n);
+      double value = 0.0;
+      const int16_t status = device.Device_Value(dd, nn, value);
+      std::string source;
+      int32_t age = -1;
+      const bool known = device.Device_Source(dd, nn, source, age);
+      std::string name;
+      if (device.Device_GetName(language, "Velk_VCP.DDK", dd, 2, nn, name) != 0) name.clear();
+      const bool real = known && source.rfind("serial", 0) == 0;
+      json gauge = {
+          {"input", std::to_string(d) + "." + std::to_string(n)},
+          {"name", Cp1252ToUtf8(name)},
+          {"value", GaugeHealth::Answers(status) ? json(value) : json(nullptr)},
+          {"status", StatusName(status)},
+          {"code", status},
+          {"age_ms", known && age >= 0 ? json(age) : json(nullptr)},
+          {"source", !known ? "unknown"
+                     : real ? "real"
+                            : "simulated"},
+          {"device", real ? json(Absolute(source.substr(source.find(' ') + 1))) : json(nullptr)},
+      };
+      gauges.push_back(std::move(gauge));
+    }
+  }
+  return gauges;
+}
+
+}  // namespace
+
+json StationStatus(Station& station) {
+  VcpSession& session = station.session;
+  const SettingsRecord& s = session.settings();
+  const int16_t numbers[4] = {s.VcpCom1, s.VcpCom2, s.VcpCom3, s.VcpCom4};
+  json ports = json::array();
+  for (int k = 0; k < 4; ++k) {
+    PtyPort* port = station.ports[static_cast<size_t>(k)];
+    if (numbers[k] <= 0 || !port) continue;
+    const std::string& link = port->link_path();
+    ports.push_back({
+        {"slot", k + 1},
+        {"name", "COM" + std::to_string(numbers[k])},
+        {"path", link.empty() ? json(nullptr) : json(Absolute(link))},
+        {"client", link.empty() ? json(nullptr) : Client(station, k)},
+    });
+  }
+  struct stat info {};
+  const bool logExists = stat(kLogFileName, &info) == 0;
+  const auto up = std::chrono::steady_clock::now() - station.started;
+  return {
+      {"version", VELK_VERSION},
+      {"pid", getpid()},
+      {"front_end", station.front_end},
+      {"uptime_s", std::chrono::duration_cast<std::chrono::seconds>(up).count()},
+      {"folder", fs::current_path().string()},
+      {"serving",
+       {{"mode", !session.SeveralPorts()  ? "single"
+                 : s.AnswerEveryPort != 0 ? "every-port"
+                                          : "served-slot"},
+        {"served_slot", session.bridge().CurrentPort() + 1},
+        {"active", session.TimerEnabled()}}},
+      {"ports", ports},
+      {"gauges", Gauges(station)},
+      {"log",
+       {{"on", s.LogOn == 1},
+        {"file", Absolute(kLogFileName)},
+        {"bytes", logExists ? json(static_cast<int64_t>(info.st_size)) : json(nullptr)}}},
+  };
+}
+
+json ServeSlot(Station& station, const std::string& slotText) {
+  int slot = 0;
+  if (slotText.size() != 1 || slotText[0] < '1' || slotText[0] > '4') {
+    throw ControlServer::RequestError{"serve: give a slot 1..4"};
+  }
+  slot = slotText[0] - '0';
+  VcpSession& session = station.session;
+  if (session.Busy() != 0 || session.ShutDown()) {
+    throw ControlServer::RequestError{"serve: the ports are being made anew; try again"};
+  }
+  if (!session.SeveralPorts()) {
+    if (slot != 1) throw ControlServer::RequestError{"serve: only one port is set up"};
+  } else if (!session.bridge().ServeSlot(slot)) {
+    throw ControlServer::RequestError{"serve: slot " + slotText + " has no port"};
+  }
+  return {{"served_slot", session.bridge().CurrentPort() + 1}};
+}
+
+json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
+  const SettingsRecord& s = station.session.settings();
+  const int16_t numbers[4] = {s.VcpCom1, s.VcpCom2, s.VcpCom3, s.VcpCom4};
+  for (int k = 0; k < 4; ++k) {
+    PtyPort* port = station.ports[static_cast<size_t>(k)];
+    if (numbers[k] <= 0 || !port || name != "COM" + std::to_string(numbers[k])) continue;
+    const std::optional<PortHolder> holder = FindPortHolder(port->slave_path());
+    const std::string line =
+        name + ": an open by " + std::to_string(requester) + " (" + ProgramName(requester) +
+        ") was refused: " +
+        (holder ? "held by " + std::to_string(holder->pid) + " (" + holder->program + ")"
+                : std::string("held by a program of another user"));
+    std::cerr << "Velk_VCP: " << line << std::endl;
+    station.session.bridge().Log().WriteLine(line);
+    return json::object();
+  }
+  throw ControlServer::RequestError{"no port " + name + " here"};
+}
+
+void AddStationRequests(ControlServer& server, Station& station) {
+  server.On("refused", [&station, &server](const std::vector<std::string>& words) {
+    if (words.size() != 2) throw ControlServer::RequestError{"refused: give a port name"};
+    return RefusedOpen(station, words[1], server.peer_pid());
+  });
+  server.On("status", [&station](const std::vector<std::string>& words) {
+    if (words.size() != 1) throw ControlServer::RequestError{"status takes no argument"};
+    return StationStatus(station);
+  });
+  server.On("serve", [&station](const std::vector<std::string>& words) {
+    if (words.size() != 2) throw ControlServer::RequestError{"serve: give a slot 1..4"};
+    return ServeSlot(station, words[1]);
+  });
+}
+
+bool StartStationSocket(ControlServer& server, Station& station) {
+  AddStationRequests(server, station);
+  std::string reason;
+  if (server.Start(kControlSocketName, reason)) return true;
+  std::cerr << "Velk_VCP: no status socket: " << reason << std::endl;
+  return false;
+}

@@ -1,0 +1,41 @@
+// The requests the running program answers on its local socket, as functions of the program:
+// "status" (what it serves, who holds each port, the gauges, the log) and "serve SLOT" (the
+// served port moves as its hot key moves it). Both front ends register the same requests.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "control_server.h"
+#include "pty_port.h"
+#include "vcp_session.h"
+
+struct Station {
+  VcpSession& session;
+  std::array<PtyPort*, 4> ports;
+  std::string front_end;  // "headless" or "desktop"
+  std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+};
+
+// The status as documented in docs/CONTROL_SOCKET.md. Looks up who holds each port in /proc
+// and reads every input in use from the device library (never waiting for a gauge).
+nlohmann::json StationStatus(Station& station);
+
+// Moves serving to slot 1..4 (PortBridge::ServeSlot). Returns the answer's members; throws
+// ControlServer::RequestError when the slot has no port or ports are being made anew.
+nlohmann::json ServeSlot(Station& station, const std::string& slot);
+
+// Logs (activity log and standard error) that an open of port name by process requester was
+// refused as busy, with who holds the port. Throws ControlServer::RequestError for a name
+// that is no port of the station.
+nlohmann::json RefusedOpen(Station& station, const std::string& name, pid_t requester);
+
+// Registers "status", "serve" and "refused" on server; station must outlive it.
+void AddStationRequests(ControlServer& server, Station& station);
+
+// Starts the program's socket (kControlSocketName in the current directory) with the
+// station's requests. Failure is reported on standard error; the program serves on without
+// it. Returns whether it started.
+bool StartStationSocket(ControlServer& server, Station& station);
