@@ -47,7 +47,9 @@ TEST_F(ClientLayerTest, PyserialSetsLinesAndFrameOnlyOnRecognisedPorts) {
       {{}, 1},                                                // no layer
   };
   for (const auto& c : kCases) {
+    const size_t departures = Departures();
     const ClientRun run = Check(c.launcher, {"port", "ports/COM5", "M1", "10:+0001.234"});
+    WaitForDeparture(departures);
     EXPECT_EQ(run.status, c.status) << c.launcher.size() << " launcher words:\n" << run.output;
     if (c.status == 0) {
       EXPECT_EQ(Count(run.output, "ok "), 11u) << run.output;
@@ -101,7 +103,10 @@ TEST_F(ClientLayerTest, ClientProgramsExchangeWithThePort) {
     if (c.command.rfind(" ", 0) == 0) continue;  // a client not built here
     std::vector<std::string> argv{"/bin/sh", "-c", c.command};
     if (c.layer) argv.insert(argv.begin(), kVelkClient);
+    // The clients run as root: each starts once the program has seen the last one leave.
+    const size_t departures = Departures();
     const ClientRun run = RunClient(argv, Path(""), {{"VELK_VCP_PORT_DIR", ""}});
+    WaitForDeparture(departures);
     EXPECT_NE(run.output.find(c.expected), std::string::npos)
         << (c.layer ? "velk-client " : "") << c.command << ":\n"
         << run.output;

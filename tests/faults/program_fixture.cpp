@@ -186,6 +186,15 @@ int ProgramTest::OpenPort(const std::string& name) const {
   }
 }
 
+bool ProgramTest::WaitForDeparture(size_t before, std::chrono::milliseconds timeout) const {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (Departures() <= before) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
 size_t ProgramTest::WriteWithoutReading(int fd, const std::string& bytes,
                                         std::chrono::milliseconds duration) const {
   size_t written = 0;

@@ -84,6 +84,13 @@ class ProgramTest : public ::testing::Test {
   // returns how many it took.
   size_t WriteWithoutReading(int fd, const std::string& bytes,
                              std::chrono::milliseconds duration) const;
+  // Client departures the program has logged so far ("VCP=Closed"; the log must be on).
+  size_t Departures() const { return Count(Read("Velk_VCP.LOG"), "VCP=Closed"); }
+  // Waits (at most timeout) until more than before departures are logged: a client run by root,
+  // whom the exclusive mode does not stop, that opens the port only then is told apart for
+  // certain from the one that left. Returns whether it came.
+  bool WaitForDeparture(size_t before,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(1)) const;
   // Resident memory of a process in kB (0 when unknown).
   static long ResidentKb(pid_t pid);
   // False in a build with AddressSanitizer: freed memory stays quarantined there, so resident
