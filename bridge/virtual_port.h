@@ -42,4 +42,7 @@ class IVirtualPort {
   // Lets several clients hold the port at once (true) or only one (false, the default); takes
   // effect with the next client. Ports that cannot tell clients apart ignore it.
   virtual void SetShared(bool /*shared*/) {}
+  // Returns the client holding the port as the port knows it ("1234 python3"), or an empty
+  // text when it cannot tell.
+  virtual std::string ClientName() { return {}; }
 };

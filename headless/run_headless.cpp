@@ -18,6 +18,7 @@
 #include "pty_port.h"
 #include "served_port_line.h"
 #include "stop_signals.h"
+#include "value_recorder.h"
 #include "vcp_session.h"
 
 namespace {
@@ -71,6 +72,7 @@ int RunHeadless(int argc, char** argv) {
   const std::string folder = PortFolder();
   std::array<std::unique_ptr<PtyPort>, 4> ports;
   for (auto& port : ports) port = std::make_unique<PtyPort>(folder);
+  ValueRecorder recorder;  // outlives the session, which announces to it
   const std::unique_ptr<IKeyState> keyState = OpenConsoleKeyState();
   IKeyState& keys = *keyState;
   VcpSession session(
@@ -80,6 +82,7 @@ int RunHeadless(int argc, char** argv) {
   device.Device_PreInit();
   RaiseProcessPriority();
   const bool serving = session.Start() && PrintPorts(ports);
+  if (serving) recorder.ApplyTo(session.bridge(), Settings);
 
   // Input is served the moment it arrives. The 10 ms ticks keep their pace; where a tick
   // could only count towards the trigger block (no key can change the port, no client on
