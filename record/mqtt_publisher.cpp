@@ -144,7 +144,7 @@ MqttFigures MqttPublisher::Figures() const {
   f.state = connected_ ? "connected" : ever_connected_ ? "disconnected" : "connecting";
   f.queued = queue_.Size();
   f.published = published_.load();
-  f.dropped = queue_.Dropped();
+  f.dropped = queue_.Dropped() + refused_;
   return f;
 }
 
@@ -159,7 +159,7 @@ void MqttPublisher::OnConnect(int rc) {
   {
     std::lock_guard lock(mutex_);
     connected_ = true;
-    ever_connected_ = true;
+    reconnected_ = ever_connected_.exchange(true);
   }
   changed_.notify_all();
   queue_.Wake();
@@ -188,7 +188,9 @@ void MqttPublisher::Feed() {
   DropReport report;
   std::vector<NumberedEvent> batch;
   while (!stopping_) {
-    const std::string line = report.Due("MQTT", queue_.Dropped(), Clock::now());
+    // Drops are reported once a minute, and at once when the broker is back.
+    const std::string line =
+        report.Due("MQTT", queue_.Dropped() + refused_, Clock::now(), reconnected_.exchange(false));
     if (!line.empty()) std::cerr << line << std::endl;
     int room = 0;
     {
@@ -202,26 +204,20 @@ void MqttPublisher::Feed() {
     }
     batch.clear();
     if (!queue_.PopBatch(batch, static_cast<size_t>(room), std::chrono::seconds(1))) break;
-    size_t sent = 0;
-    for (; sent < batch.size(); ++sent) {
-      const NumberedEvent& n = batch[sent];
+    for (const NumberedEvent& n : batch) {
       const std::string topic = topic_base_ + "/" + std::to_string(n.event.device) + "." +
                                 std::to_string(n.event.input) + "/value";
       const std::string json = ValueEventJson(InUtf8(n));
       ++in_flight_;
-      if (mosquitto_publish(client_->mosq, nullptr, topic.c_str(), static_cast<int>(json.size()),
-                            json.data(), 1, true) != MOSQ_ERR_SUCCESS) {
+      const int rc = mosquitto_publish(client_->mosq, nullptr, topic.c_str(),
+                                       static_cast<int>(json.size()), json.data(), 1, true);
+      // A QoS 1 message that the client has taken is sent again after a lost connection,
+      // even when the send itself failed; only a message it refused is gone.
+      if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_LOST &&
+          rc != MOSQ_ERR_ERRNO) {
         --in_flight_;
-        break;
+        ++refused_;
       }
-    }
-    if (sent < batch.size()) {
-      // The connection went away meanwhile: the rest waits for the next one.
-      std::vector<NumberedEvent> rest(std::make_move_iterator(batch.begin() + sent),
-                                      std::make_move_iterator(batch.end()));
-      queue_.PushFront(rest);
-      std::unique_lock lock(mutex_);
-      changed_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stopping_.load(); });
     }
   }
 }

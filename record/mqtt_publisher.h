@@ -31,7 +31,7 @@ struct MqttFigures {
   std::string state;       // "connected", "connecting" or "disconnected"
   size_t queued = 0;       // events waiting for the broker
   uint64_t published = 0;  // events the broker acknowledged
-  uint64_t dropped = 0;    // events dropped: the queue was full
+  uint64_t dropped = 0;    // events dropped: the queue was full (or the client refused one)
 };
 
 class MqttPublisher {
@@ -69,8 +69,10 @@ class MqttPublisher {
   std::condition_variable changed_;
   std::atomic<bool> connected_{false};
   std::atomic<bool> ever_connected_{false};
+  std::atomic<bool> reconnected_{false};  // connected again: drops are reported at once
   std::atomic<int> in_flight_{0};
   std::atomic<uint64_t> published_{0};
+  std::atomic<uint64_t> refused_{0};  // events the client refused (counted as dropped)
   std::atomic<bool> stopping_{false};
   std::thread feeder_;
 };

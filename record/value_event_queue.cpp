@@ -69,13 +69,13 @@ uint64_t ValueEventQueue::Dropped() const {
 }
 
 std::string DropReport::Due(const char* what, uint64_t total,
-                            std::chrono::steady_clock::time_point now) {
+                            std::chrono::steady_clock::time_point now, bool at_once) {
   if (total == reported_) return {};
-  if (any_ && now - last_ < std::chrono::minutes(1)) return {};
+  if (any_ && !at_once && now - last_ < std::chrono::minutes(1)) return {};
   const uint64_t count = total - reported_;
   reported_ = total;
   last_ = now;
   any_ = true;
   return std::string("Velk_VCP: ") + what + ": " + std::to_string(count) +
-         " values dropped (queue full) since the last report, " + std::to_string(total) + " in all";
+         " values dropped since the last report, " + std::to_string(total) + " in all";
 }

@@ -56,8 +56,9 @@ class ValueEventQueue {
 class DropReport {
  public:
   // Returns the line to print ("" when nothing is due): when total has grown since the last
-  // line and a minute has passed since it (or none was printed yet).
-  std::string Due(const char* what, uint64_t total, std::chrono::steady_clock::time_point now);
+  // line and a minute has passed since it (or none was printed yet), or now is true.
+  std::string Due(const char* what, uint64_t total, std::chrono::steady_clock::time_point now,
+                  bool at_once = false);
 
  private:
   uint64_t reported_ = 0;

@@ -2,11 +2,26 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <iostream>
 
 #include "text_encoding.h"
 
 namespace {
+
+// Events each listener's queue holds: VELK_VCP_VALUE_QUEUE (1..10000000), else 100,000.
+size_t QueueCapacity() {
+  const char* text = std::getenv("VELK_VCP_VALUE_QUEUE");
+  if (text == nullptr) return 100000;
+  char* end = nullptr;
+  const long long n = std::strtoll(text, &end, 10);
+  if (end == text || *end != '\0' || n < 1 || n > 10000000) {
+    std::cerr << "Velk_VCP: VELK_VCP_VALUE_QUEUE=" << text
+              << " is not 1..10000000; the queues hold 100000 values" << std::endl;
+    return 100000;
+  }
+  return static_cast<size_t>(n);
+}
 
 std::string HostName() {
   char name[256] = {};
@@ -41,6 +56,7 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
     HistoryOptions options;
     options.keep_days = s.HistoryKeepDays;
     options.max_mb = s.HistoryMaxMb;
+    options.capacity = QueueCapacity();
     std::string error;
     history_ = ValueHistory::Open(options, error);
     if (!history_) {
@@ -60,6 +76,7 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
       options.user = Cp1252ToUtf8(s.MqttUser);
       options.password_file = Cp1252ToUtf8(s.MqttPasswordFile);
       options.ca_file = Cp1252ToUtf8(s.MqttCaFile);
+      options.capacity = QueueCapacity();
       mqtt_ = MqttPublisher::Start(options, error);
     }
     if (!mqtt_) {
