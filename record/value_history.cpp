@@ -112,6 +112,7 @@ void ValueHistory::Run() {
   using Clock = std::chrono::steady_clock;
   DropReport report;
   auto nextRetention = Clock::now();
+  uint64_t retained_at = 0;
   std::vector<NumberedEvent> batch;
   for (;;) {
     batch.clear();
@@ -138,9 +139,11 @@ void ValueHistory::Run() {
     }
     const std::string line = report.Due("value history", queue_.Dropped(), Clock::now());
     if (!line.empty()) std::cerr << line << std::endl;
-    if (Clock::now() >= nextRetention) {
+    // The retention is applied once a minute, and after every 10,000 events written.
+    if (Clock::now() >= nextRetention || written_ >= retained_at + 10000) {
       KeepWithinRetention();
       nextRetention = Clock::now() + std::chrono::minutes(1);
+      retained_at = written_;
     }
     if (!open) return;
   }
