@@ -9,6 +9,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "listener_priority.h"
 #include "value_json.h"
 
 namespace {
@@ -149,6 +150,10 @@ MqttFigures MqttPublisher::Figures() const {
 }
 
 void MqttPublisher::OnConnect(int rc) {
+  // Runs on the client's own thread: it gives way to serving, too.
+  static thread_local bool lowered = false;
+  if (!lowered) LowerListenerPriority();
+  lowered = true;
   if (rc != 0) return;
   const std::string status = topic_base_ + "/status";
   ++in_flight_;
@@ -184,6 +189,7 @@ void MqttPublisher::OnPublish() {
 }
 
 void MqttPublisher::Feed() {
+  LowerListenerPriority();
   using Clock = std::chrono::steady_clock;
   DropReport report;
   std::vector<NumberedEvent> batch;

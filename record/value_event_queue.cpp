@@ -5,6 +5,7 @@
 ValueEventQueue::ValueEventQueue(size_t capacity) : capacity_(capacity == 0 ? 1 : capacity) {}
 
 void ValueEventQueue::Push(const NumberedEvent& event) {
+  bool wasEmpty = false;
   {
     std::lock_guard lock(mutex_);
     if (closed_) return;
@@ -12,9 +13,11 @@ void ValueEventQueue::Push(const NumberedEvent& event) {
       events_.pop_front();
       ++dropped_;
     }
+    wasEmpty = events_.empty();
     events_.push_back(event);
   }
-  ready_.notify_one();
+  // Only a listener that found the queue empty waits for an event: the others need no wake-up.
+  if (wasEmpty) ready_.notify_one();
 }
 
 bool ValueEventQueue::PopBatch(std::vector<NumberedEvent>& out, size_t max,

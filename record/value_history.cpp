@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "listener_priority.h"
 #include "text_encoding.h"
 
 namespace {
@@ -109,6 +110,7 @@ HistoryFigures ValueHistory::Figures() const {
 }
 
 void ValueHistory::Run() {
+  LowerListenerPriority();
   using Clock = std::chrono::steady_clock;
   DropReport report;
   auto nextRetention = Clock::now();
