@@ -336,17 +336,34 @@ struct Drain {
   double published_per_s = 0;
 };
 
-// Eight gauges read with all-channels commands in flight for seconds (eight events each); then
-// waits until the history and the subscriber take no more.
-Drain ValueEvents(int fd, double seconds, const std::string& db, const std::string& received) {
+// Sends M* (eight gauges) perSecond times a second for seconds, one at a time, each answer
+// read; returns the commands answered.
+long Paced(int fd, double seconds, int perSecond, const std::string& all) {
+  long answered = 0;
+  const auto start = Clock::now();
+  const auto step = std::chrono::duration<double>(1.0 / perSecond);
+  for (long k = 0; Clock::now() - start < std::chrono::duration<double>(seconds); ++k) {
+    std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(step * k));
+    std::string got;
+    WriteAll(fd, "M*\r");
+    if (ReadAtLeast(fd, got, all.size()) && got == all) ++answered;
+  }
+  return answered;
+}
+
+// Eight gauges read with all-channels commands, in flight as fast as the port goes
+// (perSecond 0) or paced, for seconds (eight events each); then waits until the history and
+// the subscriber take no more.
+Drain ValueEvents(int fd, double seconds, int perSecond, const std::string& db,
+                  const std::string& received) {
   std::string all;
   for (int n = 1; n <= 8; ++n) all += Answer(n);
   const long storedBefore = HistoryRows(db);
   const long publishedBefore = Messages(received);
   const auto start = Clock::now();
-  const Throughput load = Sustained(fd, seconds, 100, "M*\r", all);
   Drain d;
-  d.produced = load.answered * 8;
+  d.produced = 8 * (perSecond > 0 ? Paced(fd, seconds, perSecond, all)
+                                  : Sustained(fd, seconds, 100, "M*\r", all).answered);
   auto lastStored = Clock::now(), lastPublished = Clock::now();
   for (auto quiet = Clock::now(); Clock::now() - quiet < std::chrono::seconds(3);) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -360,6 +377,14 @@ Drain ValueEvents(int fd, double seconds, const std::string& db, const std::stri
   d.stored_per_s = d.stored / std::chrono::duration<double>(lastStored - start).count();
   d.published_per_s = d.published / std::chrono::duration<double>(lastPublished - start).count();
   return d;
+}
+
+void PrintDrain(const char* what, const Drain& d) {
+  std::printf("value events, %s: %ld sent\n", what, d.produced);
+  std::printf("  history:  %ld stored (%ld lost), %9.0f events/s\n", d.stored,
+              d.produced - d.stored, d.stored_per_s);
+  std::printf("  MQTT:     %ld received (%ld lost), %9.0f events/s\n", d.published,
+              d.produced - d.published, d.published_per_s);
 }
 
 void Print(const char* what, const Latency& l) {
@@ -436,8 +461,9 @@ int main(int argc, char** argv) {
     cycle.emplace_back("M" + std::to_string(n) + "\r", Answer(n));
     all += Answer(n);
   }
-  const Drain drain =
-      values ? ValueEvents(fd, seconds, dir + "/Velk_VCP.values.db", dir + "/received") : Drain{};
+  const std::string db = dir + "/Velk_VCP.values.db", received = dir + "/received";
+  const Drain paced = values ? ValueEvents(fd, seconds, 1000, db, received) : Drain{};
+  const Drain flood = values ? ValueEvents(fd, seconds, 0, db, received) : Drain{};
   const Latency floor = EchoFloor(trips);
   const Latency single = RoundTrips(fd, {{kCommand, Answer(1)}}, trips);
   const Latency eight = RoundTrips(fd, cycle, std::max(10, trips / 8));
@@ -464,11 +490,8 @@ int main(int argc, char** argv) {
   fs::remove_all(dir);
 
   if (values) {
-    std::printf("value events, 8 gauges, M* in flight: %ld sent\n", drain.produced);
-    std::printf("  history:  %ld stored (%ld lost), %9.0f events/s\n", drain.stored,
-                drain.produced - drain.stored, drain.stored_per_s);
-    std::printf("  MQTT:     %ld received (%ld lost), %9.0f events/s\n", drain.published,
-                drain.produced - drain.published, drain.published_per_s);
+    PrintDrain("8 gauges, 1,000 M* a second", paced);
+    PrintDrain("8 gauges, M* as fast as the port goes", flood);
   }
 
   Print("raw pty echo round trip (floor):", floor);
