@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -279,6 +280,47 @@ TEST_F(ValuesOutTest, ABrokerAwayDelaysNoAnswerAndLosesOnlyWhatTheQueueCannotHol
   for (int s = 101; s <= 200; ++s) EXPECT_TRUE(arrived.count(s)) << s;
   // The history keeps them all.
   EXPECT_TRUE(WaitFor([&] { return HistoryRows() == 200; })) << HistoryRows();
+  close(fd);
+}
+
+TEST_F(ValuesOutTest, AUserWithAPasswordFileOverTlsWithACaFile) {
+  // A certificate authority of the test's own and a broker certificate for 127.0.0.1.
+  const std::string d = Path("");
+  ASSERT_EQ(
+      Shell("cd '" + d +
+            "' && openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=ca "
+            "-keyout ca.key -out ca.pem 2>/dev/null && openssl req -newkey rsa:2048 -nodes "
+            "-subj /CN=127.0.0.1 -keyout broker.key -out broker.csr 2>/dev/null && "
+            "printf 'subjectAltName=IP:127.0.0.1\\n' >ext && openssl x509 -req -in broker.csr "
+            "-CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile ext -out broker.pem "
+            "2>/dev/null && touch users && chmod 600 users && "
+            "mosquitto_passwd -b users station1 'pass word' && chmod 644 users broker.key"),
+      0);
+  Write("broker.conf", Read("broker.conf") + "cafile " + d + "ca.pem\ncertfile " + d +
+                           "broker.pem\nkeyfile " + d + "broker.key\npassword_file " + d +
+                           "users\n");
+  Write("broker.conf", std::regex_replace(Read("broker.conf"), std::regex("allow_anonymous true"),
+                                          "allow_anonymous false"));
+  Write("station.pw", "pass word\n");
+  chmod(Path("station.pw").c_str(), 0600);
+  StartBroker();
+  subscriber_ = Spawn({"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port_), "--cafile",
+                       d + "ca.pem", "-u", "station1", "-P", "pass word", "-v", "-t", "velk/#"},
+                      Path("sub.out"));
+  Write("Velk_VCP.CFG", FaultSettings() + "603:mqtts://127.0.0.1:" + std::to_string(port_) +
+                            "\r\n605:st1\r\n606:station1\r\n607:" + d + "station.pw\r\n608:" + d +
+                            "ca.pem\r\n");
+  Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  // The subscriber may connect after the first values: the retained last value reaches it.
+  EXPECT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
+  EXPECT_TRUE(WaitFor([&] {
+    return Received().find("velk/st1/1.1/value {\"seq\":1,") != std::string::npos &&
+           Received().find("velk/st1/status online") != std::string::npos;
+  })) << Received()
+      << Err() << Read("broker.log");
   close(fd);
 }
 
