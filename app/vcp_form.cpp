@@ -159,6 +159,7 @@ bool VCP_FORM::Form_Initialize() {
   PortFolderLabel->setText("Ports: " + QDir(QString::fromStdString(PortFolder())).absolutePath());
   RaiseProcessPriority();
   const bool serving = session_.Start();
+  if (serving) recorder_.ApplyTo(session_.bridge(), Settings);
   if (serving) Timer1.start();
   ArmPortEvents();
   return serving;
@@ -208,6 +209,7 @@ void VCP_FORM::SetupButton_Click() {
   if (sequence_depth_ > 0) return;
   Sequence sequence(*this);
   session_.SetupButton_Click();
+  if (!session_.ShutDown()) recorder_.ApplyTo(session_.bridge(), Settings);
 }
 
 void VCP_FORM::Quit_Click() {

@@ -7,6 +7,7 @@
 #include <array>
 
 #include "main_view.h"
+#include "value_recorder.h"
 #include "vcp_session.h"
 
 class ITrayIcon;
@@ -128,6 +129,7 @@ class VCP_FORM : public QWidget, public IMainView {
 
   IDeviceLibrary& device_;
   ITrayIcon& tray_;
+  ValueRecorder recorder_;  // outlives the session, which announces to it
   VcpSession session_;
   PortEvents* events_;
   QSocketNotifier* events_notifier_ = nullptr;

@@ -2,13 +2,18 @@
 // binary the build made, or the one VELK_VCP names), against a raw
 // pseudo-terminal echo as the floor: single reads, an 8-channel read cycle, the all-channels
 // read, sustained load with 1,000 and 10,000 commands in flight, foot switch to value, the
-// serving process's CPU use while idle and its peak memory.
+// serving process's CPU use while idle and its peak memory. With --values the program also
+// keeps the value history and publishes to a mosquitto broker it starts on 127.0.0.1 (a
+// subscriber counts what arrives), and the benchmark first measures how many value events per
+// second the history and the publisher take with eight gauges read as fast as the port goes.
 //
-// Usage: velk_port_benchmark [round-trips] [seconds of sustained load]
+// Usage: velk_port_benchmark [round-trips] [seconds of sustained load] [--values]
 #include <errno.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -169,17 +174,19 @@ struct Throughput {
   double per_second = 0;
   long lost = 0;  // answers missing at the end
   long cut = 0;   // answers that arrived but not whole and right
+  long answered = 0;
 };
 
 // Keeps up to window commands in flight for seconds (a writer thread), checks every answer.
-Throughput Sustained(int fd, double seconds, long window) {
+Throughput Sustained(int fd, double seconds, long window, const std::string& command = kCommand,
+                     const std::string& answer = Answer(1)) {
   std::atomic<long> answered{0};
   std::atomic<long> sent{0};
   std::atomic<bool> stop{false};
   std::thread writer([&] {
-    const std::string chunk = [] {
+    const std::string chunk = [&] {
       std::string text;
-      for (int i = 0; i < 100; ++i) text += kCommand;
+      for (int i = 0; i < 100; ++i) text += command;
       return text;
     }();
     while (!stop) {
@@ -192,7 +199,6 @@ Throughput Sustained(int fd, double seconds, long window) {
     }
   });
   Throughput result;
-  const std::string answer = Answer(1);
   std::string pending;
   const auto start = Clock::now();
   const auto end = start + std::chrono::duration<double>(seconds);
@@ -212,6 +218,7 @@ Throughput Sustained(int fd, double seconds, long window) {
   writer.join();
   while (answered < sent && ReadAtLeast(fd, pending, answer.size())) take();
   result.lost = sent - answered;
+  result.answered = answered;
   result.per_second =
       static_cast<double>(answered) / std::chrono::duration<double>(Clock::now() - start).count();
   return result;
@@ -280,6 +287,119 @@ long StatusKb(pid_t pid, const std::string& key) {
   return 0;
 }
 
+// A TCP port on 127.0.0.1 that nothing listens on now.
+int FreePort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+// Starts a program with its output into file; returns its process id.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& file) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!freopen(file.c_str(), "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(127);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Events in the value history so far.
+long HistoryRows(const std::string& path) {
+  sqlite3* db = nullptr;
+  long rows = 0;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 1000);
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM value_events", -1, &st, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW) {
+      rows = sqlite3_column_int64(st, 0);
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return rows;
+}
+
+// Value messages the subscriber has printed so far (one line each).
+long Messages(const std::string& path) {
+  std::ifstream in(path);
+  long lines = 0;
+  for (std::string line; std::getline(in, line);)
+    lines += line.find("\"seq\"") != std::string::npos;
+  return lines;
+}
+
+struct Drain {
+  long produced = 0;        // value events the program sent
+  long stored = 0;          // of which in the history
+  long published = 0;       // of which the subscriber received
+  double stored_per_s = 0;  // from the start of the load to the last one stored
+  double published_per_s = 0;
+};
+
+// Sends M* (eight gauges) perSecond times a second for seconds, one at a time, each answer
+// read; returns the commands answered.
+long Paced(int fd, double seconds, int perSecond, const std::string& all) {
+  long answered = 0;
+  const auto start = Clock::now();
+  const auto step = std::chrono::duration<double>(1.0 / perSecond);
+  for (long k = 0; Clock::now() - start < std::chrono::duration<double>(seconds); ++k) {
+    std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(step * k));
+    std::string got;
+    WriteAll(fd, "M*\r");
+    if (ReadAtLeast(fd, got, all.size()) && got == all) ++answered;
+  }
+  return answered;
+}
+
+// Eight gauges read with all-channels commands, in flight as fast as the port goes
+// (perSecond 0) or paced, for seconds (eight events each); then waits until the history and
+// the subscriber take no more.
+Drain ValueEvents(int fd, double seconds, int perSecond, const std::string& db,
+                  const std::string& received) {
+  std::string all;
+  for (int n = 1; n <= 8; ++n) all += Answer(n);
+  const long storedBefore = HistoryRows(db);
+  const long publishedBefore = Messages(received);
+  const auto start = Clock::now();
+  Drain d;
+  d.produced = 8 * (perSecond > 0 ? Paced(fd, seconds, perSecond, all)
+                                  : Sustained(fd, seconds, 100, "M*\r", all).answered);
+  auto lastStored = Clock::now(), lastPublished = Clock::now();
+  for (auto quiet = Clock::now(); Clock::now() - quiet < std::chrono::seconds(3);) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const long stored = HistoryRows(db) - storedBefore;
+    const long published = Messages(received) - publishedBefore;
+    if (stored != d.stored) lastStored = quiet = Clock::now();
+    if (published != d.published) lastPublished = quiet = Clock::now();
+    d.stored = stored;
+    d.published = published;
+  }
+  d.stored_per_s = d.stored / std::chrono::duration<double>(lastStored - start).count();
+  d.published_per_s = d.published / std::chrono::duration<double>(lastPublished - start).count();
+  return d;
+}
+
+void PrintDrain(const char* what, const Drain& d) {
+  std::printf("value events, %s: %ld sent\n", what, d.produced);
+  std::printf("  history:  %ld stored (%ld lost), %9.0f events/s\n", d.stored,
+              d.produced - d.stored, d.stored_per_s);
+  std::printf("  MQTT:     %ld received (%ld lost), %9.0f events/s\n", d.published,
+              d.produced - d.published, d.published_per_s);
+}
+
 void Print(const char* what, const Latency& l) {
   std::printf("%-34s median %9.1f us   p99 %9.1f us   (%d failed)\n", what, l.median_us, l.p99_us,
               l.failures);
@@ -288,8 +408,10 @@ void Print(const char* what, const Latency& l) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int trips = argc > 1 ? std::max(10, atoi(argv[1])) : 1000;
-  const double seconds = argc > 2 ? std::max(1.0, atof(argv[2])) : 3.0;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const bool values = std::erase(args, "--values") > 0;
+  const int trips = args.size() > 0 ? std::max(10, atoi(args[0].c_str())) : 1000;
+  const double seconds = args.size() > 1 ? std::max(1.0, atof(args[1].c_str())) : 3.0;
 
   char pattern[] = "/tmp/velk-bench-XXXXXX";
   if (!mkdtemp(pattern)) return 1;
@@ -301,7 +423,22 @@ int main(int argc, char** argv) {
     }
   }
   std::ofstream(dir + "/Velk_VCP.DDK") << DeviceFile();
-  std::ofstream(dir + "/Velk_VCP.CFG") << SettingsFile();
+  pid_t broker = -1, subscriber = -1;
+  if (values) {
+    const int port = FreePort();
+    std::ofstream(dir + "/broker.conf")
+        << "listener " << port << " 127.0.0.1\nallow_anonymous true\nmax_queued_messages 0\n";
+    broker = Spawn({"mosquitto", "-c", dir + "/broker.conf"}, "/dev/null");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    subscriber = Spawn({"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-q", "1",
+                        "-t", "velk/+/+/value"},
+                       dir + "/received");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::ofstream(dir + "/Velk_VCP.CFG")
+        << SettingsFile() << "600:1\r\n603:mqtt://127.0.0.1:" << port << "\r\n605:bench\r\n";
+  } else {
+    std::ofstream(dir + "/Velk_VCP.CFG") << SettingsFile();
+  }
 
   const pid_t server = fork();
   if (server == 0) {
@@ -337,6 +474,9 @@ int main(int argc, char** argv) {
     cycle.emplace_back("M" + std::to_string(n) + "\r", Answer(n));
     all += Answer(n);
   }
+  const std::string db = dir + "/Velk_VCP.values.db", received = dir + "/received";
+  const Drain paced = values ? ValueEvents(fd, seconds, 1000, db, received) : Drain{};
+  const Drain flood = values ? ValueEvents(fd, seconds, 0, db, received) : Drain{};
   const auto [floor, single] = FloorAndSingle(fd, trips);
   const Latency eight = RoundTrips(fd, cycle, std::max(10, trips / 8));
   const Latency allChannels = RoundTrips(fd, {{"M*\r", all}}, trips);
@@ -354,7 +494,17 @@ int main(int argc, char** argv) {
   kill(server, SIGTERM);
   int status = 0;
   waitpid(server, &status, 0);
+  for (pid_t helper : {subscriber, broker}) {
+    if (helper <= 0) continue;
+    kill(helper, SIGTERM);
+    waitpid(helper, nullptr, 0);
+  }
   fs::remove_all(dir);
+
+  if (values) {
+    PrintDrain("8 gauges, 1,000 M* a second", paced);
+    PrintDrain("8 gauges, M* as fast as the port goes", flood);
+  }
 
   Print("raw pty echo round trip (floor):", floor);
   Print("M1 -> answer:", single);

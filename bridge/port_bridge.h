@@ -19,6 +19,7 @@
 #include "main_view.h"
 #include "receive_ring.h"
 #include "settings_record.h"
+#include "value_events.h"
 #include "virtual_port.h"
 
 class PortBridge {
@@ -62,6 +63,10 @@ class PortBridge {
   // that is empty or only blanks is recorded, not sent. device and Address outside the table give
   // an empty "<ch>".
   void SendMeaValue(int16_t device, int16_t Address, double value, int16_t errorcode);
+
+  // Announces every value sent from now on to sink (null: to nobody), with station as the
+  // station's name. The sink must outlive the engine or be replaced first.
+  void SetValueEvents(IValueEvents* sink, std::string station);
 
   // Empties RxRing and sets TickCounter and FootSwitchDown to 0.
   void ResetPollState();
@@ -147,6 +152,8 @@ class PortBridge {
   void Acknowledge(bool& ackSent);
   void SendText(const std::string& text);
   void WriteToCurrentPort(const std::string& bytes);
+  void AnnounceValue(int16_t device, int16_t input, double value, int16_t errorcode,
+                     const std::string& answer);
   std::string FootSwitchFlags() const;
   void DiscardFullRing();
   void ShowListsIfChanged();
@@ -182,4 +189,7 @@ class PortBridge {
   uint32_t echo_session_ = 0;
   bool echo_logged_ = false;
   unsigned shown_changes_ = 0;
+  IValueEvents* value_events_ = nullptr;
+  std::string station_;
+  ValueCause cause_ = ValueCause::Request;  // what makes the values sent now
 };

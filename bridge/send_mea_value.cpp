@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cmath>
 
 #include "answer_template.h"
@@ -24,6 +25,37 @@ void PortBridge::SendMeaValue(int16_t device, int16_t Address, double value, int
   log_.Answer(answer);
   if (TrimSpaces(answer).empty()) return;
   WriteToCurrentPort(answer);
+  if (value_events_ != nullptr && Port(current_port_) != nullptr) {
+    AnnounceValue(device, Address, value, errorcode, answer);
+  }
+}
+
+void PortBridge::SetValueEvents(IValueEvents* sink, std::string station) {
+  value_events_ = sink;
+  station_ = std::move(station);
+}
+
+void PortBridge::AnnounceValue(int16_t device, int16_t input, double value, int16_t errorcode,
+                               const std::string& answer) {
+  ValueEvent e;
+  e.utc_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                 std::chrono::system_clock::now().time_since_epoch())
+                 .count();
+  e.station = station_;
+  e.slot = current_port_ + 1;
+  const int16_t numbers[kSlots] = {s_.VcpCom1, s_.VcpCom2, s_.VcpCom3, s_.VcpCom4};
+  const int16_t com = current_port_ >= 0 && current_port_ < kSlots ? numbers[current_port_] : 0;
+  if (com > 0) e.port = "COM" + std::to_string(com);
+  e.client = Port(current_port_)->ClientName();
+  e.device = device;
+  e.input = input;
+  e.number = value;
+  e.text = answer;
+  e.status = errorcode == 0   ? ValueStatus::Valid
+             : errorcode == 2 ? ValueStatus::OutOfRange
+                              : ValueStatus::NoValue;
+  e.cause = cause_;
+  value_events_->Announce(e);
 }
 
 void PortBridge::SendText(const std::string& text) {

@@ -5,6 +5,12 @@ constexpr int kLastDataKeyAddress = 120;
 }
 
 void PortBridge::TriggerBlock() {
+  // Values sent from here were pushed by a data key or the foot switch, not asked for.
+  struct RequestAgain {
+    ValueCause& cause;
+    ~RequestAgain() { cause = ValueCause::Request; }
+  } requestAgain{cause_};
+  cause_ = ValueCause::DataKey;
   for (int16_t d = kFirstDevice; d <= kLastDevice; ++d) {
     if (tab_.DeviceUsed[d] <= 0) continue;
     for (int16_t a = 1; a <= kLastDataKeyAddress; ++a) {
@@ -33,6 +39,7 @@ void PortBridge::TriggerBlock() {
   }
   if (sum > 0 && foot_switch_down_ == 0) {
     log_.WriteLine("Foot switch is pressed  : " + FootSwitchFlags());
+    cause_ = ValueCause::FootSwitch;
     for (int16_t d = kFirstDevice; d <= kLastDevice; ++d) {
       if (tab_.DeviceUsed[d] <= 0) continue;
       for (int16_t a = 1; a <= kLastAddress; ++a) {

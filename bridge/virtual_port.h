@@ -45,4 +45,7 @@ class IVirtualPort {
   // True while the client holding the port held it already before this run of the program
   // (the port was kept across a restart): what it wrote meanwhile is still to be answered.
   virtual bool HeldAcrossRestart() { return false; }
+  // Returns the client holding the port as the port knows it ("1234 python3"), or an empty
+  // text when it cannot tell.
+  virtual std::string ClientName() { return {}; }
 };

@@ -86,5 +86,23 @@ std::string SettingsSummary(const SettingsRecord& s) {
       << "\n";
   out << "log: " << (s.LogOn != 0 ? "on" : "off") << "\n";
   out << "password: " << (s.Password.empty() ? "not set" : "set") << "\n";
+  out << "value history: ";
+  if (s.HistoryOn == 0) {
+    out << "off\n";
+  } else if (s.HistoryMaxMb > 0) {
+    out << "on, kept below " << s.HistoryMaxMb << " MB\n";
+  } else {
+    out << "on, kept " << (s.HistoryKeepDays > 0 ? s.HistoryKeepDays : 90) << " days\n";
+  }
+  out << "mqtt: ";
+  if (s.MqttUrl.empty()) {
+    out << "off\n";
+  } else {
+    out << Cp1252ToUtf8(s.MqttUrl) << ", prefix "
+        << (s.MqttPrefix.empty() ? std::string("velk") : Cp1252ToUtf8(s.MqttPrefix)) << ", station "
+        << (s.MqttStation.empty() ? std::string("(the host name)") : Cp1252ToUtf8(s.MqttStation))
+        << (s.MqttUser.empty() ? "" : ", user " + Cp1252ToUtf8(s.MqttUser))
+        << (s.MqttCaFile.empty() ? "" : ", CA file " + Cp1252ToUtf8(s.MqttCaFile)) << "\n";
+  }
   return out.str();
 }

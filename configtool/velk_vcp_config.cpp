@@ -4,6 +4,7 @@
 // kept it busy (nothing changed); status and serve talk to the program running in the folder:
 // 4 none runs there, 5 it refused this user.
 #include <errno.h>
+#include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
 #include <chrono>
@@ -14,6 +15,8 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "configuration_name.h"
@@ -23,12 +26,18 @@
 #include "device_items.h"
 #include "folder_lock.h"
 #include "format_choice.h"
+#include "history_query.h"
 #include "language_file.h"
+#include "mqtt_url.h"
 #include "presets.h"
 #include "settings_file.h"
 #include "settings_summary.h"
 #include "status_text.h"
 #include "text_encoding.h"
+#include "utc_time.h"
+#include "value_csv.h"
+#include "value_history.h"
+#include "value_json.h"
 #include "working_folder.h"
 
 namespace fs = std::filesystem;
@@ -63,6 +72,45 @@ std::pair<int, int> InputAddress(const std::string& text) {
 }
 
 std::string EngineText(const std::string& utf8) { return Utf8ToCp1252(utf8); }
+
+// Returns the absolute form of a file named on the command line relative to base, the folder
+// the tool was called in (the tool and the program work in the working folder). Refuses
+// (UsageError) a file that is not there.
+std::string ReadableFile(const std::string& what, const fs::path& base, const std::string& path) {
+  std::error_code ec;
+  const fs::path absolute = base / path;
+  if (ec || !fs::is_regular_file(absolute, ec)) {
+    throw UsageError{what + " " + path + ": no such file"};
+  }
+  return absolute.string();
+}
+
+// Prints the stored value events that pass filter as CSV or JSON lines. Returns the exit
+// status.
+int PrintValues(const HistoryFilter& filter, bool json) {
+  if (!fs::exists(kHistoryFileName)) {
+    std::cerr << "velk-vcp-config: no value history here (velk-vcp-config history on)\n";
+    return kFileError;
+  }
+  if (!json) std::cout << ValueCsvHeader();
+  std::string error;
+  const bool ok = ReadHistory(
+      kHistoryFileName, filter,
+      [json](const NumberedEvent& e) {
+        if (json) {
+          std::cout << ValueEventJson(e) << "\n";
+        } else {
+          std::cout << ValueCsvLine(e);
+        }
+      },
+      error);
+  std::cout.flush();
+  if (!ok) {
+    std::cerr << "velk-vcp-config: " << error << "\n";
+    return kFileError;
+  }
+  return 0;
+}
 
 // Returns text in the settings file's encoding. Refuses (UsageError naming what) a text with a
 // line break or another control byte: a settings line cannot hold it, and it would start keys
@@ -352,6 +400,118 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"on", "off"}));
   everyPortCommand->callback(
       [&] { change = [&] { Settings.AnswerEveryPort = OnOff(everyPortState) ? 1 : 0; }; });
+
+  std::string historyState;
+  std::optional<int> keepDays, maxMb;
+  auto* historyCommand = app.add_subcommand(
+      "history", "keep every value sent in the value history Velk_VCP.values.db, or not");
+  historyCommand->add_option("STATE", historyState, "on or off")
+      ->required()
+      ->check(CLI::IsMember({"on", "off"}));
+  auto* keepOption =
+      historyCommand->add_option("--keep", keepDays, "keep values DAYS days (default 90)")
+          ->type_name("DAYS")
+          ->check(CLI::Range(1, 32767));
+  historyCommand->add_option("--max-mb", maxMb, "keep the file below N megabytes instead")
+      ->type_name("N")
+      ->check(CLI::Range(1, 32767))
+      ->excludes(keepOption);
+  historyCommand->callback([&] {
+    change = [&] {
+      Settings.HistoryOn = OnOff(historyState) ? 1 : 0;
+      if (keepDays) {
+        Settings.HistoryKeepDays = static_cast<int16_t>(*keepDays);
+        Settings.HistoryMaxMb = 0;
+      }
+      if (maxMb) {
+        Settings.HistoryMaxMb = static_cast<int16_t>(*maxMb);
+        Settings.HistoryKeepDays = 0;
+      }
+    };
+  });
+
+  std::string since, until, gauge;
+  bool csv = false, json = false;
+  auto* valuesCommand =
+      app.add_subcommand("values", "print the value history (CSV, or JSON lines)");
+  valuesCommand->add_option("--since", since, "from this UTC time on (2026-12-08T10:00)")
+      ->type_name("TIME");
+  valuesCommand->add_option("--until", until, "before this UTC time")->type_name("TIME");
+  valuesCommand->add_option("--gauge", gauge, "only input D.A")->type_name("D.A");
+  auto* csvFlag = valuesCommand->add_flag("--csv", csv, "CSV with a header line (the default)");
+  valuesCommand->add_flag("--json", json, "one JSON object a line")->excludes(csvFlag);
+  valuesCommand->callback([&] {
+    read = [&] {
+      HistoryFilter filter;
+      for (auto [text, field] : {std::pair{&since, &filter.since_ms}, {&until, &filter.until_ms}}) {
+        if (text->empty()) continue;
+        *field = ParseIsoUtc(*text);
+        if (!*field) throw UsageError{"values: " + *text + " is no time like 2026-12-08T10:00"};
+      }
+      if (!gauge.empty()) std::tie(filter.device, filter.input) = InputAddress(gauge);
+      return PrintValues(filter, json);
+    };
+  });
+
+  std::string mqttUrl, mqttPrefix, mqttStation, mqttUser, mqttPasswordFile, mqttCa;
+  auto* mqttCommand = app.add_subcommand(
+      "mqtt", "publish every value sent to the MQTT broker at URL (mqtt://HOST[:PORT]), or off");
+  mqttCommand->add_option("URL", mqttUrl, "mqtt://HOST[:PORT], mqtts://HOST[:PORT] or off")
+      ->required();
+  auto* prefixOption =
+      mqttCommand->add_option("--prefix", mqttPrefix, "first topic level (default velk)");
+  auto* stationOption = mqttCommand->add_option("--station", mqttStation,
+                                                "this station's name (default the host name)");
+  auto* userOption = mqttCommand->add_option("--user", mqttUser, "user name at the broker");
+  auto* passwordFileOption =
+      mqttCommand->add_option("--password-file", mqttPasswordFile, "file with the password (0600)")
+          ->needs(userOption);
+  auto* caOption =
+      mqttCommand->add_option("--ca", mqttCa, "CA certificates for TLS")->type_name("FILE");
+  std::error_code cwdError;
+  const fs::path calledIn = fs::current_path(cwdError);
+  mqttCommand->callback([&] {
+    change = [&] {
+      // Files are named relative to where the tool is called, not to the working folder.
+      if (passwordFileOption->count() > 0) {
+        mqttPasswordFile = ReadableFile("--password-file", calledIn, mqttPasswordFile);
+      }
+      if (caOption->count() > 0) mqttCa = ReadableFile("--ca", calledIn, mqttCa);
+      if (mqttUrl == "off") {
+        if (prefixOption->count() + stationOption->count() + userOption->count() +
+                caOption->count() + passwordFileOption->count() >
+            0) {
+          throw UsageError{"mqtt off takes no options"};
+        }
+        Settings.MqttUrl.clear();
+        return;
+      }
+      if (!ParseMqttUrl(mqttUrl)) {
+        throw UsageError{"mqtt: " + mqttUrl + " is not mqtt://HOST[:PORT] or mqtts://HOST[:PORT]"};
+      }
+      if (!mqttPasswordFile.empty()) {
+        struct stat st {};
+        if (::stat(mqttPasswordFile.c_str(), &st) != 0 || (st.st_mode & 077) != 0) {
+          throw UsageError{"mqtt: the password file " + mqttPasswordFile +
+                           " may be read by others: chmod 600 it first"};
+        }
+      }
+      for (const std::string* level : {&mqttPrefix, &mqttStation}) {
+        if (level->find_first_of("+#") != std::string::npos) {
+          throw UsageError{"mqtt: + and # cannot stand in a topic"};
+        }
+      }
+      if (prefixOption->count() > 0 && mqttPrefix.empty()) {
+        throw UsageError{"mqtt: --prefix needs a text"};
+      }
+      Settings.MqttUrl = LineText("mqtt", mqttUrl);
+      Settings.MqttPrefix = LineText("mqtt", mqttPrefix);
+      Settings.MqttStation = LineText("mqtt", mqttStation);
+      Settings.MqttUser = LineText("mqtt", mqttUser);
+      Settings.MqttPasswordFile = LineText("mqtt", mqttPasswordFile);
+      Settings.MqttCaFile = LineText("mqtt", mqttCa);
+    };
+  });
 
   std::optional<int> width;
   std::string separator, leadingZeros, plusSign;

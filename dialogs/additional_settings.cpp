@@ -27,6 +27,7 @@ AdditionalSettings::AdditionalSettings(QWidget* parent)
       SpecSettings(new QGroupBox(this)),
       Blanks(new QCheckBox(SpecSettings)),
       MultipleCommands(new QCheckBox(SpecSettings)),
+      History(new QCheckBox(SpecSettings)),
       Separator1(new QLabel(SpecSettings)),
       Separator2(NewTextBox(SpecSettings, "Separator2")),
       OKButton(new QPushButton(this)),
@@ -34,6 +35,7 @@ AdditionalSettings::AdditionalSettings(QWidget* parent)
   setObjectName("AdditionalSettings");
   Blanks->setObjectName("Blanks");
   MultipleCommands->setObjectName("MultipleCommands");
+  History->setObjectName("History");
   OKButton->setObjectName("OKButton");
   Abbruch->setObjectName("Abbruch");
   OKButton->setDefault(true);
@@ -61,6 +63,7 @@ AdditionalSettings::AdditionalSettings(QWidget* parent)
   flags->addWidget(MultipleCommands, 1, 0, 1, 2);
   flags->addWidget(Separator1, 2, 0);
   flags->addWidget(Separator2, 2, 1);
+  flags->addWidget(History, 3, 0, 1, 2);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -105,6 +108,7 @@ void AdditionalSettings::Form_Load() {
   Blanks->setText(LanguageText(581));
   MultipleCommands->setText(LanguageText(582));
   Separator1->setText(LanguageText(583));
+  History->setText(LanguageText(584));
   OKButton->setText(LanguageText(501));
   Abbruch->setText(LanguageText(502));
 
@@ -117,6 +121,7 @@ void AdditionalSettings::Form_Load() {
   Blanks->setChecked(Settings.Blanks != 0);
   MultipleCommands->setChecked(Settings.MultipleCommands != 0);
   Separator2->setText(FromEngineText(Settings.Separator));
+  History->setChecked(Settings.HistoryOn != 0);
   MultipleCommands_Click();
 }
 
@@ -134,6 +139,7 @@ void AdditionalSettings::OKButton_Click() {
   Settings.Blanks = Blanks->isChecked() ? 1 : 0;
   Settings.MultipleCommands = MultipleCommands->isChecked() ? 1 : 0;
   Settings.Separator = ToEngineText(Separator2->text());
+  Settings.HistoryOn = History->isChecked() ? 1 : 0;
   accept();
 }
 

@@ -1,5 +1,5 @@
 // The additional-settings dialog: extra commands with fixed answers, the answer to an undefined
-// command, end characters, blanks and multiple commands.
+// command, end characters, blanks and multiple commands, and the value history switch.
 #pragma once
 
 #include <QDialog>
@@ -31,6 +31,7 @@ class AdditionalSettings : public QDialog {
   QGroupBox* SpecSettings;
   QCheckBox* Blanks;
   QCheckBox* MultipleCommands;
+  QCheckBox* History;  // the value history on or off
   QLabel* Separator1;
   QLineEdit* Separator2;
   QPushButton* OKButton;

@@ -21,6 +21,7 @@
 #include "service_manager.h"
 #include "station_requests.h"
 #include "stop_signals.h"
+#include "value_recorder.h"
 #include "vcp_session.h"
 
 namespace {
@@ -88,6 +89,7 @@ int RunHeadless(int argc, char** argv) {
   const std::string folder = PortFolder();
   std::array<std::unique_ptr<PtyPort>, 4> ports;
   for (auto& port : ports) port = std::make_unique<PtyPort>(folder);
+  ValueRecorder recorder;  // outlives the session, which announces to it
   const std::unique_ptr<IKeyState> keyState = OpenConsoleKeyState();
   IKeyState& keys = *keyState;
   VcpSession session(
@@ -97,6 +99,7 @@ int RunHeadless(int argc, char** argv) {
   device.Device_PreInit();
   RaiseProcessPriority();
   const bool serving = session.Start() && PrintPorts(ports);
+  if (serving) recorder.ApplyTo(session.bridge(), Settings);
   service::CloseUnclaimedInherited();
   if (serving) service::Ready(ServiceStatus(ports));
 

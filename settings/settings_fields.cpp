@@ -51,6 +51,25 @@ void ForEachPlainField(SettingsRecord& s, const std::function<void(const Setting
   everyPort.settingsOnly = true;
   everyPort.writtenWhenSet = true;
   visit(everyPort);
+  // Keys of the value history and the MQTT publisher: written only when set.
+  auto whenSet = [&](int key, int16_t* number, std::string* words) {
+    SettingsField f;
+    f.key = key;
+    f.integer = number;
+    f.text = words;
+    f.settingsOnly = true;
+    f.writtenWhenSet = true;
+    visit(f);
+  };
+  whenSet(600, &s.HistoryOn, nullptr);
+  whenSet(601, &s.HistoryKeepDays, nullptr);
+  whenSet(602, &s.HistoryMaxMb, nullptr);
+  whenSet(603, nullptr, &s.MqttUrl);
+  whenSet(604, nullptr, &s.MqttPrefix);
+  whenSet(605, nullptr, &s.MqttStation);
+  whenSet(606, nullptr, &s.MqttUser);
+  whenSet(607, nullptr, &s.MqttPasswordFile);
+  whenSet(608, nullptr, &s.MqttCaFile);
   text(100, s.DeviceName);
   for (int k = 1; k <= kChannelCommands; ++k) {
     int base = ChannelKeyBase(k);

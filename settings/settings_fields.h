@@ -14,9 +14,9 @@ struct SettingsField {
   int16_t* integer = nullptr;
   std::string* text = nullptr;
   InputRecord* input = nullptr;
-  bool settingsOnly = false;  // program-wide key, never in a named configuration
-  bool trimmed = false;       // written (and read) without leading and trailing spaces
-  bool writtenWhenSet = false;  // written only when not 0, so files without it stay as they are
+  bool settingsOnly = false;    // program-wide key, never in a named configuration
+  bool trimmed = false;         // written (and read) without leading and trailing spaces
+  bool writtenWhenSet = false;  // written only when not 0 or empty, so older files stay as they are
 };
 
 // Calls visit for every key of the record s in file order: 4850 keys, of which 12 are

@@ -92,7 +92,10 @@ bool WriteSettings(const std::string& fileName, SettingsRecord& s) {
   content.reserve(64 * 1024);
   ForEachSettingsField(s, [&](const SettingsField& f) {
     if (f.settingsOnly && !settingsFile) return;
-    if (f.writtenWhenSet && f.integer != nullptr && *f.integer == 0) return;
+    if (f.writtenWhenSet &&
+        ((f.integer != nullptr && *f.integer == 0) || (f.text != nullptr && f.text->empty()))) {
+      return;
+    }
     content += std::to_string(f.key);
     content += ':';
     if (f.integer != nullptr) {

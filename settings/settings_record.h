@@ -40,6 +40,16 @@ struct SettingsRecord {
   int16_t HotKey4 = 0;
   int16_t SharedPorts = 0;      // 1: several clients may hold one port at once
   int16_t AnswerEveryPort = 0;  // 1: every port's client is answered, not only the served one's
+  // The value history and the MQTT publisher (0 and empty: off, the defaults).
+  int16_t HistoryOn = 0;        // 1: every value sent is kept in the history database
+  int16_t HistoryKeepDays = 0;  // retention in days (0: the default, or HistoryMaxMb)
+  int16_t HistoryMaxMb = 0;     // retention in megabytes (0: by days)
+  std::string MqttUrl;          // mqtt://HOST[:PORT] or mqtts://HOST[:PORT]; empty: off
+  std::string MqttPrefix;       // topic prefix (empty: "velk")
+  std::string MqttStation;      // station name (empty: the host name)
+  std::string MqttUser;
+  std::string MqttPasswordFile;  // file holding the password (private to the user)
+  std::string MqttCaFile;        // CA certificates for TLS
   std::string DeviceName = "Velkit - ka / kb - Series ( CH1 ... CH8 )";
   std::array<int16_t, kChannelCommands + 1> ChCommandOn{};
   std::array<std::string, kChannelCommands + 1> ChCommandAll;

@@ -2,8 +2,8 @@
 # Runs the headless tests under sanitizers:
 # - AddressSanitizer + UndefinedBehaviorSanitizer: every test that needs no window (engine,
 #   settings, ports, device library, LAN control library, fuzz corpora), in build-asan;
-# - ThreadSanitizer: the LAN control library and the simulated device library (the parts
-#   with threads), in build-tsan; not the host-name tests, as ThreadSanitizer does not know
+# - ThreadSanitizer: the LAN control library, the simulated device library and the value
+#   history (the parts with threads), in build-tsan; not the host-name tests, as ThreadSanitizer does not know
 #   the C library's own look-up threads (getaddrinfo_a).
 # Called by tools/test.sh; set VELK_SKIP_SANITIZERS=1 there to leave them out.
 set -euo pipefail
@@ -31,5 +31,5 @@ echo "== Threaded parts with -fsanitize=thread in $tsan"
 configure thread "$tsan"
 cmake --build "$tsan" -j "$jobs" --target \
   Velk_Qentrix_Control velk-qentrix velk-qentrix-peer lancontrol_tests lancontrol_internal_tests \
-  lan_fault_tests velk_ddk_sim velk-ddk device_tests
-ctest --test-dir "$tsan" -L 'lancontrol|device' --output-on-failure -j "$jobs" --timeout 300
+  lan_fault_tests velk_ddk_sim velk-ddk device_tests record_tests
+ctest --test-dir "$tsan" -L 'lancontrol|device|record' --output-on-failure -j "$jobs" --timeout 300

@@ -2,6 +2,7 @@
 // keeps its folder, and the program then serves exactly what the tool configured.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +38,8 @@ class ConfigToolTest : public ProgramTest {
 
 TEST_F(ConfigToolTest, BadArgumentsGiveOneLineAndStatus2AndChangeNothing) {
   ASSERT_EQ(Tool("ports 5").first, 0);
+  Write("open-password", "secret\n");  // readable by others: refused
+  chmod(Path("open-password").c_str(), 0644);
   const std::string before = Read("Velk_VCP.CFG");
   for (const char* arguments : {"",
                                 "frobnicate",
@@ -66,6 +69,19 @@ TEST_F(ConfigToolTest, BadArgumentsGiveOneLineAndStatus2AndChangeNothing) {
                                 "save ../x",
                                 "save .hidden",
                                 "load missing",
+                                "history maybe",
+                                "history on --keep 0",
+                                "history on --keep 5 --max-mb 5",
+                                "mqtt",
+                                "mqtt http://broker",
+                                "mqtt mqtt://broker:99999",
+                                "mqtt mqtt://broker --prefix a+b",
+                                "mqtt mqtt://broker --password-file open-password",
+                                "mqtt mqtt://broker --user u --password-file open-password",
+                                "mqtt mqtt://broker --user u --password-file missing",
+                                "mqtt off --station x",
+                                "values --since yesterday",
+                                "values --gauge 9.1",
                                 "--dir /nonexistent/x show extra"}) {
     SCOPED_TRACE(arguments);
     const auto [status, error] = Tool(arguments);
@@ -79,6 +95,8 @@ TEST_F(ConfigToolTest, BadArgumentsGiveOneLineAndStatus2AndChangeNothing) {
 
 TEST_F(ConfigToolTest, HostileTextsLongNamesAndAGoneFolderGetOneLineNeverAnAbort) {
   ASSERT_EQ(Tool("ports 5").first, 0);
+  Write("open-password", "secret\n");  // readable by others: refused
+  chmod(Path("open-password").c_str(), 0644);
   const std::string before = Read("Velk_VCP.CFG");
   const std::string longName(300, 'n');
   const struct {
@@ -147,7 +165,8 @@ TEST_F(ConfigToolTest, ToolsTakeTurnsAndAProgramSaysWhatItWaitsFor) {
 TEST_F(ConfigToolTest, TheProgramServesWhatWasConfiguredAndKeepsItsFolderWhileRunning) {
   for (const char* arguments :
        {"preset 1", "input 1.8 on A8 Z", "value-format --width 10 --decimal comma", "save station",
-        "preset 0", "load station", "input 1.2 off", "ports 7", "log on", "password secret"}) {
+        "preset 0", "load station", "input 1.2 off", "ports 7", "log on", "password secret",
+        "history on --max-mb 5", "mqtt mqtt://127.0.0.1:1 --prefix plant --station 'line 3'"}) {
     SCOPED_TRACE(arguments);
     EXPECT_EQ(Tool(arguments), std::make_pair(0, std::string()));
   }
@@ -175,7 +194,8 @@ TEST_F(ConfigToolTest, TheProgramServesWhatWasConfiguredAndKeepsItsFolderWhileRu
         "input 1.8: on, command address \"A8\", value address \"Z\", released by the foot "
         "switch\n",
         "value format: 10 characters, decimal comma, leading zeros on, plus sign on\n", "log: on\n",
-        "password: set\n"}) {
+        "password: set\n", "value history: on, kept below 5 MB\n",
+        "mqtt: mqtt://127.0.0.1:1, prefix plant, station line 3\n"}) {
     EXPECT_NE(shown.find(line), std::string::npos) << line << "\nin\n" << shown;
   }
   EXPECT_EQ(shown.find("input 1.2:"), std::string::npos) << shown;

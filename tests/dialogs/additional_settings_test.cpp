@@ -53,7 +53,11 @@ TEST_F(AdditionalSettingsTest, OkStoresEditsAndTheSeparatorOfADisabledBox) {
   EXPECT_EQ(dialog.Separator2->text(), "59");
   dialog.Separator2->setText("44");
   ClickCheckBox(dialog.Blanks);
+  EXPECT_EQ(dialog.History->text(), "Keep every value sent in the value history");
+  EXPECT_FALSE(dialog.History->isChecked());
+  ClickCheckBox(dialog.History);
   QTest::mouseClick(dialog.OKButton, Qt::LeftButton);
+  EXPECT_EQ(Settings.HistoryOn, 1);
   EXPECT_EQ(Settings.TabCommand[4], "");
   EXPECT_EQ(Settings.TabCommand[3], "\"C3\"");
   EXPECT_EQ(Settings.TabCommand[5], "\"C5\"");

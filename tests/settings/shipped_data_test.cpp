@@ -473,7 +473,7 @@ std::vector<int> RequiredTextNumbers() {
   for (int i = 550; i <= 557; ++i) n.push_back(i);
   for (int i = 560; i <= 563; ++i) n.push_back(i);
   for (int i = 570; i <= 575; ++i) n.push_back(i);
-  for (int i = 580; i <= 583; ++i) n.push_back(i);
+  for (int i = 580; i <= 584; ++i) n.push_back(i);
   return n;
 }
 

@@ -1,0 +1,22 @@
+// Reading the value history back, for `velk-vcp-config values`.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "value_event_queue.h"
+
+struct HistoryFilter {
+  std::optional<int64_t> since_ms;  // events at or after this time
+  std::optional<int64_t> until_ms;  // events before this time
+  int device = 0;                   // with input: only gauge device.input (0: all)
+  int input = 0;
+};
+
+// Calls row for every stored event that passes filter, oldest first; seq is the event's row
+// number in the history and the texts are UTF-8. Returns false and sets error when the file
+// cannot be opened or read (a missing file is such an error); true otherwise.
+bool ReadHistory(const std::string& path, const HistoryFilter& filter,
+                 const std::function<void(const NumberedEvent&)>& row, std::string& error);

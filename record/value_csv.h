@@ -1,0 +1,13 @@
+// Value events as CSV that a spreadsheet opens: a header line, ISO times in UTC, "." as
+// decimal point, fields with a comma, quote or line break in quotes, lines ended by CR LF.
+#pragma once
+
+#include <string>
+
+#include "value_event_queue.h"
+
+// Returns the header line, with its line end.
+std::string ValueCsvHeader();
+// Returns the line of one event (texts already UTF-8), with its line end. Control characters
+// of the text sent are written as their codes in angle brackets (<13><10>), as in the log.
+std::string ValueCsvLine(const NumberedEvent& e);

@@ -1,0 +1,214 @@
+#include "value_history.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <iostream>
+
+#include "listener_priority.h"
+#include "text_encoding.h"
+
+namespace {
+
+constexpr size_t kBatch = 2000;
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS value_events("
+    " id INTEGER PRIMARY KEY, utc_ms INTEGER NOT NULL, station TEXT NOT NULL,"
+    " slot INTEGER NOT NULL, port TEXT NOT NULL, client TEXT NOT NULL,"
+    " device INTEGER NOT NULL, input INTEGER NOT NULL, number REAL, text TEXT NOT NULL,"
+    " status TEXT NOT NULL, cause TEXT NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS value_events_time ON value_events(utc_ms);";
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+struct ValueHistory::Db {
+  sqlite3* db = nullptr;
+  sqlite3_stmt* insert = nullptr;
+  ~Db() {
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+  }
+  bool Exec(const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  int64_t Integer(const char* sql) {
+    sqlite3_stmt* st = nullptr;
+    int64_t v = 0;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+      v = sqlite3_column_int64(st, 0);
+    sqlite3_finalize(st);
+    return v;
+  }
+};
+
+std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
+                                                 std::string& error) {
+  // Made private before SQLite opens it; its -wal and -shm files take the same mode.
+  const int fd = ::open(options.path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = options.path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  const bool privateNow = ::fchmod(fd, 0600) == 0;
+  ::close(fd);
+  if (!privateNow) {
+    error = options.path + ": cannot make it private: " + std::strerror(errno);
+    return nullptr;
+  }
+  auto db = std::make_unique<Db>();
+  if (sqlite3_open_v2(options.path.c_str(), &db->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
+                      nullptr) != SQLITE_OK) {
+    error = options.path + ": " + (db->db ? sqlite3_errmsg(db->db) : "cannot open");
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db->db, 2000);
+  // WAL with synchronous NORMAL: a commit survives a kill of the program; the file stays
+  // consistent across a power loss, which may cost the last commits.
+  if (!db->Exec("PRAGMA journal_mode=WAL") || !db->Exec("PRAGMA synchronous=NORMAL") ||
+      !db->Exec("PRAGMA journal_size_limit=4194304") || !db->Exec(kSchema) ||
+      sqlite3_prepare_v2(db->db,
+                         "INSERT INTO value_events(utc_ms,station,slot,port,client,device,"
+                         "input,number,text,status,cause) VALUES(?,?,?,?,?,?,?,?,?,?,?)",
+                         -1, &db->insert, nullptr) != SQLITE_OK) {
+    error = options.path + ": " + sqlite3_errmsg(db->db);
+    return nullptr;
+  }
+  return std::unique_ptr<ValueHistory>(new ValueHistory(options, std::move(db)));
+}
+
+ValueHistory::ValueHistory(const HistoryOptions& options, std::unique_ptr<Db> db)
+    : options_(options), db_(std::move(db)), queue_(options.capacity) {
+  writer_ = std::thread([this] { Run(); });
+}
+
+ValueHistory::~ValueHistory() {
+  stopping_ = true;
+  queue_.Close();
+  writer_.join();
+}
+
+HistoryFigures ValueHistory::Figures() const {
+  HistoryFigures f;
+  f.queued = queue_.Size();
+  f.written = written_.load();
+  f.dropped = queue_.Dropped();
+  f.failing = failing_.load();
+  return f;
+}
+
+void ValueHistory::Run() {
+  LowerListenerPriority();
+  using Clock = std::chrono::steady_clock;
+  DropReport report;
+  auto nextRetention = Clock::now();
+  uint64_t retained_at = 0;
+  std::vector<NumberedEvent> batch;
+  for (;;) {
+    batch.clear();
+    const bool open = queue_.PopBatch(batch, kBatch, std::chrono::seconds(1));
+    if (!batch.empty()) {
+      if (WriteBatch(batch)) {
+        written_ += batch.size();
+        if (failing_.exchange(false)) std::cerr << "Velk_VCP: value history: writing again\n";
+      } else {
+        if (!failing_.exchange(true)) {
+          std::cerr << "Velk_VCP: value history: cannot write " << options_.path << ": "
+                    << sqlite3_errmsg(db_->db) << "; values wait in memory and are tried again"
+                    << std::endl;
+        }
+        // Back into the queue (the oldest give way when it is full) and tried again in a
+        // second; given up when the program ends meanwhile.
+        if (stopping_) return;
+        queue_.PushFront(batch);
+        for (int i = 0; i < 10 && !stopping_; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        continue;
+      }
+    }
+    const std::string line = report.Due("value history", queue_.Dropped(), Clock::now());
+    if (!line.empty()) std::cerr << line << std::endl;
+    // The retention is applied once a minute, and after every 10,000 events written.
+    if (Clock::now() >= nextRetention || written_ >= retained_at + 10000) {
+      KeepWithinRetention();
+      nextRetention = Clock::now() + std::chrono::minutes(1);
+      retained_at = written_;
+    }
+    if (!open) return;
+  }
+}
+
+bool ValueHistory::WriteBatch(const std::vector<NumberedEvent>& batch) {
+  if (!db_->Exec("BEGIN")) return false;
+  sqlite3_stmt* st = db_->insert;
+  for (const NumberedEvent& n : batch) {
+    const ValueEvent& e = n.event;
+    const std::string station = Cp1252ToUtf8(e.station);
+    const std::string client = Cp1252ToUtf8(e.client);
+    const std::string text = Cp1252ToUtf8(e.text);
+    sqlite3_reset(st);
+    sqlite3_bind_int64(st, 1, e.utc_ms);
+    sqlite3_bind_text(st, 2, station.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(st, 3, e.slot);
+    sqlite3_bind_text(st, 4, e.port.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 5, client.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(st, 6, e.device);
+    sqlite3_bind_int(st, 7, e.input);
+    if (std::isfinite(e.number)) {
+      sqlite3_bind_double(st, 8, e.number);
+    } else {
+      sqlite3_bind_null(st, 8);
+    }
+    sqlite3_bind_text(st, 9, text.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 10, ValueStatusWord(e.status), -1, SQLITE_STATIC);
+    sqlite3_bind_text(st, 11, ValueCauseWord(e.cause), -1, SQLITE_STATIC);
+    if (sqlite3_step(st) != SQLITE_DONE) {
+      sqlite3_reset(st);
+      db_->Exec("ROLLBACK");
+      return false;
+    }
+  }
+  sqlite3_reset(st);
+  if (db_->Exec("COMMIT")) return true;
+  db_->Exec("ROLLBACK");
+  return false;
+}
+
+void ValueHistory::KeepWithinRetention() {
+  const int days = options_.keep_days > 0 ? options_.keep_days
+                   : options_.max_mb > 0  ? 0
+                                          : kDefaultKeepDays;
+  if (days > 0) {
+    const std::string sql = "DELETE FROM value_events WHERE utc_ms < " +
+                            std::to_string(NowMs() - int64_t{days} * 86400000);
+    db_->Exec(sql.c_str());
+  }
+  if (options_.max_mb <= 0) return;
+  // Pages in use (freed pages are used again, so the file stops growing at this bound).
+  const int64_t limit = int64_t{options_.max_mb} * 1024 * 1024;
+  for (int round = 0; round < 20; ++round) {
+    const int64_t used =
+        (db_->Integer("PRAGMA page_count") - db_->Integer("PRAGMA freelist_count")) *
+        db_->Integer("PRAGMA page_size");
+    if (used <= limit) break;
+    const int64_t rows = db_->Integer("SELECT count(*) FROM value_events");
+    if (rows == 0) break;
+    const std::string sql =
+        "DELETE FROM value_events WHERE id <= (SELECT min(id) FROM value_events) + " +
+        std::to_string(std::max<int64_t>(rows / 10, 1));
+    if (!db_->Exec(sql.c_str())) break;
+  }
+}

@@ -1,0 +1,60 @@
+// The local value history: every value event in an SQLite database in the working folder,
+// written by a thread of its own in batches (WAL mode), so that serving never waits for the
+// disk. Bounded by a retention in days or megabytes; private to the user (0600).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "value_event_queue.h"
+
+inline constexpr const char* kHistoryFileName = "Velk_VCP.values.db";
+inline constexpr int kDefaultKeepDays = 90;
+
+struct HistoryOptions {
+  std::string path = kHistoryFileName;
+  int keep_days = 0;         // events older than this are removed (0: kDefaultKeepDays)
+  int max_mb = 0;            // the file is kept below this size by removing the oldest events
+  size_t capacity = 100000;  // events the queue holds while the disk is slow or full
+};
+
+struct HistoryFigures {
+  size_t queued = 0;     // events waiting to be written
+  uint64_t written = 0;  // events written since the start
+  uint64_t dropped = 0;  // events lost: the queue was full
+  bool failing = false;  // the last write failed (disk full, file gone); it is tried again
+};
+
+class ValueHistory {
+ public:
+  // Opens or creates the database (refusing a symbolic link), makes it 0600 and starts the
+  // writer thread. Returns null and sets error when the file cannot be opened or set up.
+  static std::unique_ptr<ValueHistory> Open(const HistoryOptions& options, std::string& error);
+  // Writes what waits (as far as the disk takes it) and stops the writer.
+  ~ValueHistory();
+
+  // Queues the event for writing; returns at once.
+  void Add(const NumberedEvent& event) { queue_.Push(event); }
+  HistoryFigures Figures() const;
+
+  ValueHistory(const ValueHistory&) = delete;
+  ValueHistory& operator=(const ValueHistory&) = delete;
+
+ private:
+  struct Db;
+  ValueHistory(const HistoryOptions& options, std::unique_ptr<Db> db);
+  void Run();
+  bool WriteBatch(const std::vector<NumberedEvent>& batch);
+  void KeepWithinRetention();
+
+  HistoryOptions options_;
+  std::unique_ptr<Db> db_;
+  ValueEventQueue queue_;
+  std::atomic<uint64_t> written_{0};
+  std::atomic<bool> failing_{false};
+  std::atomic<bool> stopping_{false};
+  std::thread writer_;
+};

@@ -1,0 +1,23 @@
+// The JSON of one value event, as published and as `velk-vcp-config values --json` prints it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "value_event_queue.h"
+
+// Returns UTF-8 text as a JSON string (quotes included); control characters become escapes.
+std::string JsonString(std::string_view utf8);
+
+// Returns number in the shortest form that reads back the same, with "." as decimal point;
+// "null" for a number that is not finite.
+std::string JsonNumber(double number);
+
+// Returns e with its texts (8-bit, Windows-1252, as the engine has them) in UTF-8.
+NumberedEvent InUtf8(NumberedEvent e);
+
+// Returns one line of JSON without a line end (the event's texts in UTF-8):
+// {"seq":7,"time":"2026-12-08T23:25:41.123Z","station":"line3","slot":1,"port":"COM5",
+//  "client":"","gauge":"1.2","number":25.1,"text":"+0025.100\r\n","status":"valid",
+//  "cause":"request"}
+std::string ValueEventJson(const NumberedEvent& e);

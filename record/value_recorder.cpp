@@ -1,0 +1,130 @@
+#include "value_recorder.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "text_encoding.h"
+
+namespace {
+
+// Events each listener's queue holds: VELK_VCP_VALUE_QUEUE (1..10000000), else 100,000.
+size_t QueueCapacity() {
+  const char* text = std::getenv("VELK_VCP_VALUE_QUEUE");
+  if (text == nullptr) return 100000;
+  char* end = nullptr;
+  const long long n = std::strtoll(text, &end, 10);
+  if (end == text || *end != '\0' || n < 1 || n > 10000000) {
+    std::cerr << "Velk_VCP: VELK_VCP_VALUE_QUEUE=" << text
+              << " is not 1..10000000; the queues hold 100000 values" << std::endl;
+    return 100000;
+  }
+  return static_cast<size_t>(n);
+}
+
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";
+  return name;
+}
+
+}  // namespace
+
+ValueRecorder::~ValueRecorder() {
+  mqtt_.reset();
+  history_.reset();
+}
+
+bool ValueRecorder::Apply(const SettingsRecord& s) {
+  const std::array<std::string, 9> wanted = {std::to_string(s.HistoryOn),
+                                             std::to_string(s.HistoryKeepDays),
+                                             std::to_string(s.HistoryMaxMb),
+                                             s.MqttUrl,
+                                             s.MqttPrefix,
+                                             s.MqttStation,
+                                             s.MqttUser,
+                                             s.MqttPasswordFile,
+                                             s.MqttCaFile};
+  if (applied_ && wanted == applied_settings_) return applied_ok_;
+  applied_ = true;
+  applied_settings_ = wanted;
+  bool ok = true;
+  station_ = s.MqttStation.empty() ? Utf8ToCp1252(HostName()) : s.MqttStation;
+  history_.reset();
+  if (s.HistoryOn != 0) {
+    HistoryOptions options;
+    options.keep_days = s.HistoryKeepDays;
+    options.max_mb = s.HistoryMaxMb;
+    options.capacity = QueueCapacity();
+    std::string error;
+    history_ = ValueHistory::Open(options, error);
+    if (!history_) {
+      std::cerr << "Velk_VCP: value history off: " << error << std::endl;
+      ok = false;
+    }
+  }
+  mqtt_.reset();
+  if (!s.MqttUrl.empty()) {
+    const std::optional<MqttUrl> url = ParseMqttUrl(s.MqttUrl);
+    std::string error = "broker address " + Cp1252ToUtf8(s.MqttUrl) + " is not mqtt://HOST[:PORT]";
+    if (url) {
+      MqttOptions options;
+      options.url = *url;
+      if (!s.MqttPrefix.empty()) options.prefix = Cp1252ToUtf8(s.MqttPrefix);
+      options.station = Cp1252ToUtf8(station_);
+      options.user = Cp1252ToUtf8(s.MqttUser);
+      options.password_file = Cp1252ToUtf8(s.MqttPasswordFile);
+      options.ca_file = Cp1252ToUtf8(s.MqttCaFile);
+      options.capacity = QueueCapacity();
+      mqtt_ = MqttPublisher::Start(options, error);
+    }
+    if (!mqtt_) {
+      std::cerr << "Velk_VCP: MQTT off: " << error << std::endl;
+      ok = false;
+    }
+  }
+  applied_ok_ = ok;
+  return ok;
+}
+
+bool ValueRecorder::ApplyTo(PortBridge& bridge, const SettingsRecord& s) {
+  bridge.SetValueEvents(nullptr, {});
+  const bool ok = Apply(s);
+  if (Listening()) bridge.SetValueEvents(this, station_);
+  return ok;
+}
+
+void ValueRecorder::Announce(const ValueEvent& event) {
+  NumberedEvent n{++seq_, event};
+  if (history_) history_->Add(n);
+  if (mqtt_) mqtt_->Add(n);
+}
+
+RecorderFigures ValueRecorder::Figures() const {
+  RecorderFigures f;
+  f.history_on = history_ != nullptr;
+  if (history_) f.history = history_->Figures();
+  f.mqtt_on = mqtt_ != nullptr;
+  if (mqtt_) f.mqtt = mqtt_->Figures();
+  return f;
+}
+
+std::string RecorderStatusLine(const RecorderFigures& f) {
+  std::string line = "history ";
+  if (f.history_on) {
+    line += std::string(f.history.failing ? "failing" : "on") + " (queue " +
+            std::to_string(f.history.queued) + ", written " + std::to_string(f.history.written) +
+            ", dropped " + std::to_string(f.history.dropped) + ")";
+  } else {
+    line += "off";
+  }
+  line += "; mqtt ";
+  if (f.mqtt_on) {
+    line += f.mqtt.state + " (queue " + std::to_string(f.mqtt.queued) + ", published " +
+            std::to_string(f.mqtt.published) + ", dropped " + std::to_string(f.mqtt.dropped) + ")";
+  } else {
+    line += "off";
+  }
+  return line;
+}

@@ -1,0 +1,59 @@
+// The listeners of the value events, as the settings switch them on: the value history and
+// the MQTT publisher. The engine announces to it; it numbers each event and hands it to each
+// listener's queue, never waiting for them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "mqtt_publisher.h"
+#include "port_bridge.h"
+#include "settings_record.h"
+#include "value_events.h"
+#include "value_history.h"
+
+// What the running program's status shows of the listeners.
+struct RecorderFigures {
+  bool history_on = false;
+  HistoryFigures history;
+  bool mqtt_on = false;
+  MqttFigures mqtt;
+};
+
+class ValueRecorder : public IValueEvents {
+ public:
+  ValueRecorder() = default;
+  ~ValueRecorder() override;
+
+  // Starts the listeners the settings s switch on (history file in the current folder) and
+  // stops the others; when those settings are as at the last call, keeps what runs. Returns false
+  // when one of them cannot start; each problem is then on standard error, and the listeners that
+  // could start run.
+  bool Apply(const SettingsRecord& s);
+  // Apply, then has bridge announce its values here while a listener runs (to nobody
+  // otherwise). Returns what Apply returns.
+  bool ApplyTo(PortBridge& bridge, const SettingsRecord& s);
+  // The station's name in the events (8-bit, as the settings hold it): MqttStation, else the
+  // host name.
+  const std::string& Station() const { return station_; }
+  // True while at least one listener runs (the engine need not announce otherwise).
+  bool Listening() const { return history_ != nullptr || mqtt_ != nullptr; }
+
+  void Announce(const ValueEvent& event) override;
+  RecorderFigures Figures() const;
+
+ private:
+  std::unique_ptr<ValueHistory> history_;
+  std::unique_ptr<MqttPublisher> mqtt_;
+  std::string station_;
+  uint64_t seq_ = 0;
+  bool applied_ = false;
+  bool applied_ok_ = false;
+  std::array<std::string, 9> applied_settings_;
+};
+
+// Returns one line for a status display: "history on (queue 0, written 12, dropped 0);
+// mqtt connected (queue 0, published 12, dropped 0)".
+std::string RecorderStatusLine(const RecorderFigures& f);

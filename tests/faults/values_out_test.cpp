@@ -1,0 +1,383 @@
+// Values leaving the running program: a real mosquitto broker on 127.0.0.1 at a free port, a
+// real subscriber (mosquitto_sub), the value history read back with velk-vcp-config.
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "program_fixture.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Returns a TCP port on 127.0.0.1 that nothing listens on now.
+int FreePort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!freopen(out.c_str(), "a", stdout) || !freopen(out.c_str(), "a", stderr)) _exit(127);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+void End(pid_t& pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+  pid = -1;
+}
+
+// True when something listens on port of 127.0.0.1.
+bool Listens(int port) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  const bool up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(s);
+  return up;
+}
+
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::seconds timeout = 20s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The "seq" of each value message the subscriber printed, in arrival order.
+std::vector<int> Seqs(const std::string& received) {
+  std::vector<int> seqs;
+  static const std::regex seq(R"(/value \{"seq":(\d+),)");
+  for (const std::string& line : Lines(received)) {
+    std::smatch m;
+    if (std::regex_search(line, m, seq)) seqs.push_back(std::stoi(m[1]));
+  }
+  return seqs;
+}
+
+class ValuesOutTest : public ProgramTest {
+ protected:
+  ValuesOutTest() : port_(FreePort()) {
+    const passwd* me = getpwuid(geteuid());
+    // A broker that keeps its sessions across a restart (the subscriber's queued messages).
+    Write("broker.conf", "listener " + std::to_string(port_) +
+                             " 127.0.0.1\nallow_anonymous true\npersistence true\n"
+                             "persistence_location " +
+                             Path("") + "\nmax_queued_messages 0\nuser " +
+                             (me ? me->pw_name : "root") + "\n");
+  }
+  ~ValuesOutTest() override {
+    End(subscriber_);
+    End(broker_);
+    unsetenv("VELK_VCP_VALUE_QUEUE");
+  }
+
+  void StartBroker() {
+    broker_ = Spawn({"mosquitto", "-c", Path("broker.conf")}, Path("broker.log"));
+    ASSERT_TRUE(WaitFor([&] { return Listens(port_); })) << Read("broker.log");
+  }
+  std::string Mqtt(const std::string& tool) const {
+    return std::string(tool) + " -h 127.0.0.1 -p " + std::to_string(port_);
+  }
+  // Starts a subscriber with a lasting session on velk/# and waits until it is subscribed.
+  void Subscribe() {
+    subscriber_ = Spawn({"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port_), "-c",
+                         "-i", "velk-test-sub", "-q", "1", "-v", "-t", "velk/#"},
+                        Path("sub.out"));
+    ASSERT_TRUE(WaitFor([&] {
+      Shell(Mqtt("mosquitto_pub") + " -q 1 -t velk/probe -m ready 2>/dev/null");
+      return Received().find("velk/probe ready") != std::string::npos;
+    })) << Read("broker.log");
+  }
+  std::string Received() const { return Exists("sub.out") ? Read("sub.out") : ""; }
+  // Settings: the fault tests' inputs, input 1.1 released by the foot switch, history on,
+  // MQTT to the test's broker as station st1.
+  void WriteSettings() const {
+    Write("Velk_VCP.CFG", FaultSettings() + "1000:3\r\n600:1\r\n603:mqtt://127.0.0.1:" +
+                              std::to_string(port_) + "\r\n605:st1\r\n");
+  }
+  int Ddk(const std::string& command) const {
+    return Shell(std::string(VELK_DDK_TOOL) + " -s " + Path("Velk_VCP.sock") + " " + command +
+                 " >/dev/null");
+  }
+  std::string Values(const std::string& options = "") const {
+    const std::string out = Path("values.out");
+    const int status = Shell(std::string(VELK_CONFIG_TOOL) + " --dir " + Path("") + " values " +
+                             options + " >" + out);
+    return status == 0 ? Read("values.out") : "status " + std::to_string(status) + "\n";
+  }
+  size_t HistoryRows() const { return Lines(Values()).size() - 1; }
+
+  int port_;
+  pid_t broker_ = -1;
+  pid_t subscriber_ = -1;
+};
+
+TEST_F(ValuesOutTest, EveryValueSentArrivesOnceInOrderAsJsonAndInTheHistory) {
+  StartBroker();
+  Subscribe();
+  WriteSettings();
+  const pid_t pid = Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  ASSERT_TRUE(
+      WaitFor([&] { return Received().find("velk/st1/status online") != std::string::npos; }));
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+
+  struct Step {
+    std::string action;  // a command to the port, or "press" / "key" through velk-ddk
+    std::string answer;  // what the client receives
+    std::string json;    // the message after the seq and time
+  };
+  const std::string where = R"("station":"st1","slot":1,"port":"COM5","client":"",)";
+  const std::vector<Step> steps = {
+      {"M1\r", "10:+0001.234\r\n",
+       where +
+           R"("gauge":"1.1","number":1.234,"text":"10:+0001.234\r\n","status":"valid","cause":"request"})"},
+      {"M3\r", "30:OUT OF RANGE\r\n",
+       where +
+           R"("gauge":"1.3","number":0,"text":"30:OUT OF RANGE\r\n","status":"out_of_range","cause":"request"})"},
+      {"M2\r", "20:NO VALUE\r\n",
+       where +
+           R"("gauge":"1.2","number":0,"text":"20:NO VALUE\r\n","status":"no_value","cause":"request"})"},
+      {"press", "10:+0001.234\r\n",
+       where +
+           R"("gauge":"1.1","number":1.234,"text":"10:+0001.234\r\n","status":"valid","cause":"foot_switch"})"},
+      {"key", "80:+000002.5\r\n",
+       where +
+           R"("gauge":"1.8","number":2.5,"text":"80:+000002.5\r\n","status":"valid","cause":"data_key"})"},
+      {"M8\r", "80:+000002.5\r\n",
+       where +
+           R"("gauge":"1.8","number":2.5,"text":"80:+000002.5\r\n","status":"valid","cause":"request"})"},
+  };
+  for (const Step& step : steps) {
+    if (step.action == "press") {
+      ASSERT_EQ(Ddk("press 1"), 0);
+      EXPECT_EQ(ReadFor(fd, step.answer.size(), 5s), step.answer);
+      ASSERT_EQ(Ddk("release 1"), 0);
+    } else if (step.action == "key") {
+      ASSERT_EQ(Ddk("key 1 8"), 0);
+      EXPECT_EQ(ReadFor(fd, step.answer.size(), 5s), step.answer);
+    } else {
+      EXPECT_EQ(Ask(fd, step.action, step.answer), step.answer);
+    }
+  }
+  ASSERT_TRUE(WaitFor([&] { return Seqs(Received()).size() >= steps.size(); })) << Received();
+
+  std::vector<std::string> messages;
+  static const std::regex time(R"("time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z",)");
+  for (const std::string& line : Lines(Received())) {
+    if (line.find("/value ") != std::string::npos) messages.push_back(line);
+  }
+  ASSERT_EQ(messages.size(), steps.size()) << Received();
+  for (size_t k = 0; k < steps.size(); ++k) {
+    const std::string gauge = steps[k].json.substr(steps[k].json.find("\"gauge\":\"") + 9, 3);
+    const std::string expected =
+        "velk/st1/" + gauge + "/value {\"seq\":" + std::to_string(k + 1) + "," + steps[k].json;
+    EXPECT_EQ(std::regex_replace(messages[k], time, ""), expected);
+  }
+
+  // The history holds the same values; the CSV reads back the same numbers.
+  ASSERT_TRUE(WaitFor([&] { return HistoryRows() == steps.size(); })) << Values();
+  const std::vector<std::string> rows = Lines(Values("--csv"));
+  EXPECT_EQ(rows[0], "seq,time,station,slot,port,client,gauge,number,text,status,cause\r");
+  EXPECT_NE(rows[1].find(",st1,1,COM5,,1.1,1.234,10:+0001.234<13><10>,valid,request\r"),
+            std::string::npos)
+      << rows[1];
+  EXPECT_EQ(Lines(Values("--json --gauge 1.8")).size(), 2u);
+
+  // Killed, the program vanishes for the plant: the broker publishes its last will.
+  kill(pid, SIGKILL);
+  EXPECT_TRUE(WaitFor([&] {
+    return Received().find("velk/st1/status offline") != std::string::npos;
+  })) << Received();
+  close(fd);
+}
+
+TEST_F(ValuesOutTest, ABrokerAwayDelaysNoAnswerAndLosesOnlyWhatTheQueueCannotHold) {
+  setenv("VELK_VCP_VALUE_QUEUE", "100", 1);
+  StartBroker();
+  Subscribe();
+  WriteSettings();
+  Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  ASSERT_TRUE(
+      WaitFor([&] { return Received().find("velk/st1/status online") != std::string::npos; }));
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  const std::string answer = "10:+0001.234\r\n";
+  auto ask = [&](int times) {
+    for (int k = 0; k < times; ++k) ASSERT_EQ(Ask(fd, "M1\r", answer), answer);
+  };
+  ask(50);
+  ASSERT_TRUE(WaitFor([&] { return Seqs(Received()).size() == 50; })) << Received();
+
+  End(broker_);
+  ask(150);  // answered as ever while the broker is away; 100 of them wait in the queue
+  StartBroker();
+  // The drops are reported at once when the broker is back: the last report's total.
+  auto dropped = [&] {
+    const std::string err = Err();
+    static const std::regex total(
+        R"(MQTT: \d+ values dropped since the last report, (\d+) in all)");
+    size_t last = 0;
+    for (std::sregex_iterator m(err.begin(), err.end(), total), end; m != end; ++m) {
+      last = std::stoul((*m)[1]);
+    }
+    return last;
+  };
+  auto seqs = [&] {
+    const std::vector<int> v = Seqs(Received());
+    return std::set<int>(v.begin(), v.end());
+  };
+  EXPECT_TRUE(WaitFor([&] { return seqs().size() + dropped() == 200; }))
+      << seqs().size() << " + " << dropped() << "\n"
+      << Err();
+  // Every value the queue could hold arrived; only the oldest of the time away were dropped.
+  EXPECT_GT(dropped(), 0u);
+  EXPECT_LE(dropped(), 50u);
+  const std::set<int> arrived = seqs();
+  for (int s = 1; s <= 50; ++s) EXPECT_TRUE(arrived.count(s)) << s;
+  for (int s = 101; s <= 200; ++s) EXPECT_TRUE(arrived.count(s)) << s;
+  // The history keeps them all.
+  EXPECT_TRUE(WaitFor([&] { return HistoryRows() == 200; })) << HistoryRows();
+  close(fd);
+}
+
+TEST_F(ValuesOutTest, AUserWithAPasswordFileOverTlsWithACaFile) {
+  // A certificate authority of the test's own and a broker certificate for 127.0.0.1.
+  const std::string d = Path("");
+  ASSERT_EQ(
+      Shell("cd '" + d +
+            "' && openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=ca "
+            "-keyout ca.key -out ca.pem 2>/dev/null && openssl req -newkey rsa:2048 -nodes "
+            "-subj /CN=127.0.0.1 -keyout broker.key -out broker.csr 2>/dev/null && "
+            "printf 'subjectAltName=IP:127.0.0.1\\n' >ext && openssl x509 -req -in broker.csr "
+            "-CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile ext -out broker.pem "
+            "2>/dev/null && touch users && chmod 600 users && "
+            "mosquitto_passwd -b users station1 'pass word' && chmod 644 users broker.key"),
+      0);
+  Write("broker.conf", Read("broker.conf") + "cafile " + d + "ca.pem\ncertfile " + d +
+                           "broker.pem\nkeyfile " + d + "broker.key\npassword_file " + d +
+                           "users\n");
+  Write("broker.conf", std::regex_replace(Read("broker.conf"), std::regex("allow_anonymous true"),
+                                          "allow_anonymous false"));
+  Write("station.pw", "pass word\n");
+  chmod(Path("station.pw").c_str(), 0600);
+  StartBroker();
+  subscriber_ = Spawn({"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port_), "--cafile",
+                       d + "ca.pem", "-u", "station1", "-P", "pass word", "-v", "-t", "velk/#"},
+                      Path("sub.out"));
+  Write("Velk_VCP.CFG", FaultSettings() + "603:mqtts://127.0.0.1:" + std::to_string(port_) +
+                            "\r\n605:st1\r\n606:station1\r\n607:" + d + "station.pw\r\n608:" + d +
+                            "ca.pem\r\n");
+  Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  // The subscriber may connect after the first values: the retained last value reaches it.
+  EXPECT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
+  EXPECT_TRUE(WaitFor([&] {
+    return Received().find("velk/st1/1.1/value {\"seq\":1,") != std::string::npos &&
+           Received().find("velk/st1/status online") != std::string::npos;
+  })) << Received()
+      << Err() << Read("broker.log");
+  close(fd);
+}
+
+TEST_F(ValuesOutTest, TheHistoryKeepsWhatWasWrittenWhenTheProgramIsKilledDuringABurst) {
+  Write("Velk_VCP.CFG", "600:1\r\n" + FaultSettings());
+  const pid_t pid = Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  std::string burst;
+  for (int k = 0; k < 500; ++k) burst += "M1\rM8\r";
+  const std::string answers = ReadFor(fd, 0, 0ms) + [&] {
+    EXPECT_TRUE(WriteAll(fd, burst, 5s));
+    return ReadFor(fd, 1000 * 14, 10s);
+  }();
+  ASSERT_EQ(Count(answers, "\r\n"), 1000u);
+  ASSERT_TRUE(WaitFor([&] { return HistoryRows() == 1000; })) << HistoryRows();
+  // A second burst, killed while it is being answered and written.
+  EXPECT_TRUE(WriteAll(fd, burst + burst, 5s));
+  ReadFor(fd, 3000, 10s);
+  kill(pid, SIGKILL);
+  Wait(pid);
+  close(fd);
+
+  const std::vector<std::string> rows = Lines(Values());
+  ASSERT_GE(rows.size(), 1001u);
+  for (size_t k = 1; k < rows.size(); ++k) {
+    const bool one =
+        rows[k].find(",1.1,1.234,10:+0001.234<13><10>,valid,request") != std::string::npos;
+    const bool eight =
+        rows[k].find(",1.8,2.5,80:+000002.5<13><10>,valid,request") != std::string::npos;
+    ASSERT_TRUE(k % 2 == 1 ? one : eight) << k << ": " << rows[k];
+    ASSERT_EQ(rows[k].substr(0, rows[k].find(',')), std::to_string(k));
+  }
+  ASSERT_EQ(Shell("sqlite3 " + Path("Velk_VCP.values.db") + " 'PRAGMA integrity_check' >" +
+                  Path("check.out")),
+            0);
+  EXPECT_EQ(Read("check.out"), "ok\n");
+}
+
+TEST_F(ValuesOutTest, AFullDiskDelaysNoAnswerAndIsReported) {
+  Write("Velk_VCP.CFG", "600:1\r\n50:0\r\n" + FaultSettings());
+  Options options;
+  options.file_size_limit = 64 * 1024;  // the settings file fits, the history soon does not
+  Start(options);
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  std::string burst;
+  for (int k = 0; k < 2000; ++k) burst += "M1\r";
+  EXPECT_TRUE(WriteAll(fd, burst, 5s));
+  EXPECT_EQ(Count(ReadFor(fd, 2000 * 14, 20s), "10:+0001.234\r\n"), 2000u);
+  EXPECT_TRUE(WaitFor([&] {
+    return Err().find("value history: cannot write") != std::string::npos;
+  })) << Err();
+  EXPECT_EQ(Ask(fd, "M8\r", 14), "80:+000002.5\r\n");
+  close(fd);
+}
+
+}  // namespace

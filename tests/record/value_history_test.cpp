@@ -1,0 +1,118 @@
+// The value history on a real file: private, read back whole and filtered, kept within its
+// megabytes.
+#include "value_history.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "history_query.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+class ValueHistoryTest : public ::testing::Test {
+ protected:
+  ValueHistoryTest() {
+    char pattern[] = "/tmp/velk-history-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    options_.path = dir_ + "/" + kHistoryFileName;
+  }
+  ~ValueHistoryTest() override { fs::remove_all(dir_); }
+
+  static NumberedEvent Event(uint64_t seq, int64_t ms, int input, double number) {
+    NumberedEvent n;
+    n.seq = seq;
+    n.event.utc_ms = ms;
+    n.event.device = 1;
+    n.event.input = input;
+    n.event.number = number;
+    n.event.text = "value";
+    return n;
+  }
+  // Waits until the history has written count events.
+  static bool WaitWritten(const ValueHistory& h, uint64_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (h.Figures().written < count) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
+  std::vector<NumberedEvent> Read(const HistoryFilter& filter) const {
+    std::vector<NumberedEvent> rows;
+    std::string error;
+    EXPECT_TRUE(ReadHistory(
+        options_.path, filter, [&](const NumberedEvent& e) { rows.push_back(e); }, error))
+        << error;
+    return rows;
+  }
+
+  std::string dir_;
+  HistoryOptions options_;
+};
+
+TEST_F(ValueHistoryTest, PrivateAndReadBackByTimeAndGauge) {
+  umask(022);
+  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  {
+    std::string error;
+    auto h = ValueHistory::Open(options_, error);
+    ASSERT_TRUE(h) << error;
+    for (int k = 0; k < 10; ++k) h->Add(Event(k + 1, now + k * 1000, k % 2 + 1, k * 0.5));
+    ASSERT_TRUE(WaitWritten(*h, 10));
+  }
+  struct stat st {};
+  ASSERT_EQ(stat(options_.path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  struct Case {
+    HistoryFilter filter;
+    std::vector<double> numbers;
+  };
+  const Case cases[] = {
+      {{}, {0, 0.5, 1, 1.5, 2, 2.5, 3, 3.5, 4, 4.5}},
+      {{now + 3000, now + 6000, 0, 0}, {1.5, 2, 2.5}},
+      {{std::nullopt, std::nullopt, 1, 2}, {0.5, 1.5, 2.5, 3.5, 4.5}},
+      {{now + 100000, std::nullopt, 0, 0}, {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<double> numbers;
+    for (const NumberedEvent& e : Read(c.filter)) numbers.push_back(e.event.number);
+    EXPECT_EQ(numbers, c.numbers);
+  }
+  std::string error;
+  EXPECT_FALSE(ReadHistory(
+      dir_ + "/missing.db", {}, [](const NumberedEvent&) {}, error));
+  EXPECT_NE(error.find("missing.db"), std::string::npos);
+}
+
+TEST_F(ValueHistoryTest, KeptWithinItsMegabytesNewestFirst) {
+  options_.max_mb = 1;
+  std::string error;
+  auto h = ValueHistory::Open(options_, error);
+  ASSERT_TRUE(h) << error;
+  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  constexpr int kEvents = 60000;  // several megabytes
+  for (int k = 1; k <= kEvents; ++k) h->Add(Event(k, now, 1, k));
+  ASSERT_TRUE(WaitWritten(*h, kEvents));
+  h.reset();
+  // The newest event is kept, the oldest are gone, the file stays near its bound.
+  const std::vector<NumberedEvent> rows = Read({});
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows.back().event.number, kEvents);
+  EXPECT_GT(rows.front().event.number, 1);
+  EXPECT_LT(fs::file_size(options_.path), 2u * 1024 * 1024);
+}
+
+}  // namespace
