@@ -15,6 +15,7 @@
 #include <iostream>
 #include <vector>
 
+#include "port_holder.h"
 #include "service_manager.h"
 
 namespace {
@@ -416,6 +417,16 @@ void PtyPort::ReadData(uint8_t* data, int32_t& count) {
   std::copy_n(in_.data(), n, data);
   in_.Consume(n);
   count = static_cast<int32_t>(n);
+}
+
+std::string PtyPort::ClientName() {
+  if (!client_) return {};
+  if (client_name_session_ != session_) {
+    client_name_session_ = session_;
+    const std::optional<PortHolder> holder = FindPortHolder(slave_path_);
+    client_name_ = holder ? std::to_string(holder->pid) + " " + holder->program : "";
+  }
+  return client_name_;
 }
 
 bool PtyPort::IsOpened() { return master_ >= 0 && client_; }

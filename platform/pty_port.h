@@ -80,6 +80,9 @@ class PtyPort : public IVirtualPort {
   uint32_t ClientSession() override;
   int32_t TakeDroppedInput() override;
   bool HeldAcrossRestart() override { return client_ && adopted_session_ == session_; }
+  // The client as "PID program", looked up in /proc once per client session (only the value
+  // events ask for it); empty without a client or when /proc cannot tell.
+  std::string ClientName() override;
   // True while more than kOutputPauseInput of output waits for the client.
   bool OutputBacklogged() override { return InputPaused(); }
   // True while the client's terminal echoes what it receives (its answers come back).
@@ -156,6 +159,8 @@ class PtyPort : public IVirtualPort {
   PortClaim claim_;
   bool exclusive_ = true;
   uint32_t adopted_session_ = 0;  // the session of a client kept across a restart
+  std::string client_name_;       // ClientName of the session client_name_session_
+  uint32_t client_name_session_ = 0;
   bool client_ = false;
   uint32_t session_ = 0;  // counts client arrivals and departures
   uint32_t generation_ = 0;
