@@ -168,7 +168,9 @@ TEST_F(ValuesOutTest, EveryValueSentArrivesOnceInOrderAsJsonAndInTheHistory) {
     std::string answer;  // what the client receives
     std::string json;    // the message after the seq and time
   };
-  const std::string where = R"("station":"st1","slot":1,"port":"COM5","client":"",)";
+  // The client is this test process, which holds the port.
+  const std::string client = std::to_string(getpid()) + " program_fault_tests";
+  const std::string where = R"("station":"st1","slot":1,"port":"COM5","client":")" + client + "\",";
   const std::vector<Step> steps = {
       {"M1\r", "10:+0001.234\r\n",
        where +
@@ -220,8 +222,9 @@ TEST_F(ValuesOutTest, EveryValueSentArrivesOnceInOrderAsJsonAndInTheHistory) {
   ASSERT_TRUE(WaitFor([&] { return HistoryRows() == steps.size(); })) << Values();
   const std::vector<std::string> rows = Lines(Values("--csv"));
   EXPECT_EQ(rows[0], "seq,time,station,slot,port,client,gauge,number,text,status,cause\r");
-  EXPECT_NE(rows[1].find(",st1,1,COM5,,1.1,1.234,10:+0001.234<13><10>,valid,request\r"),
-            std::string::npos)
+  EXPECT_NE(
+      rows[1].find(",st1,1,COM5," + client + ",1.1,1.234,10:+0001.234<13><10>,valid,request\r"),
+      std::string::npos)
       << rows[1];
   EXPECT_EQ(Lines(Values("--json --gauge 1.8")).size(), 2u);
 
