@@ -39,19 +39,8 @@ void ForEachPlainField(SettingsRecord& s, const std::function<void(const Setting
   integer(92, s.HotKey2, true);
   integer(93, s.HotKey3, true);
   integer(94, s.HotKey4, true);
-  SettingsField shared;
-  shared.key = 95;
-  shared.integer = &s.SharedPorts;
-  shared.settingsOnly = true;
-  shared.writtenWhenSet = true;
-  visit(shared);
-  SettingsField everyPort;
-  everyPort.key = 96;
-  everyPort.integer = &s.AnswerEveryPort;
-  everyPort.settingsOnly = true;
-  everyPort.writtenWhenSet = true;
-  visit(everyPort);
-  // Keys of the value history and the MQTT publisher: written only when set.
+  // Keys added later, written only when set, so that files without them stay as they are:
+  // shared ports, answers on every port, the value history and the MQTT publisher.
   auto whenSet = [&](int key, int16_t* number, std::string* words) {
     SettingsField f;
     f.key = key;
@@ -61,6 +50,8 @@ void ForEachPlainField(SettingsRecord& s, const std::function<void(const Setting
     f.writtenWhenSet = true;
     visit(f);
   };
+  whenSet(95, &s.SharedPorts, nullptr);
+  whenSet(96, &s.AnswerEveryPort, nullptr);
   whenSet(600, &s.HistoryOn, nullptr);
   whenSet(601, &s.HistoryKeepDays, nullptr);
   whenSet(602, &s.HistoryMaxMb, nullptr);
