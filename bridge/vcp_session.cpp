@@ -241,6 +241,54 @@ void VcpSession::COMPort2_Click(int index) {
   timer_enabled_ = true;
 }
 
+std::string VcpSession::ApplySettings(const SettingsRecord& next) {
+  if (shut_down_ || !started_ || busy_ != 0 || !timer_enabled_) {
+    return "the program is busy (a window or a port change); try again";
+  }
+  const SettingsRecord previous = s_;
+  const std::array<int16_t, 4> before = SlotNumbers();
+  timer_enabled_ = false;
+  bridge_.Log().WriteLine("Device_DeInit()");
+  device_.Device_DeInit();
+  // Makes the ports of the slots whose number differs between from and to anew; false when
+  // one cannot be made.
+  auto move_ports = [this](const std::array<int16_t, 4>& from, const std::array<int16_t, 4>& to) {
+    bool made = true;
+    for (size_t k = 0; k < to.size(); ++k) {
+      if (from[k] == to[k] || !ports_[k]) continue;
+      ports_[k]->DeletePort();
+      if (to[k] <= 0) continue;
+      ports_[k]->SetShared(s_.SharedPorts != 0);
+      made = ports_[k]->CreatePort(PortName(to[k])) && made;
+    }
+    return made;
+  };
+  s_ = next;
+  std::string reason;
+  if (!move_ports(before, SlotNumbers())) reason = "a port of the new settings cannot be made";
+  RecreateCommandTable();
+  if (reason.empty() && device_.Device_Init(LanguageCode(), kDdkFileName, 0) != 0) {
+    reason = "the device library does not start with the new settings";
+    device_.Device_DeInit();
+  }
+  if (!reason.empty()) {
+    const std::array<int16_t, 4> tried = SlotNumbers();
+    s_ = previous;
+    move_ports(tried, SlotNumbers());
+    RecreateCommandTable();
+    if (device_.Device_Init(LanguageCode(), kDdkFileName, 0) != 0) {
+      EndWithoutDeviceLibrary();
+      return reason + ", and it does not start again with the previous ones";
+    }
+  }
+  bridge_.Log().WriteLine("Device_Init()");
+  WriteSettings("", s_);
+  // A served slot that is off now leaves serving to slot 1.
+  if (SlotNumbers()[static_cast<size_t>(bridge_.CurrentPort())] <= 0) bridge_.SetCurrentPort(0);
+  timer_enabled_ = true;
+  return reason;
+}
+
 void VcpSession::SetupButton_Click() {
   if (shut_down_ || !started_) return;
   timer_enabled_ = false;

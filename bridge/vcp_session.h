@@ -68,6 +68,13 @@ class VcpSession {
   // is shown, the ports are deleted and RequestClose is called; that ends the run, Shutdown
   // does nothing more. Does nothing after shutdown.
   void SetupButton_Click();
+  // Takes over settings changed outside the program (the settings tool, or the file edited and
+  // reloaded) as closing the setup window does: the device library closed and started again,
+  // the command table rebuilt, the settings file written. Only the slots whose port number
+  // changed are made anew, so the clients of the other ports keep them. Returns an empty text,
+  // or the reason when nothing was taken over: the previous settings stay in effect (busy, a
+  // port that cannot be made, a device library that does not start with them).
+  std::string ApplySettings(const SettingsRecord& next);
 
   // Checks the real gauges among the inputs in use (GaugeHealth) while the poll timer runs;
   // the front ends call it about once a second. Returns the number of gauges followed (0

@@ -11,9 +11,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -27,6 +29,7 @@
 #include "folder_lock.h"
 #include "format_choice.h"
 #include "history_query.h"
+#include "key_value_file.h"
 #include "language_file.h"
 #include "mqtt_url.h"
 #include "presets.h"
@@ -171,6 +174,35 @@ int AskRunningProgram(const std::string& request,
   return done(answer, reply.text);
 }
 
+bool ReadCurrentSettings();
+
+// While the program runs in the folder: writes the changed settings file and has the program
+// take it over ("reload"); when it cannot, the file is as it was and the program's reason is
+// reported. Returns the exit status.
+int ChangeThroughProgram(const std::string& here, const std::function<void()>& change) {
+  std::string before;
+  {
+    std::ifstream in(kSettingsFileName, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    before = text.str();
+  }
+  if (!ReadCurrentSettings()) return kFileError;
+  change();
+  if (!WriteSettings()) return kFileError;
+  const int status =
+      AskRunningProgram("reload", [](const nlohmann::json&, const std::string&) { return 0; });
+  if (status == 0) return 0;
+  std::string error;
+  if (!WriteFileAtomically(kSettingsFileName, before, error)) {
+    std::cerr << "velk-vcp-config: " << error << "\n";
+    return kFileError;
+  }
+  std::cerr << "velk-vcp-config: the Velk_VCP in " << here
+            << " kept its settings; nothing changed\n";
+  return status == kNoProgram || status == kUsageError ? kProgramRunning : status;
+}
+
 // Reads the settings file as the program does at start; without a file, the start values.
 bool ReadCurrentSettings() {
   if (fs::exists(kSettingsFileName)) return ReadSettings();
@@ -198,9 +230,7 @@ int Run(const std::string& dir, bool userFolder, const std::function<void()>& ch
       case FolderLock::ToolResult::Held:
         break;
       case FolderLock::ToolResult::ProgramRuns:
-        std::cerr << "velk-vcp-config: Velk_VCP runs in " << here
-                  << "; stop it first (it writes its settings when it ends)\n";
-        return kProgramRunning;
+        return ChangeThroughProgram(here, change);
       case FolderLock::ToolResult::ToolBusy:
         std::cerr << "velk-vcp-config: another velk-vcp-config has been changing " << here
                   << " for " << kToolPatience.count() << " s; try again later\n";
@@ -230,7 +260,8 @@ int main(int argc, char** argv) {
       "Environment: XDG_DATA_HOME, HOME (where the per-user folder lies), VELK_DDK_LIBRARY\n"
       "(the device library that lists the inputs for preset).\n"
       "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments (nothing\n"
-      "changed), 3 Velk_VCP runs in the folder, or another velk-vcp-config changed it for 30 s\n"
+      "changed), 3 the running Velk_VCP could not take the change over, or another\n"
+      "velk-vcp-config changed the folder for 30 s\n"
       "(nothing changed), 4 no Velk_VCP runs in the folder (status, serve), 5 the Velk_VCP\n"
       "there refused this user.");
   std::string dir;
@@ -381,6 +412,14 @@ int main(int argc, char** argv) {
       ->required()
       ->check(CLI::IsMember({"on", "off"}));
   logCommand->callback([&] { change = [&] { Settings.LogOn = OnOff(logState) ? 1 : 0; }; });
+
+  app.add_subcommand("reload", "have the running program take over the settings file anew")
+      ->callback([&] {
+        ask = [&] {
+          return AskRunningProgram("reload",
+                                   [](const nlohmann::json&, const std::string&) { return 0; });
+        };
+      });
 
   std::string sharedState;
   auto* sharedCommand = app.add_subcommand(

@@ -12,6 +12,8 @@
 #include "language_file.h"
 #include "number_text.h"
 #include "port_holder.h"
+#include "service_manager.h"
+#include "settings_file.h"
 #include "text_encoding.h"
 
 namespace fs = std::filesystem;
@@ -177,7 +179,23 @@ json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
   throw ControlServer::RequestError{"no port " + name + " here"};
 }
 
+nlohmann::json ReloadSettings(Station& station) {
+  SettingsRecord next;
+  if (!ReadSettings("", next)) {
+    throw ControlServer::RequestError{"reload: the settings file cannot be read"};
+  }
+  service::Reloading();
+  const std::string reason = station.session.ApplySettings(next);
+  service::Ready("reloaded");
+  if (!reason.empty()) throw ControlServer::RequestError{"reload: " + reason};
+  return {{"reloaded", true}};
+}
+
 void AddStationRequests(ControlServer& server, Station& station) {
+  server.On("reload", [&station](const std::vector<std::string>& words) {
+    if (words.size() != 1) throw ControlServer::RequestError{"reload takes no argument"};
+    return ReloadSettings(station);
+  });
   server.On("refused", [&station, &server](const std::vector<std::string>& words) {
     if (words.size() != 2) throw ControlServer::RequestError{"refused: give a port name"};
     return RefusedOpen(station, words[1], server.peer_pid());

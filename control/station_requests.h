@@ -32,7 +32,12 @@ nlohmann::json ServeSlot(Station& station, const std::string& slot);
 // that is no port of the station.
 nlohmann::json RefusedOpen(Station& station, const std::string& name, pid_t requester);
 
-// Registers "status", "serve" and "refused" on server; station must outlive it.
+// Reads the settings file anew and has the program take it over (VcpSession::ApplySettings),
+// telling the service manager it reloads. Throws ControlServer::RequestError with the reason
+// when the file cannot be read or the program cannot take it over.
+nlohmann::json ReloadSettings(Station& station);
+
+// Registers "status", "serve", "refused" and "reload" on server; station must outlive it.
 void AddStationRequests(ControlServer& server, Station& station);
 
 // Starts the program's socket (kControlSocketName in the current directory) with the

@@ -46,6 +46,8 @@ void Status(const std::string& status) {
   Notify("STATUS=" + status);
 }
 
+void Reloading() { Notify("RELOADING=1"); }
+
 void Stopping() {
   stopping = true;
   Notify("STOPPING=1");

@@ -17,6 +17,8 @@ bool Active();
 void Ready(const std::string& status);
 // STATUS=: one line of what is served; sent only when it changed.
 void Status(const std::string& status);
+// RELOADING=1: the program takes over changed settings; Ready() ends it.
+void Reloading();
 // STOPPING=1; from now on ports given up are left in the store (a restart takes them back).
 void Stopping();
 // True after Stopping().

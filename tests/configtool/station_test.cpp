@@ -221,6 +221,39 @@ TEST_F(StationTest, WithoutAProgramOrForAnotherUserTheStatusIsRefused) {
   EXPECT_EQ(Stop(pid_), 0);
 }
 
+// While a client holds its port, the tool's changes are taken over by the running program:
+// the client keeps its descriptor and terminal and its next command follows them; a change the
+// program cannot take over leaves the settings as they were.
+TEST_F(StationTest, ChangesAreTakenOverWithoutClosingAPort) {
+  Serve("5");
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(Ask(fd, "M1\r", "10:+0001.234\r\n"), "10:+0001.234\r\n");
+  std::error_code ec;
+  const auto terminal = std::filesystem::read_symlink(Path("ports/COM5"), ec);
+  Write("ports/COM7", "a user's file\n");
+  const struct {
+    const char* arguments;
+    int status;
+    const char* answer;
+  } steps[] = {
+      {"value-format --width 10", 0, "10:+00001.234\r\n"},
+      {"ports 5 6", 0, "10:+00001.234\r\n"},  // COM6 is made, COM5 stays open
+      {"ports 5 7", 3, "10:+00001.234\r\n"},  // COM7 cannot be made: nothing changes
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.arguments);
+    const Run run = Config(step.arguments);
+    EXPECT_EQ(run.status, step.status) << run.err;
+    EXPECT_EQ(Ask(fd, "M1\r", step.answer), step.answer);
+    EXPECT_EQ(std::filesystem::read_symlink(Path("ports/COM5"), ec), terminal);
+  }
+  EXPECT_TRUE(Exists("ports/COM6"));
+  EXPECT_NE(Read("Velk_VCP.CFG").find("\r\n82:6\r\n"), std::string::npos);
+  close(fd);
+  EXPECT_EQ(Stop(pid_), 0);
+}
+
 TEST_F(StationTest, ServeMovesServingAsAHotKeyDoes) {
   Serve("56");
   EXPECT_NE(Err().find("several ports are set up and no hot key can be read"), std::string::npos)
