@@ -13,8 +13,8 @@
 #include "pty_port.h"
 #include "served_port_line.h"
 #include "service_manager.h"
-#include "stop_signals.h"
 #include "station_requests.h"
+#include "stop_signals.h"
 #include "system_tray_icon.h"
 #include "termination_signals.h"
 #include "vcp_form.h"
@@ -51,7 +51,8 @@ int RunDesktop(int argc, char** argv) {
   // Requests on the program's socket come through the ports' event set, which the window
   // serves from the event loop; they end with the window.
   ControlServer control(events);
-  Station station{main->session(), {&ports[0], &ports[1], &ports[2], &ports[3]}, "desktop"};
+  Station station{
+      main->session(), {&ports[0], &ports[1], &ports[2], &ports[3]}, "desktop", &main->recorder()};
   if (!endedEarly) StartStationSocket(control, station);
   QObject::connect(main, &QObject::destroyed, &app, [&control] { control.Stop(); });
   // Real gauges are looked at once a second.

@@ -46,6 +46,8 @@ class VCP_FORM : public QWidget, public IMainView {
   // started to unload: what the start-up form waits for.
   bool HasLeftScreen() const { return left_screen_; }
   VcpSession& session() { return session_; }
+  // The value history and MQTT publisher the session announces its values to.
+  ValueRecorder& recorder() { return recorder_; }
 
   QTimer Timer1;  // poll timer, 10 ms
   QTimer Timer2;  // close timer, 250 ms, one-shot

@@ -33,7 +33,10 @@ ControlReply AskProgram(const std::string& path, const std::string& request, int
     return reply;
   }
   const std::string line = request + "\n";
-  if (send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
+  // A program that refuses this user answers and closes at once, maybe before the request is
+  // written: the refusal is then read all the same.
+  if (send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size()) &&
+      errno != EPIPE && errno != ECONNRESET) {
     reply.text = std::strerror(errno);
     close(fd);
     return reply;

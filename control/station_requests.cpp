@@ -102,6 +102,26 @@ json Gauges(Station& station) {
 
 }  // namespace
 
+// The value history's and the MQTT publisher's figures; null members for those that are off.
+json Values(const Station& station) {
+  if (!station.recorder) return {{"history", nullptr}, {"mqtt", nullptr}};
+  const RecorderFigures f = station.recorder->Figures();
+  json history = nullptr, mqtt = nullptr;
+  if (f.history_on) {
+    history = {{"queued", f.history.queued},
+               {"written", f.history.written},
+               {"dropped", f.history.dropped},
+               {"failing", f.history.failing}};
+  }
+  if (f.mqtt_on) {
+    mqtt = {{"state", f.mqtt.state},
+            {"queued", f.mqtt.queued},
+            {"published", f.mqtt.published},
+            {"dropped", f.mqtt.dropped}};
+  }
+  return {{"history", history}, {"mqtt", mqtt}};
+}
+
 json StationStatus(Station& station) {
   VcpSession& session = station.session;
   const SettingsRecord& s = session.settings();
@@ -139,6 +159,7 @@ json StationStatus(Station& station) {
        {{"on", s.LogOn == 1},
         {"file", Absolute(kLogFileName)},
         {"bytes", logExists ? json(static_cast<int64_t>(info.st_size)) : json(nullptr)}}},
+      {"values", Values(station)},
   };
 }
 
@@ -186,6 +207,8 @@ nlohmann::json ReloadSettings(Station& station) {
   }
   service::Reloading();
   const std::string reason = station.session.ApplySettings(next);
+  // The value history and MQTT follow the settings as they are now.
+  if (station.recorder) station.recorder->ApplyTo(station.session.bridge(), Settings);
   service::Ready("reloaded");
   if (!reason.empty()) throw ControlServer::RequestError{"reload: " + reason};
   return {{"reloaded", true}};

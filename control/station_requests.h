@@ -10,12 +10,14 @@
 
 #include "control_server.h"
 #include "pty_port.h"
+#include "value_recorder.h"
 #include "vcp_session.h"
 
 struct Station {
   VcpSession& session;
   std::array<PtyPort*, 4> ports;
-  std::string front_end;  // "headless" or "desktop"
+  std::string front_end;              // "headless" or "desktop"
+  ValueRecorder* recorder = nullptr;  // the value history and MQTT; null: none
   std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 

@@ -110,8 +110,10 @@ int RunHeadless(int argc, char** argv) {
   events.WakeOn(stop_signal);
   // Requests on the program's socket are served from the same set, between serving steps.
   ControlServer control(events);
-  Station station{
-      session, {ports[0].get(), ports[1].get(), ports[2].get(), ports[3].get()}, "headless"};
+  Station station{session,
+                  {ports[0].get(), ports[1].get(), ports[2].get(), ports[3].get()},
+                  "headless",
+                  &recorder};
   if (serving) StartStationSocket(control, station);
   // Real gauges are looked at once a second; without any, nothing wakes the loop for them.
   int gauges = serving ? session.CheckGauges() : 0;

@@ -228,6 +228,15 @@ TEST_F(ValuesOutTest, EveryValueSentArrivesOnceInOrderAsJsonAndInTheHistory) {
       << rows[1];
   EXPECT_EQ(Lines(Values("--json --gauge 1.8")).size(), 2u);
 
+  // The program's status shows both listeners at work.
+  ASSERT_EQ(Shell(std::string(VELK_CONFIG_TOOL) + " --dir " + Path("") + " status --json >" +
+                  Path("status.out")),
+            0);
+  EXPECT_NE(Read("status.out").find(R"("mqtt":{"dropped":0,"published":)"), std::string::npos)
+      << Read("status.out");
+  EXPECT_NE(Read("status.out").find(R"("history":{"dropped":0,"failing":false,)"),
+            std::string::npos);
+
   // Killed, the program vanishes for the plant: the broker publishes its last will.
   kill(pid, SIGKILL);
   EXPECT_TRUE(WaitFor([&] {
