@@ -146,12 +146,18 @@ int VcpSession::CheckGauges() {
   return bridge_.Health().Check(s_, device_);
 }
 
+void VcpSession::ApplyPortSharing() {
+  for (IVirtualPort* port : ports_) {
+    if (port) port->SetShared(s_.SharedPorts != 0);
+  }
+}
+
 bool VcpSession::CreatePorts(bool stopAtFailure) {
+  ApplyPortSharing();
   const std::array<int16_t, 4> numbers = SlotNumbers();
   for (size_t k = 0; k < numbers.size(); ++k) {
     if (numbers[k] <= 0) continue;
     const std::string name = PortName(numbers[k]);
-    if (ports_[k]) ports_[k]->SetShared(s_.SharedPorts != 0);
     if (ports_[k] && ports_[k]->CreatePort(name)) continue;
     view_.ShowMessage(110, name);
     if (stopAtFailure) return false;
@@ -258,12 +264,12 @@ std::string VcpSession::ApplySettings(const SettingsRecord& next) {
       if (from[k] == to[k] || !ports_[k]) continue;
       ports_[k]->DeletePort();
       if (to[k] <= 0) continue;
-      ports_[k]->SetShared(s_.SharedPorts != 0);
       made = ports_[k]->CreatePort(PortName(to[k])) && made;
     }
     return made;
   };
   s_ = next;
+  ApplyPortSharing();
   std::string reason;
   if (!move_ports(before, SlotNumbers())) reason = "a port of the new settings cannot be made";
   RecreateCommandTable();
@@ -274,6 +280,7 @@ std::string VcpSession::ApplySettings(const SettingsRecord& next) {
   if (!reason.empty()) {
     const std::array<int16_t, 4> tried = SlotNumbers();
     s_ = previous;
+    ApplyPortSharing();
     move_ports(tried, SlotNumbers());
     RecreateCommandTable();
     if (device_.Device_Init(LanguageCode(), kDdkFileName, 0) != 0) {

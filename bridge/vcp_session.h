@@ -108,6 +108,8 @@ class VcpSession {
   void DeleteSlotPorts(const std::array<int16_t, 4>& numbers);
   std::array<int16_t, 4> SlotNumbers() const;
   void RecreateCommandTable();
+  // Shared or exclusive ports, as the settings say, for every port from its next client on.
+  void ApplyPortSharing();
   void EndWithoutDeviceLibrary();
 
   IMainView& view_;

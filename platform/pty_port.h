@@ -38,11 +38,9 @@ class PtyPort : public IVirtualPort {
   PtyPort& operator=(const PtyPort&) = delete;
   ~PtyPort() override;
 
-  // Whether a client, once seen, holds the port alone (the default). Takes effect with the
-  // next client.
-  void SetExclusive(bool exclusive) { exclusive_ = exclusive; }
+  // Whether several clients may hold the port at once, or a client, once seen, holds it alone
+  // (the default). Takes effect with the next client.
   void SetShared(bool shared) override { exclusive_ = !shared; }
-  bool exclusive() const { return exclusive_; }
 
   // Opens a raw pty and links <folder>/<name> to its slave, replacing a stale link (one into
   // /dev/pts that no live port claims). Returns false, with the reason on standard error, when

@@ -121,7 +121,7 @@ TEST_F(PtyPortTest, IsOpenedFollowsClientsComingAndGoing) {
   none.ResetPort();
 
   PtyPort port(folder_);
-  port.SetExclusive(false);  // two clients share the port
+  port.SetShared(true);  // two clients share the port
   ASSERT_TRUE(port.CreatePort("COM2"));
   EXPECT_FALSE(Opened(port));
   int first = OpenClient("COM2");
