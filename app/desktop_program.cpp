@@ -13,6 +13,7 @@
 #include "pty_port.h"
 #include "served_port_line.h"
 #include "service_manager.h"
+#include "slot_port.h"
 #include "station_requests.h"
 #include "stop_signals.h"
 #include "system_tray_icon.h"
@@ -25,8 +26,10 @@ int RunDesktop(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
   DdkLibrary device;
-  std::array<PtyPort, 4> ports;
-  PortEvents events({&ports[0], &ports[1], &ports[2], &ports[3]});
+  std::array<SlotPort, 4> ports{SlotPort(1, Settings), SlotPort(2, Settings),
+                               SlotPort(3, Settings), SlotPort(4, Settings)};
+  PortEvents events({&ports[0].pty(), &ports[1].pty(), &ports[2].pty(), &ports[3].pty()});
+  for (size_t k = 0; k < ports.size(); ++k) events.SetNetworkSide(k, &ports[k].network());
   const std::unique_ptr<IKeyState> keys = OpenDesktopKeyState();
   SystemTrayIcon tray;
   VcpServices services{device,
@@ -35,16 +38,20 @@ int RunDesktop(int argc, char** argv) {
                        *keys,
                        tray,
                        &events};
-  Velk start(device, [&services] {
+  Velk start(device, [&services, &ports] {
     auto* main = new VCP_FORM(services);
+    for (SlotPort& port : ports) {
+      port.SetLog([main](const std::string& line) { main->session().bridge().Log().WriteLine(line); });
+    }
     CloseOnTerminationSignals(main);
     return main;
   });
   VCP_FORM* main = start.Form_Load();
   if (main == nullptr) return 1;
   for (size_t k = 0; k < ports.size(); ++k) {
-    if (!ports[k].link_path().empty()) {
-      std::cout << ServedPortLine(static_cast<int>(k) + 1, ports[k].link_path()) << std::endl;
+    if (!ports[k].pty().link_path().empty()) {
+      std::cout << ServedPortLine(static_cast<int>(k) + 1, ports[k].pty().link_path())
+                << std::endl;
     }
   }
   const bool endedEarly = main->session().ShutDown();

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <sstream>
 
+#include "endpoint_config.h"
 #include "text_encoding.h"
 
 namespace {
@@ -57,6 +59,20 @@ std::string SettingsSummary(const SettingsRecord& s) {
     }
     if (several && ports[k] > 0) out << ", hot key " << HotKeyName(keys[k]);
     out << "\n";
+  }
+  for (int k = 1; k <= 4; ++k) {
+    std::optional<NetworkEndpointConfig> config;
+    std::string reason;
+    if (!NetworkEndpointFromSettings(s, k, config, reason)) {
+      out << "network port " << k << ": invalid (" << reason << ")\n";
+    } else if (config) {
+      out << "network port " << k << ": " << EndpointText(*config) << ", clients from ";
+      if (config->allow.empty()) out << "this machine only";
+      for (size_t i = 0; i < config->allow.size(); ++i) {
+        out << (i > 0 ? ", " : "") << AddressBlockText(config->allow[i]);
+      }
+      out << ", idle limit " << config->idle_limit.count() << " s\n";
+    }
   }
   out << "clients per port: "
       << (s.SharedPorts != 0 ? "several at once (shared ports)" : "one at a time") << "\n";

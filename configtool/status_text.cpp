@@ -68,13 +68,28 @@ std::string StatusText(const json& status) {
   for (const json& port : status.value("ports", json::array())) {
     out << "port " << Text(port, "slot") << ": " << Text(port, "name") << " at "
         << Text(port, "path", "(not made)") << ": ";
+    const json network = port.value("network", json());
+    if (network.is_object()) {
+      if (network.value("listening", false)) {
+        out << "(also " << Text(network, "protocol") << " on " << Text(network, "address") << ":"
+            << Text(network, "port") << ") ";
+      } else {
+        out << "(no network port: " << Text(network, "error") << ") ";
+      }
+    }
     const json client = port.value("client", json());
     if (!client.is_object()) {
       out << "no client\n";
       continue;
     }
-    out << Text(client, "program", "a program of another user") << " (pid "
-        << Text(client, "pid", "unknown") << ") since " << Text(client, "since") << ", "
+    if (!Text(client, "network").empty()) {
+      out << "network client " << Text(client, "network") << " (" << Text(client, "protocol")
+          << ")";
+    } else {
+      out << Text(client, "program", "a program of another user") << " (pid "
+          << Text(client, "pid", "unknown") << ")";
+    }
+    out << " since " << Text(client, "since") << ", "
         << Text(client, "commands") << " commands, " << Text(client, "answers") << " answers, "
         << Text(client, "bytes_in") << " bytes in, " << Text(client, "bytes_out") << " bytes out, "
         << Text(client, "dropped_bytes") << " bytes dropped";

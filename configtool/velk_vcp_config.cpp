@@ -31,6 +31,7 @@
 #include "history_query.h"
 #include "key_value_file.h"
 #include "language_file.h"
+#include "endpoint_config.h"
 #include "mqtt_url.h"
 #include "presets.h"
 #include "settings_file.h"
@@ -439,6 +440,70 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"on", "off"}));
   everyPortCommand->callback(
       [&] { change = [&] { Settings.AnswerEveryPort = OnOff(everyPortState) ? 1 : 0; }; });
+
+  int netSlot = 0;
+  std::string netPort, netProtocol = "raw", netBind;
+  std::vector<std::string> netAllow;
+  std::optional<int> netIdle;
+  auto* netCommand = app.add_subcommand(
+      "net", "serve port SLOT also over TCP at PORT, raw or RFC 2217 (off: not over the network)");
+  netCommand->add_option("SLOT", netSlot, "port slot 1..4")->required()->check(CLI::Range(1, 4));
+  netCommand->add_option("PORT", netPort, "TCP port 1..65535, or off")->required();
+  netCommand->add_option("PROTOCOL", netProtocol, "raw (the default) or rfc2217")
+      ->check(CLI::IsMember({"raw", "rfc2217"}));
+  auto* bindOption = netCommand->add_option(
+      "--bind", netBind, "listen on this IP address (default 127.0.0.1; others need --allow)");
+  auto* allowOption = netCommand->add_option(
+      "--allow", netAllow, "client networks let in, e.g. 192.168.10.0/24 (several allowed)");
+  netCommand->add_option("--idle", netIdle,
+                         "seconds after which a client that vanished or takes no output is "
+                         "dropped (all network ports; default 60)")
+      ->check(CLI::Range(3, 3600));
+  netCommand->callback([&] {
+    const size_t k = static_cast<size_t>(netSlot);
+    if (netPort == "off") {
+      if (bindOption->count() > 0 || allowOption->count() > 0 || netIdle) {
+        throw UsageError{"net off takes no options"};
+      }
+      change = [k] {
+        Settings.NetPort[k].clear();
+        Settings.NetProtocol[k].clear();
+        Settings.NetBind[k].clear();
+        Settings.NetAllow[k].clear();
+      };
+      return;
+    }
+    // Checked as the program will read it, before anything is written.
+    SettingsRecord probe;
+    probe.NetPort[k] = netPort;
+    probe.NetProtocol[k] = netProtocol;
+    probe.NetBind[k] = netBind;
+    std::string allow;
+    for (const std::string& entry : netAllow) allow += (allow.empty() ? "" : ",") + entry;
+    probe.NetAllow[k] = allow;
+    std::optional<NetworkEndpointConfig> config;
+    std::string reason;
+    if (!NetworkEndpointFromSettings(probe, netSlot, config, reason)) {
+      throw UsageError{"net: " + reason};
+    }
+    change = [this_slot = netSlot, k, config, allow, &netProtocol, &netBind, &netIdle] {
+      for (int other = 1; other <= 4; ++other) {
+        std::optional<NetworkEndpointConfig> taken;
+        std::string ignored;
+        if (other == this_slot || !NetworkEndpointFromSettings(Settings, other, taken, ignored) ||
+            !taken || taken->port != config->port) {
+          continue;
+        }
+        throw UsageError{"net: TCP port " + std::to_string(config->port) +
+                         " is already the network port of slot " + std::to_string(other)};
+      }
+      Settings.NetPort[k] = std::to_string(config->port);
+      Settings.NetProtocol[k] = netProtocol;
+      Settings.NetBind[k] = netBind;
+      Settings.NetAllow[k] = allow;
+      if (netIdle) Settings.NetIdleSeconds = static_cast<int16_t>(*netIdle);
+    };
+  });
 
   std::string historyState;
   std::optional<int> keepDays, maxMb;

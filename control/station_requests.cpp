@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <cstring>
 #include <iostream>
 
 #include "activity_log.h"
@@ -43,25 +44,63 @@ std::string StatusName(int16_t status) {
 }
 
 json Client(Station& station, int k) {
-  PtyPort& port = *station.ports[static_cast<size_t>(k)];
-  if (!port.client_present()) return nullptr;
-  const PtyPort::ClientCounters& counters = port.counters();
+  SlotPort& slot = *station.ports[static_cast<size_t>(k)];
   const PortBridge::SlotActivity activity = station.session.bridge().Activity(k);
-  const std::optional<PortHolder> holder = FindPortHolder(port.slave_path());
-  const auto held = std::chrono::system_clock::now() - counters.since;
-  return {
-      {"pid", holder ? json(holder->pid) : json(nullptr)},
-      {"program", holder ? json(holder->program) : json(nullptr)},
-      {"since", IsoTime(counters.since)},
-      {"seconds", std::chrono::duration_cast<std::chrono::seconds>(held).count()},
-      {"commands", activity.commands},
-      {"answers", activity.answers},
-      {"bytes_in", counters.bytes_in},
-      {"bytes_out", counters.bytes_out},
-      {"dropped_bytes", counters.dropped_bytes},
-      {"last_command", Cp1252ToUtf8(activity.last_command)},
-      {"last_answer", Cp1252ToUtf8(activity.last_answer)},
-  };
+  json client;
+  std::chrono::system_clock::time_point since;
+  if (const NetworkClient* remote = slot.network().client()) {
+    const NetworkClient::Counters& counters = remote->counters();
+    since = counters.since;
+    client = {{"pid", nullptr},
+              {"program", nullptr},
+              {"network", remote->peer_text()},
+              {"protocol", ProtocolName(remote->protocol())},
+              {"bytes_in", counters.bytes_in},
+              {"bytes_out", counters.bytes_out},
+              {"dropped_bytes", counters.dropped_bytes}};
+  } else {
+    PtyPort& port = slot.pty();
+    if (!port.client_present()) return nullptr;
+    const PtyPort::ClientCounters& counters = port.counters();
+    const std::optional<PortHolder> holder = FindPortHolder(port.slave_path());
+    since = counters.since;
+    client = {{"pid", holder ? json(holder->pid) : json(nullptr)},
+              {"program", holder ? json(holder->program) : json(nullptr)},
+              {"network", nullptr},
+              {"protocol", nullptr},
+              {"bytes_in", counters.bytes_in},
+              {"bytes_out", counters.bytes_out},
+              {"dropped_bytes", counters.dropped_bytes}};
+  }
+  const auto held = std::chrono::system_clock::now() - since;
+  client["since"] = IsoTime(since);
+  client["seconds"] = std::chrono::duration_cast<std::chrono::seconds>(held).count();
+  client["commands"] = activity.commands;
+  client["answers"] = activity.answers;
+  client["last_command"] = Cp1252ToUtf8(activity.last_command);
+  client["last_answer"] = Cp1252ToUtf8(activity.last_answer);
+  return client;
+}
+
+// The slot's network port: where it listens and how, or why it does not; null when none is
+// configured.
+json Network(Station& station, int k) {
+  SlotPort& slot = *station.ports[static_cast<size_t>(k)];
+  const std::optional<NetworkEndpointConfig>& config = slot.network().config();
+  if (!config) {
+    if (slot.network_error().empty()) return nullptr;
+    return {{"listening", false}, {"error", slot.network_error()}};
+  }
+  json allow = json::array();
+  for (const AddressBlock& block : config->allow) allow.push_back(AddressBlockText(block));
+  return {{"listening", slot.network().listening()},
+          {"address", AddressText(reinterpret_cast<const sockaddr*>(&config->bind),
+                                  config->bind_length)},
+          {"port", config->port},
+          {"protocol", ProtocolName(config->protocol)},
+          {"allow", allow},
+          {"idle_limit_s", config->idle_limit.count()},
+          {"error", nullptr}};
 }
 
 json Gauges(Station& station) {
@@ -128,14 +167,15 @@ json StationStatus(Station& station) {
   const int16_t numbers[4] = {s.VcpCom1, s.VcpCom2, s.VcpCom3, s.VcpCom4};
   json ports = json::array();
   for (int k = 0; k < 4; ++k) {
-    PtyPort* port = station.ports[static_cast<size_t>(k)];
+    SlotPort* port = station.ports[static_cast<size_t>(k)];
     if (numbers[k] <= 0 || !port) continue;
-    const std::string& link = port->link_path();
+    const std::string& link = port->pty().link_path();
     ports.push_back({
         {"slot", k + 1},
         {"name", "COM" + std::to_string(numbers[k])},
         {"path", link.empty() ? json(nullptr) : json(Absolute(link))},
         {"client", link.empty() ? json(nullptr) : Client(station, k)},
+        {"network", Network(station, k)},
     });
   }
   struct stat info {};
@@ -185,9 +225,17 @@ json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
   const SettingsRecord& s = station.session.settings();
   const int16_t numbers[4] = {s.VcpCom1, s.VcpCom2, s.VcpCom3, s.VcpCom4};
   for (int k = 0; k < 4; ++k) {
-    PtyPort* port = station.ports[static_cast<size_t>(k)];
+    SlotPort* port = station.ports[static_cast<size_t>(k)];
     if (numbers[k] <= 0 || !port || name != "COM" + std::to_string(numbers[k])) continue;
-    const std::optional<PortHolder> holder = FindPortHolder(port->slave_path());
+    const std::optional<PortHolder> holder = FindPortHolder(port->pty().slave_path());
+    if (const NetworkClient* remote = port->network().client()) {
+      const std::string line = name + ": an open by " + std::to_string(requester) + " (" +
+                               ProgramName(requester) + ") was refused: held by network client " +
+                               remote->peer_text();
+      std::cerr << "Velk_VCP: " << line << std::endl;
+      station.session.bridge().Log().WriteLine(line);
+      return json::object();
+    }
     const std::string line =
         name + ": an open by " + std::to_string(requester) + " (" + ProgramName(requester) +
         ") was refused: " +
@@ -205,8 +253,34 @@ nlohmann::json ReloadSettings(Station& station) {
   if (!ReadSettings("", next)) {
     throw ControlServer::RequestError{"reload: the settings file cannot be read"};
   }
+  // Network ports are checked before anything changes: a reload either takes them all or
+  // leaves everything as it was.
+  for (int slot = 1; slot <= 4; ++slot) {
+    std::optional<NetworkEndpointConfig> wanted;
+    std::string why;
+    if (!NetworkEndpointFromSettings(next, slot, wanted, why)) {
+      throw ControlServer::RequestError{"reload: " + why};
+    }
+    const NetworkEndpoint& current = station.ports[static_cast<size_t>(slot - 1)]->network();
+    if (wanted && !(current.config() && current.config()->bind_length == wanted->bind_length &&
+                    std::memcmp(&current.config()->bind, &wanted->bind, wanted->bind_length) ==
+                        0) &&
+        !CanListen(*wanted, why)) {
+      throw ControlServer::RequestError{"reload: network port of slot " + std::to_string(slot) +
+                                        ": " + why};
+    }
+  }
   service::Reloading();
   const std::string reason = station.session.ApplySettings(next);
+  if (reason.empty()) {
+    // Slots whose port stayed take their network changes here (new ports took them already).
+    for (SlotPort* port : station.ports) {
+      std::string why;
+      if (port && !port->ApplyNetwork(why)) {
+        std::cerr << "Velk_VCP: no network port: " << why << std::endl;
+      }
+    }
+  }
   // The value history and MQTT follow the settings as they are now.
   if (station.recorder) station.recorder->ApplyTo(station.session.bridge(), Settings);
   service::Ready("reloaded");

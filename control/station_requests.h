@@ -9,13 +9,13 @@
 #include <string>
 
 #include "control_server.h"
-#include "pty_port.h"
+#include "slot_port.h"
 #include "value_recorder.h"
 #include "vcp_session.h"
 
 struct Station {
   VcpSession& session;
-  std::array<PtyPort*, 4> ports;
+  std::array<SlotPort*, 4> ports;
   std::string front_end;              // "headless" or "desktop"
   ValueRecorder* recorder = nullptr;  // the value history and MQTT; null: none
   std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();

@@ -19,6 +19,7 @@
 #include "pty_port.h"
 #include "served_port_line.h"
 #include "service_manager.h"
+#include "slot_port.h"
 #include "station_requests.h"
 #include "stop_signals.h"
 #include "value_recorder.h"
@@ -31,10 +32,10 @@ constexpr std::chrono::seconds kGaugeCheck{1};
 
 // Prints each simulated port with its absolute path and returns true; without any port says
 // so on standard error and returns false.
-bool PrintPorts(const std::array<std::unique_ptr<PtyPort>, 4>& ports) {
+bool PrintPorts(const std::array<std::unique_ptr<SlotPort>, 4>& ports) {
   bool any = false;
   for (size_t k = 0; k < ports.size(); ++k) {
-    const std::string& link = ports[k]->link_path();
+    const std::string& link = ports[k]->pty().link_path();
     if (link.empty()) continue;
     std::cout << ServedPortLine(static_cast<int>(k) + 1, link) << std::endl;
     any = true;
@@ -50,10 +51,10 @@ bool PrintPorts(const std::array<std::unique_ptr<PtyPort>, 4>& ports) {
 using Clock = std::chrono::steady_clock;
 
 // One line for the service manager: each port and whether a client holds it.
-std::string ServiceStatus(const std::array<std::unique_ptr<PtyPort>, 4>& ports) {
+std::string ServiceStatus(const std::array<std::unique_ptr<SlotPort>, 4>& ports) {
   std::string status = "serving";
   for (const auto& port : ports) {
-    const std::string& link = port->link_path();
+    const std::string& link = port->pty().link_path();
     if (link.empty()) continue;
     status += " " + link.substr(link.rfind('/') + 1) +
               (port->client_present() ? " (held by a client)" : " (free)");
@@ -87,8 +88,10 @@ int RunHeadless(int argc, char** argv) {
   HeadlessView view(std::cout, std::cerr);
   DdkLibrary device;
   const std::string folder = PortFolder();
-  std::array<std::unique_ptr<PtyPort>, 4> ports;
-  for (auto& port : ports) port = std::make_unique<PtyPort>(folder);
+  std::array<std::unique_ptr<SlotPort>, 4> ports;
+  for (size_t k = 0; k < ports.size(); ++k) {
+    ports[k] = std::make_unique<SlotPort>(static_cast<int>(k) + 1, Settings, folder);
+  }
   ValueRecorder recorder;  // outlives the session, which announces to it
   const std::unique_ptr<IKeyState> keyState = OpenConsoleKeyState();
   IKeyState& keys = *keyState;
@@ -96,6 +99,9 @@ int RunHeadless(int argc, char** argv) {
       view, device, {ports[0].get(), ports[1].get(), ports[2].get(), ports[3].get()},
       [folder](int n) { return PortCanBeOpened(folder, n); }, keys);
 
+  for (auto& port : ports) {
+    port->SetLog([&session](const std::string& line) { session.bridge().Log().WriteLine(line); });
+  }
   device.Device_PreInit();
   RaiseProcessPriority();
   const bool serving = session.Start() && PrintPorts(ports);
@@ -106,7 +112,8 @@ int RunHeadless(int argc, char** argv) {
   // Input is served the moment it arrives. The 10 ms ticks keep their pace; where a tick
   // could only count towards the trigger block (no key can change the port, no client on
   // any port), it is counted without waking up.
-  PortEvents events({ports[0].get(), ports[1].get(), ports[2].get(), ports[3].get()});
+  PortEvents events({&ports[0]->pty(), &ports[1]->pty(), &ports[2]->pty(), &ports[3]->pty()});
+  for (size_t k = 0; k < ports.size(); ++k) events.SetNetworkSide(k, &ports[k]->network());
   events.WakeOn(stop_signal);
   // Requests on the program's socket are served from the same set, between serving steps.
   ControlServer control(events);
@@ -132,6 +139,9 @@ int RunHeadless(int argc, char** argv) {
     // The watchdog is fed from here, so that a loop that no longer turns is caught.
     const int watchdog = service::WatchdogTick();
     if (watchdog >= 0 && (timeout < 0 || watchdog < timeout)) timeout = watchdog;
+    // A network client's idle limit ends the wait too.
+    const int network = events.TimeoutMs();
+    if (network >= 0 && (timeout < 0 || network < timeout)) timeout = network;
     if (events.Wait(timeout)) {
       events.FollowClients();
       session.ServeInput();

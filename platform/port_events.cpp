@@ -4,6 +4,7 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iterator>
 #include <thread>
@@ -37,7 +38,18 @@ void PortEvents::Set(Watched& watched, int fd, bool watch, uint32_t events) {
   }
 }
 
+void PortEvents::FollowNetworkTimers() {
+  timeout_ms_ = -1;
+  for (INetworkSide* side : network_) {
+    if (!side) continue;
+    const int next = side->FollowTimers();
+    if (next >= 0 && (timeout_ms_ < 0 || next < timeout_ms_)) timeout_ms_ = next;
+  }
+}
+
 void PortEvents::Arm(int current, bool serving, bool every_slot) {
+  // Limits that passed end their network clients before the set is chosen.
+  FollowNetworkTimers();
   for (size_t k = 0; k < kSlots; ++k) {
     PtyPort* port = ports_[k];
     // Closed descriptors leave the set by themselves. A port made anew may have got the same
@@ -61,6 +73,51 @@ void PortEvents::Arm(int current, bool serving, bool every_slot) {
       if (port->queued_output() > 0) events |= EPOLLOUT;
     }
     Set(master_[k], port ? port->master_descriptor() : -1, held, events);
+    ArmNetwork(k);
+  }
+}
+
+void PortEvents::SetNetworkSide(size_t k, INetworkSide* side) {
+  if (k >= kSlots) return;
+  for (const auto& [fd, events] : network_registered_[k]) {
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+  }
+  network_registered_[k].clear();
+  network_[k] = side;
+  network_generation_[k] = side ? side->generation() - 1 : 0;
+}
+
+void PortEvents::ArmNetwork(size_t k) {
+  INetworkSide* side = network_[k];
+  if (!side || epoll_ < 0) return;
+  std::map<int, uint32_t>& registered = network_registered_[k];
+  // Closed descriptors left the set by themselves; numbers may have been reused since.
+  if (side->generation() != network_generation_[k]) {
+    network_generation_[k] = side->generation();
+    registered.clear();
+  }
+  std::vector<INetworkSide::Watch> wanted;
+  side->Watches(wanted);
+  for (auto it = registered.begin(); it != registered.end();) {
+    const bool kept = std::any_of(wanted.begin(), wanted.end(),
+                                  [&](const INetworkSide::Watch& w) { return w.fd == it->first; });
+    if (kept) {
+      ++it;
+      continue;
+    }
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, it->first, nullptr);
+    it = registered.erase(it);
+  }
+  for (const INetworkSide::Watch& w : wanted) {
+    auto it = registered.find(w.fd);
+    if (it != registered.end() && it->second == w.events) continue;
+    epoll_event event{};
+    event.events = w.events;
+    event.data.fd = w.fd;
+    if (epoll_ctl(epoll_, EPOLL_CTL_MOD, w.fd, &event) == 0 ||
+        (errno == ENOENT && epoll_ctl(epoll_, EPOLL_CTL_ADD, w.fd, &event) == 0)) {
+      registered[w.fd] = w.events;
+    }
   }
 }
 
@@ -108,6 +165,15 @@ void PortEvents::FollowClients() {
     }
     if (due) port->FollowClients();
   }
+  // The network sides: arrivals and departures.
+  for (size_t k = 0; k < kSlots; ++k) {
+    INetworkSide* side = network_[k];
+    if (!side) continue;
+    for (const auto& [fd, events] : ready_) {
+      if (network_registered_[k].count(fd) > 0) side->Ready(fd, events);
+    }
+  }
+  FollowNetworkTimers();
   std::vector<int> readable;
   for (const auto& [fd, events] : ready_) {
     if (readers_.count(fd) > 0) readable.push_back(fd);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "network_side.h"
 #include "pty_port.h"
 #include "readable_watch.h"
 
@@ -28,11 +29,19 @@ class PortEvents : public IReadableWatch {
   // (then Wait only sleeps and the loop falls back to its tick).
   int descriptor() const { return epoll_; }
 
-  // Chooses what the set watches from now on: the clients of every port, the hang-up of every
-  // held port; while serving, the master of slot index current (0..3) (of every slot with
+  // Chooses what the set watches from now on (after ending network clients whose limits
+  // passed): the clients of every port, the hang-up of every held port, the network sides; while serving, the master of slot index current (0..3) (of every slot with
   // every_slot) for input unless its input is held back, and for output while answers are
   // queued. Call it after every serving step.
   void Arm(int current, bool serving, bool every_slot = false);
+
+  // Watches the network side of slot index k (0..3) too: its listener and its client's
+  // connection; null stops. side must outlive this object or be unset first.
+  void SetNetworkSide(size_t k, INetworkSide* side);
+
+  // Milliseconds until the next deadline of a network side (an idle limit) as the last Arm or
+  // FollowClients saw it, -1 for none: the loop waits no longer than this.
+  int TimeoutMs() const { return timeout_ms_; }
 
   // Lets fd end Wait for as long as it is readable (a stop request's pipe, say); fd stays the
   // caller's and must stay open while this object lives. Returns false when it cannot be
@@ -75,4 +84,11 @@ class PortEvents : public IReadableWatch {
   std::array<Watched, kSlots> master_{};
   std::array<uint32_t, kSlots> generation_{};
   std::map<int, std::function<void()>> readers_;
+  // Per slot: the network side, what of it is registered (fd to events), and its generation.
+  std::array<INetworkSide*, kSlots> network_{};
+  std::array<std::map<int, uint32_t>, kSlots> network_registered_{};
+  std::array<uint32_t, kSlots> network_generation_{};
+  int timeout_ms_ = -1;
+  void ArmNetwork(size_t k);
+  void FollowNetworkTimers();
 };

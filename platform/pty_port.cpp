@@ -223,6 +223,7 @@ void PtyPort::ReplaceTerminal() {
 
 void PtyPort::DeletePort() {
   if (master_ < 0) return;
+  if (lock_ >= 0) close(std::exchange(lock_, -1));
   service::ForgetPort(name_);
   service::KeepForHandOver(name_, master_);
   ++generation_;
@@ -258,7 +259,36 @@ bool PtyPort::Held() const { return master_ >= 0 && IsHeld(master_); }
 
 void PtyPort::FollowClients() {
   if (master_ < 0) return;
-  Settle(watch_.Take());
+  const PtyClientWatch::Changes changes = watch_.Take();
+  if (lock_ >= 0) return;  // the program holds the terminal itself; nobody else gets in
+  Settle(changes);
+}
+
+bool PtyPort::LockOut() {
+  if (lock_ >= 0) return true;
+  if (master_ < 0) return false;
+  FollowClients();
+  if (client_ || Held()) return false;
+  lock_ = OpenOwnSlave(master_, slave_path_);
+  if (lock_ < 0) return false;
+  ioctl(lock_, TIOCEXCL);
+  // An open that came before the terminal became exclusive has been reported by now.
+  const PtyClientWatch::Changes changes = watch_.Take();
+  if (changes.opened) {
+    close(std::exchange(lock_, -1));
+    Settle(changes);
+    return false;
+  }
+  return true;
+}
+
+void PtyPort::EndLockOut() {
+  if (lock_ < 0) return;
+  close(std::exchange(lock_, -1));
+  watch_.Take();
+  DropAllPending();
+  ReplaceTerminal();
+  FollowClients();
 }
 
 void PtyPort::Settle(const PtyClientWatch::Changes& changes) {

@@ -40,7 +40,8 @@ void ForEachPlainField(SettingsRecord& s, const std::function<void(const Setting
   integer(93, s.HotKey3, true);
   integer(94, s.HotKey4, true);
   // Keys added later, written only when set, so that files without them stay as they are:
-  // shared ports, answers on every port, the value history and the MQTT publisher.
+  // shared ports, answers on every port, the value history, the MQTT publisher and the
+  // network ports.
   auto whenSet = [&](int key, int16_t* number, std::string* words) {
     SettingsField f;
     f.key = key;
@@ -61,6 +62,13 @@ void ForEachPlainField(SettingsRecord& s, const std::function<void(const Setting
   whenSet(606, nullptr, &s.MqttUser);
   whenSet(607, nullptr, &s.MqttPasswordFile);
   whenSet(608, nullptr, &s.MqttCaFile);
+  for (int k = 1; k <= 4; ++k) {
+    whenSet(610 + k, nullptr, &s.NetPort[k]);
+    whenSet(615 + k, nullptr, &s.NetProtocol[k]);
+    whenSet(620 + k, nullptr, &s.NetBind[k]);
+    whenSet(625 + k, nullptr, &s.NetAllow[k]);
+  }
+  whenSet(630, &s.NetIdleSeconds, nullptr);
   text(100, s.DeviceName);
   for (int k = 1; k <= kChannelCommands; ++k) {
     int base = ChannelKeyBase(k);

@@ -50,6 +50,14 @@ struct SettingsRecord {
   std::string MqttUser;
   std::string MqttPasswordFile;  // file holding the password (private to the user)
   std::string MqttCaFile;        // CA certificates for TLS
+  // Network ports of slots 1..4 (index 0 unused). NetPort: the TCP port ("" : none);
+  // NetProtocol: "raw" or "rfc2217" ("" : raw); NetBind: the listening address ("" : 127.0.0.1);
+  // NetAllow: the client networks let in, comma-separated CIDR ("" : any, loopback only).
+  std::array<std::string, 5> NetPort;
+  std::array<std::string, 5> NetProtocol;
+  std::array<std::string, 5> NetBind;
+  std::array<std::string, 5> NetAllow;
+  int16_t NetIdleSeconds = 0;  // the idle limit of network clients (0: 60 s)
   std::string DeviceName = "Velkit - ka / kb - Series ( CH1 ... CH8 )";
   std::array<int16_t, kChannelCommands + 1> ChCommandOn{};
   std::array<std::string, kChannelCommands + 1> ChCommandAll;

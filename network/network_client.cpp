@@ -1,0 +1,241 @@
+#include "network_client.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kChunk = 16 * 1024;
+// rfc2217 answers are framed a little ahead of the socket, so that a purge still reaches most.
+constexpr size_t kFramedAhead = 16 * 1024;
+
+void SetOption(int fd, int level, int name, int value) {
+  setsockopt(fd, level, name, &value, sizeof value);
+}
+
+}  // namespace
+
+NetworkClient::NetworkClient(int fd, const sockaddr_storage& peer, socklen_t peer_length,
+                             NetProtocol protocol, const std::string& signature,
+                             std::chrono::seconds idle_limit)
+    : fd_(fd), protocol_(protocol), idle_limit_(idle_limit) {
+  const auto* address = reinterpret_cast<const sockaddr*>(&peer);
+  std::string host = AddressText(address, peer_length);
+  if (host.find(':') != std::string::npos) host = "[" + host + "]";
+  uint16_t port = 0;
+  if (address->sa_family == AF_INET) {
+    port = ntohs(reinterpret_cast<const sockaddr_in*>(address)->sin_port);
+  } else if (address->sa_family == AF_INET6) {
+    port = ntohs(reinterpret_cast<const sockaddr_in6*>(address)->sin6_port);
+  }
+  peer_text_ = host + ":" + std::to_string(port);
+  counters_.since = std::chrono::system_clock::now();
+  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+  SetOption(fd_, IPPROTO_TCP, TCP_NODELAY, 1);
+  // A peer that vanished (pulled cable, sleeping laptop) is found by the kernel within the
+  // idle limit: probes after a third of it, three more a ninth apart; data it never
+  // acknowledges ends the connection after the whole limit.
+  const int limit = static_cast<int>(std::max<int64_t>(idle_limit_.count(), 3));
+  SetOption(fd_, SOL_SOCKET, SO_KEEPALIVE, 1);
+  SetOption(fd_, IPPROTO_TCP, TCP_KEEPIDLE, std::max(limit / 3, 1));
+  SetOption(fd_, IPPROTO_TCP, TCP_KEEPINTVL, std::max(limit / 9, 1));
+  SetOption(fd_, IPPROTO_TCP, TCP_KEEPCNT, 3);
+  SetOption(fd_, IPPROTO_TCP, TCP_USER_TIMEOUT, limit * 1000);
+  output_since_ = Clock::now();
+  if (protocol_ == NetProtocol::kRfc2217) {
+    telnet_ = std::make_unique<TelnetComPort>(signature);
+    telnet_->Start(*this);
+    Send();
+  }
+}
+
+NetworkClient::~NetworkClient() {
+  if (fd_ >= 0) close(fd_);
+}
+
+void NetworkClient::End(const std::string& reason) {
+  if (gone()) return;
+  gone_reason_ = reason;
+  unserved_at_end_ = in_.size();
+  in_.Clear();
+  answers_.Clear();
+  wire_.Clear();
+}
+
+bool NetworkClient::ReadAllowed() const {
+  return !gone() && !finished_ && in_.size() < kInputMax && !InputPaused();
+}
+
+uint32_t NetworkClient::Events() const {
+  if (gone()) return 0;
+  uint32_t events = finished_ ? 0u : static_cast<uint32_t>(EPOLLRDHUP);
+  if (ReadAllowed()) events |= EPOLLIN;
+  const bool suspended = telnet_ && telnet_->OutputSuspended();
+  if (!wire_.empty() || (!answers_.empty() && !suspended)) events |= EPOLLOUT;
+  return events;
+}
+
+void NetworkClient::Ready(uint32_t events) {
+  if (gone()) return;
+  if (events & (EPOLLERR | EPOLLHUP)) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length);
+    End(error != 0 ? std::string("connection lost: ") + std::strerror(error)
+                   : std::string("connection closed"));
+    return;
+  }
+  if (events & EPOLLIN) Drain();
+  if (!finished_ && (events & EPOLLRDHUP)) {
+    // What came before the end is still to be read and answered.
+    Drain();
+  }
+  if (events & EPOLLOUT) Pump();
+}
+
+void NetworkClient::Drain() {
+  uint8_t chunk[kChunk];
+  while (ReadAllowed()) {
+    const size_t wanted = std::min(kChunk, kInputMax - in_.size());
+    const ssize_t n = recv(fd_, chunk, wanted, MSG_DONTWAIT);
+    if (n == 0) {
+      finished_ = true;
+      finished_at_ = Clock::now();
+      break;
+    }
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        End(std::string("connection lost: ") + std::strerror(errno));
+      }
+      break;
+    }
+    if (telnet_) {
+      const bool suspended = telnet_->OutputSuspended();
+      telnet_->Receive(chunk, static_cast<size_t>(n), *this);
+      // The idle limit counts from the resume, not from the suspension.
+      if (suspended && !telnet_->OutputSuspended()) output_since_ = Clock::now();
+    } else {
+      Data(chunk, static_cast<size_t>(n));
+    }
+    if (static_cast<size_t>(n) < wanted) break;  // a short read took everything
+  }
+  if (!wire_.empty()) Send();  // telnet replies go out at once
+  if (finished_ && in_.empty() && OutputWaiting() == 0) End("closed by the client");
+}
+
+void NetworkClient::Data(const uint8_t* bytes, size_t count) {
+  in_.Append(bytes, count);
+  counters_.bytes_in += count;
+}
+
+void NetworkClient::Reply(const uint8_t* bytes, size_t count) {
+  if (wire_.empty()) output_since_ = Clock::now();
+  wire_.Append(bytes, count);
+}
+
+void NetworkClient::Purge(bool input, bool output) {
+  if (input) in_.Clear();
+  if (output) answers_.Clear();
+}
+
+int32_t NetworkClient::InCount() {
+  if (gone()) return 0;
+  if (in_.empty()) Drain();
+  return static_cast<int32_t>(in_.size());
+}
+
+void NetworkClient::ReadData(uint8_t* data, int32_t& count) {
+  if (!data || count <= 0 || gone()) {
+    count = 0;
+    return;
+  }
+  if (in_.size() < static_cast<size_t>(count)) Drain();
+  const size_t n = std::min(in_.size(), static_cast<size_t>(count));
+  std::copy_n(in_.data(), n, data);
+  in_.Consume(n);
+  count = static_cast<int32_t>(n);
+}
+
+void NetworkClient::WriteData(const uint8_t* data, int32_t count) {
+  if (gone() || !data || count <= 0) return;
+  const size_t size = static_cast<size_t>(count);
+  if (OutputWaiting() + size > kOutputQueueMax) {
+    ++dropped_answers_;
+    counters_.dropped_bytes += size;
+    return;
+  }
+  if (OutputWaiting() == 0) output_since_ = Clock::now();
+  (telnet_ ? answers_ : wire_).Append(data, size);
+}
+
+void NetworkClient::Pump() {
+  if (gone()) return;
+  Send();
+  if (finished_ && in_.empty() && OutputWaiting() == 0) End("closed by the client");
+}
+
+void NetworkClient::Send() {
+  for (;;) {
+    if (telnet_ && !telnet_->OutputSuspended() && !answers_.empty() &&
+        wire_.size() < kFramedAhead) {
+      const size_t n = std::min(answers_.size(), kFramedAhead);
+      std::string framed;
+      TelnetComPort::Escape(answers_.data(), n, framed);
+      wire_.Append(reinterpret_cast<const uint8_t*>(framed.data()), framed.size());
+      answers_.Consume(n);
+      counters_.bytes_out += n;
+    }
+    if (wire_.empty()) return;
+    const ssize_t sent = send(fd_, wire_.data(), wire_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        End(std::string("connection lost: ") + std::strerror(errno));
+      }
+      return;
+    }
+    if (!telnet_) counters_.bytes_out += static_cast<uint64_t>(sent);
+    wire_.Consume(static_cast<size_t>(sent));
+    output_since_ = Clock::now();
+    if (wire_.empty() && (answers_.empty() || !telnet_ || telnet_->OutputSuspended())) return;
+  }
+}
+
+void NetworkClient::Reset() {
+  in_.Clear();
+  answers_.Clear();
+  if (!telnet_) wire_.Clear();  // framed telnet output may hold replies
+}
+
+int NetworkClient::FollowTimers(Clock::time_point now) {
+  if (gone()) return -1;
+  Clock::time_point next = Clock::time_point::max();
+  const bool suspended = telnet_ && telnet_->OutputSuspended();
+  if (!wire_.empty() || (!answers_.empty() && !suspended)) {
+    const Clock::time_point limit = output_since_ + idle_limit_;
+    if (now >= limit) {
+      End("the client took no output for " + std::to_string(idle_limit_.count()) + " s");
+      return -1;
+    }
+    next = limit;
+  }
+  if (finished_) {
+    const Clock::time_point limit = finished_at_ + kFinishLimit;
+    if (now >= limit) {
+      End("closed by the client");
+      return -1;
+    }
+    next = std::min(next, limit);
+  }
+  if (next == Clock::time_point::max()) return -1;
+  return static_cast<int>(
+      std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
+}

@@ -1,0 +1,172 @@
+#include "network_endpoint.h"
+
+#include <errno.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int kBacklog = 8;
+constexpr int kAcceptsPerWake = 16;
+constexpr std::chrono::minutes kRefusalLogEvery{1};
+constexpr size_t kRefusalsRemembered = 256;
+
+}  // namespace
+
+namespace {
+
+// A listening socket as config says, or -1 with the reason.
+int Listen(const NetworkEndpointConfig& config, std::string& reason) {
+  const auto* address = reinterpret_cast<const sockaddr*>(&config.bind);
+  const std::string where = EndpointText(config) + ": ";
+  const int fd = socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    reason = where + std::strerror(errno);
+    return -1;
+  }
+  const int on = 1, off = 0;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  // "::" takes IPv4 clients too (as ::ffff:a.b.c.d, which the allow list matches as IPv4).
+  if (address->sa_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+  if (bind(fd, address, config.bind_length) != 0 || listen(fd, kBacklog) != 0) {
+    reason = where + std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+bool CanListen(const NetworkEndpointConfig& config, std::string& reason) {
+  const int fd = Listen(config, reason);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool NetworkEndpoint::Start(const NetworkEndpointConfig& config, const std::string& name,
+                            std::string& reason) {
+  Stop();
+  const int fd = Listen(config, reason);
+  if (fd < 0) return false;
+  listener_ = fd;
+  config_ = config;
+  name_ = name;
+  ++generation_;
+  return true;
+}
+
+void NetworkEndpoint::Stop() {
+  if (client_) {
+    client_.reset();
+    ++session_;
+    if (hooks_.end_lock_out) hooks_.end_lock_out();
+  }
+  if (listener_ >= 0) close(listener_);
+  listener_ = -1;
+  config_.reset();
+  ++generation_;
+}
+
+int32_t NetworkEndpoint::TakeDroppedInput() {
+  Settle();
+  const int32_t dropped = dropped_input_;
+  dropped_input_ = 0;
+  return dropped;
+}
+
+void NetworkEndpoint::Settle() {
+  if (!client_ || !client_->gone()) return;
+  Log(name_ + ": network client " + client_->peer_text() + " left (" + client_->gone_reason() +
+      ")");
+  const int64_t dropped = int64_t{dropped_input_} + static_cast<int64_t>(client_->unserved_input());
+  dropped_input_ = static_cast<int32_t>(std::min<int64_t>(dropped, INT32_MAX));
+  client_.reset();
+  ++session_;
+  ++generation_;
+  if (hooks_.end_lock_out) hooks_.end_lock_out();
+}
+
+void NetworkEndpoint::Watches(std::vector<Watch>& out) const {
+  if (listener_ >= 0) out.push_back({listener_, EPOLLIN});
+  if (client_ && !client_->gone()) out.push_back({client_->descriptor(), client_->Events()});
+}
+
+void NetworkEndpoint::Ready(int fd, uint32_t events) {
+  if (fd == listener_) {
+    Accept();
+  } else if (client_ && fd == client_->descriptor()) {
+    client_->Ready(events);
+  }
+  Settle();
+}
+
+int NetworkEndpoint::FollowTimers() {
+  if (!client_) return -1;
+  const int next = client_->FollowTimers(NetworkClient::Clock::now());
+  Settle();
+  return client_ ? next : -1;
+}
+
+void NetworkEndpoint::Accept() {
+  for (int i = 0; i < kAcceptsPerWake && listener_ >= 0; ++i) {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    const int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return;  // EAGAIN: no more; others (a connection reset meanwhile) likewise
+    const auto* address = reinterpret_cast<const sockaddr*>(&peer);
+    const std::string text = AddressText(address, length);
+    if (!config_->allow.empty() && !AddressAllowed(config_->allow, address, length)) {
+      Refuse(fd, text, "not in the allow list", false);
+      continue;
+    }
+    Settle();
+    if (client_) {
+      Refuse(fd, text, "held by network client " + client_->peer_text(), true);
+      continue;
+    }
+    if (hooks_.lock_out && !hooks_.lock_out()) {
+      const std::string holder = hooks_.holder ? hooks_.holder() : std::string();
+      Refuse(fd, text, holder.empty() ? "held by a client" : "held by " + holder, true);
+      continue;
+    }
+    client_ = std::make_unique<NetworkClient>(fd, peer, length, config_->protocol,
+                                              "Velk_VCP " + name_, config_->idle_limit);
+    ++session_;
+    ++generation_;
+    Log(name_ + ": network client " + client_->peer_text() + " (" +
+        ProtocolName(config_->protocol) + ") holds the port");
+    Settle();  // a connection that failed at once
+  }
+}
+
+void NetworkEndpoint::Refuse(int fd, const std::string& address, const std::string& why,
+                             bool tell) {
+  if (tell) {
+    const std::string line = "Velk_VCP: " + name_ + " is held by another client\r\n";
+    send(fd, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  }
+  close(fd);
+  const auto now = std::chrono::steady_clock::now();
+  const std::string key = address + " " + why;
+  auto it = refusals_logged_.find(key);
+  if (it != refusals_logged_.end() && now - it->second < kRefusalLogEvery) return;
+  if (refusals_logged_.size() >= kRefusalsRemembered) {
+    std::erase_if(refusals_logged_,
+                  [&](const auto& entry) { return now - entry.second >= kRefusalLogEvery; });
+    if (refusals_logged_.size() >= kRefusalsRemembered) return;  // a storm: logged enough
+  }
+  refusals_logged_[key] = now;
+  Log(name_ + ": a network connection from " + address + " was refused: " + why);
+}
+
+void NetworkEndpoint::Log(const std::string& line) {
+  if (hooks_.log) hooks_.log(line);
+}

@@ -1,0 +1,125 @@
+#include "slot_port.h"
+
+#include <iostream>
+
+SlotPort::SlotPort(int slot, const SettingsRecord& settings, std::string folder)
+    : slot_(slot),
+      settings_(settings),
+      pty_(std::move(folder)),
+      network_(NetworkEndpoint::Hooks{
+          [this] { return pty_.LockOut(); },
+          [this] { pty_.EndLockOut(); },
+          [this] { return pty_.ClientName(); },
+          [this](const std::string& line) { Log(line); },
+      }) {}
+
+void SlotPort::Log(const std::string& line) {
+  std::cerr << "Velk_VCP: " << line << std::endl;
+  if (log_) log_(line);
+}
+
+bool SlotPort::CreatePort(const std::string& name) {
+  network_.Stop();
+  network_error_.clear();
+  name_.clear();
+  if (!pty_.CreatePort(name)) return false;
+  name_ = name;
+  std::string reason;
+  if (!ApplyNetwork(reason)) Log(name + ": no network port: " + reason);
+  return true;
+}
+
+void SlotPort::DeletePort() {
+  network_.Stop();
+  network_error_.clear();
+  name_.clear();
+  pty_.DeletePort();
+}
+
+bool SlotPort::ApplyNetwork(std::string& reason) {
+  std::optional<NetworkEndpointConfig> config;
+  network_error_.clear();
+  if (!NetworkEndpointFromSettings(settings_, slot_, config, reason)) {
+    network_.Stop();
+    network_error_ = reason;
+    return false;
+  }
+  if (name_.empty() || !config) {
+    network_.Stop();
+    return true;
+  }
+  if (network_.listening() && network_.config() == config) return true;
+  if (!network_.Start(*config, name_, reason)) {
+    network_error_ = reason;
+    return false;
+  }
+  Log(name_ + ": also served over the network at " + EndpointText(*config));
+  return true;
+}
+
+void SlotPort::WriteData(const uint8_t* data, int32_t count) {
+  if (NetworkClient* client = network_.client()) {
+    client->WriteData(data, count);
+  } else {
+    pty_.WriteData(data, count);
+  }
+}
+
+void SlotPort::ReadData(uint8_t* data, int32_t& count) {
+  if (NetworkClient* client = network_.client()) {
+    client->ReadData(data, count);
+  } else {
+    pty_.ReadData(data, count);
+  }
+}
+
+bool SlotPort::IsOpened() {
+  network_.Settle();
+  return network_.client() != nullptr || pty_.IsOpened();
+}
+
+int32_t SlotPort::InCount() {
+  NetworkClient* client = network_.client();
+  if (!client) return pty_.InCount();
+  const int32_t count = client->InCount();
+  network_.Settle();
+  return network_.client() ? count : 0;
+}
+
+void SlotPort::ResetPort() {
+  if (NetworkClient* client = network_.client()) {
+    client->Reset();
+  } else {
+    pty_.ResetPort();
+  }
+}
+
+void SlotPort::Pump() {
+  if (NetworkClient* client = network_.client()) {
+    client->Pump();
+    network_.Settle();
+  } else {
+    pty_.Pump();
+  }
+}
+
+int32_t SlotPort::TakeDroppedInput() {
+  const int64_t dropped = int64_t{pty_.TakeDroppedInput()} + network_.TakeDroppedInput();
+  return static_cast<int32_t>(std::min<int64_t>(dropped, INT32_MAX));
+}
+
+bool SlotPort::OutputBacklogged() {
+  if (const NetworkClient* client = network_.client()) return client->InputPaused();
+  return pty_.OutputBacklogged();
+}
+
+bool SlotPort::EchoesAnswers() { return network_.client() ? false : pty_.EchoesAnswers(); }
+
+bool SlotPort::HeldAcrossRestart() {
+  return network_.client() ? false : pty_.HeldAcrossRestart();
+}
+
+std::string SlotPort::ClientName() {
+  if (const NetworkClient* client = network_.client()) return "network " + client->peer_text();
+  return pty_.ClientName();
+}

@@ -1,0 +1,73 @@
+// A port slot as the engine serves it: its pseudo-terminal and, when configured, its network
+// port, with one client at a time across both. While a network client holds the slot, the
+// pty is locked (opens fail with EBUSY) and the engine's data goes over the connection; while
+// a pty client holds it, network connections are refused. All calls come from one thread.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "network_endpoint.h"
+#include "port_folder.h"
+#include "pty_port.h"
+#include "settings_record.h"
+#include "virtual_port.h"
+
+class SlotPort : public IVirtualPort {
+ public:
+  // slot is 1..4; the network port comes from settings (read at CreatePort and
+  // ApplyNetwork), which must outlive this object.
+  SlotPort(int slot, const SettingsRecord& settings, std::string folder = PortFolder());
+
+  PtyPort& pty() { return pty_; }
+  const PtyPort& pty() const { return pty_; }
+  NetworkEndpoint& network() { return network_; }
+  const NetworkEndpoint& network() const { return network_; }
+  // Where network refusals and arrivals are logged (the activity log); standard error
+  // always gets them.
+  void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+  // Why the configured network port does not listen (invalid settings, the address taken),
+  // empty when it listens or none is configured.
+  const std::string& network_error() const { return network_error_; }
+
+  // Makes the pty port, then the network port the settings give (a network port that cannot
+  // listen is reported on standard error and in network_error(); the pty port serves on).
+  // Returns the pty port's result.
+  bool CreatePort(const std::string& name) override;
+  // Ends the network client and listener, then deletes the pty port.
+  void DeletePort() override;
+  // Takes over changed network settings of a slot whose port stays: an unchanged endpoint is
+  // kept with its client; a changed one is closed (its client hung up) and opened anew.
+  // Returns false, with the reason, when the new one cannot listen (then none listens).
+  bool ApplyNetwork(std::string& reason);
+
+  void WriteData(const uint8_t* data, int32_t count) override;
+  void ReadData(uint8_t* data, int32_t& count) override;
+  bool IsOpened() override;
+  int32_t InCount() override;
+  void ResetPort() override;
+  void RemoveStalePorts() override { pty_.RemoveStalePorts(); }
+  void Pump() override;
+  uint32_t ClientSession() override { return pty_.ClientSession() + network_.session(); }
+  int32_t TakeDroppedInput() override;
+  bool OutputBacklogged() override;
+  bool EchoesAnswers() override;
+  void SetShared(bool shared) override { pty_.SetShared(shared); }
+  bool HeldAcrossRestart() override;
+  std::string ClientName() override;
+
+  // True while a client (pty or network) holds the slot.
+  bool client_present() const { return pty_.client_present() || network_.client() != nullptr; }
+
+ private:
+  void Log(const std::string& line);
+
+  int slot_;
+  const SettingsRecord& settings_;
+  PtyPort pty_;
+  NetworkEndpoint network_;
+  std::string name_;
+  std::string network_error_;
+  std::function<void(const std::string&)> log_;
+};
