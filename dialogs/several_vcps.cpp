@@ -7,7 +7,10 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <optional>
+#include <string>
 
+#include "endpoint_config.h"
 #include "settings_record.h"
 #include "ui_text.h"
 
@@ -51,6 +54,8 @@ SeveralVCPs::SeveralVCPs(const ComPortTable& comPortExists, QWidget* parent)
     VCPOnOff[r] = new QCheckBox(QString::number(r + 1), this);
     VCPSelect[r] = new QComboBox(this);
     KComb[r] = new QComboBox(this);
+    NetworkPort[r] = new QLabel(this);
+    NetworkPort[r]->setObjectName(QString("NetworkPort_%1").arg(r));
     VCPOnOff[r]->setObjectName(QString("VCPOnOff_%1").arg(r));
     VCPSelect[r]->setObjectName(QString("VCPSelect_%1").arg(r));
     KComb[r]->setObjectName(QString("KComb_%1").arg(r));
@@ -59,6 +64,7 @@ SeveralVCPs::SeveralVCPs(const ComPortTable& comPortExists, QWidget* parent)
     grid->addWidget(VCPOnOff[r], r + 1, 0);
     grid->addWidget(VCPSelect[r], r + 1, 1);
     grid->addWidget(KComb[r], r + 1, 2);
+    grid->addWidget(NetworkPort[r], r + 1, 3);
     connect(VCPOnOff[r], &QCheckBox::clicked, this, [this, r] { VCPOnOff_Click(r); });
   }
   auto* buttons = new QHBoxLayout;
@@ -126,6 +132,16 @@ void SeveralVCPs::Form_Load() {
     VCPSelect[r]->setCurrentIndex(ComToListIndex(*ports[r]));
     const int hotKey = *hotKeys[r];
     KComb[r]->setCurrentIndex(hotKey >= 0 && hotKey < kHotKeyEntries ? hotKey : -1);
+    std::optional<NetworkEndpointConfig> network;
+    std::string reason;
+    if (!NetworkEndpointFromSettings(Settings, r + 1, network, reason)) {
+      NetworkPort[r]->setText("network: invalid");
+      NetworkPort[r]->setToolTip(QString::fromStdString(reason));
+    } else {
+      NetworkPort[r]->setText(network ? "network: " + QString::fromStdString(EndpointText(*network))
+                                      : QString());
+      NetworkPort[r]->setToolTip("Set with velk-vcp-config net");
+    }
   }
   VCPOnOff[0]->setEnabled(false);
   SharedPorts->setText("Several programs may hold one port at once");

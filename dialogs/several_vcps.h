@@ -1,5 +1,5 @@
 // The several ports dialog: for each of the four port slots, on or off, its COM number and its
-// hot key. Its effect is the changed settings VcpCom1..VcpCom4 and HotKey1..HotKey4.
+// hot key, and (read-only) its network port. Its effect is the changed settings VcpCom1..VcpCom4 and HotKey1..HotKey4.
 #pragma once
 
 #include <QDialog>
@@ -38,6 +38,8 @@ class SeveralVCPs : public QDialog {
   std::array<QCheckBox*, 4> VCPOnOff;
   std::array<QComboBox*, 4> VCPSelect;
   std::array<QComboBox*, 4> KComb;
+  // Each slot's network port as the settings give it (set with velk-vcp-config net).
+  std::array<QLabel*, 4> NetworkPort;
   QLabel* Label1;
   QLabel* Label2;
   // Lets several programs hold one port at once (the settings' shared ports).

@@ -21,18 +21,6 @@ using namespace std::chrono_literals;
 namespace {
 
 // Returns a TCP port on 127.0.0.1 that nothing listens on now.
-int FreePort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof a;
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-  close(s);
-  return ntohs(a.sin_port);
-}
-
 pid_t Spawn(const std::vector<std::string>& args, const std::string& out) {
   const pid_t pid = fork();
   if (pid == 0) {
@@ -63,17 +51,6 @@ bool Listens(int port) {
   const bool up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   close(s);
   return up;
-}
-
-int Shell(const std::string& command) { return std::system(command.c_str()); }
-
-bool WaitFor(const std::function<bool()>& done, std::chrono::seconds timeout = 20s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
