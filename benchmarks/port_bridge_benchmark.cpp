@@ -11,6 +11,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -31,6 +32,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -45,10 +47,12 @@ std::string DeviceFile() {
   return text;
 }
 
-// Preset 0 on COM5..COM8 without log; gauges 1.1 .. 1.8 at addresses 1..8, answered as 10..80;
+// Preset 0 on COM5..COM8 without log, COM6 also over raw TCP and COM7 over RFC 2217; gauges 1.1 .. 1.8 at addresses 1..8, answered as 10..80;
 // gauge 1.1 also on the foot switch.
-std::string SettingsFile() {
+std::string SettingsFile(int rawPort, int rfc2217Port) {
   std::string text = "20:5\r\n82:6\r\n83:7\r\n84:8\r\n40:0\r\n50:0\r\n";
+  text += "612:" + std::to_string(rawPort) + "\r\n617:raw\r\n613:" + std::to_string(rfc2217Port) +
+          "\r\n618:rfc2217\r\n";
   for (int n = 1; n <= 8; ++n) {
     const int key = 1000 + (n - 1) * 5;
     text += std::to_string(key) + ":" + (n == 1 ? "3" : "1") + "\r\n" + std::to_string(key + 1) +
@@ -61,6 +65,37 @@ std::string SettingsFile() {
 std::string Answer(int n) { return std::to_string(n * 10) + ":+0001.234\r\n"; }
 
 const std::string kCommand = "M1\r";
+
+// A TCP port on 127.0.0.1 that nothing listens on now.
+int FreePort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+// A connection to port of 127.0.0.1 without delay; -1 when refused.
+int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  return fd;
+}
+
 
 // Reads until text holds at least count bytes; false after 5 s without them.
 bool ReadAtLeast(int fd, std::string& text, size_t count) {
@@ -133,6 +168,47 @@ Latency RoundTrips(int fd, const std::vector<std::pair<std::string, std::string>
   return Summarise(std::move(times), failures);
 }
 
+// A TCP echo on 127.0.0.1, served by a process of its own that waits as the program waits
+// (poll, read, write): the floor of a network round trip. Returns a connected socket and the
+// echo's process id.
+std::pair<int, pid_t> TcpEcho() {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
+  listen(listener, 1);
+  const pid_t echo = fork();
+  if (echo == 0) {
+    const int peer = accept(listener, nullptr, nullptr);
+    const int on = 1;
+    setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    char buffer[4096];
+    for (;;) {
+      pollfd p{peer, POLLIN, 0};
+      if (poll(&p, 1, -1) < 0) _exit(0);
+      const ssize_t n = read(peer, buffer, sizeof buffer);
+      if (n <= 0 || write(peer, buffer, static_cast<size_t>(n)) < 0) _exit(0);
+    }
+  }
+  close(listener);
+  return {Connect(ntohs(a.sin_port)), echo};
+}
+
+// The floor's exchange and the program's, timed in alternating blocks of 50.
+std::pair<Latency, Latency> Alternating(int floorFd, int portFd, int count) {
+  std::vector<double> floor, single;
+  int floorFailures = 0, singleFailures = 0;
+  for (int done = 0; done < count; done += 50) {
+    const int block = std::min(50, count - done);
+    TimeRoundTrips(floorFd, {{Answer(1), Answer(1)}}, block, floor, floorFailures);
+    TimeRoundTrips(portFd, {{kCommand, Answer(1)}}, block, single, singleFailures);
+  }
+  return {Summarise(std::move(floor), floorFailures), Summarise(std::move(single), singleFailures)};
+}
+
 // A raw pty whose master echoes every byte back from a process of its own that waits on it as
 // the program waits on its ports: the floor of a round trip. The floor and M1 are timed in
 // alternating blocks of 50, so that both see the same machine (load, cores, clock).
@@ -156,18 +232,12 @@ std::pair<Latency, Latency> FloorAndSingle(int port, int count) {
       if (n > 0 && write(master, buffer, static_cast<size_t>(n)) < 0) _exit(0);
     }
   }
-  std::vector<double> floor, single;
-  int floorFailures = 0, singleFailures = 0;
-  for (int done = 0; done < count; done += 50) {
-    const int block = std::min(50, count - done);
-    TimeRoundTrips(slave, {{Answer(1), Answer(1)}}, block, floor, floorFailures);
-    TimeRoundTrips(port, {{kCommand, Answer(1)}}, block, single, singleFailures);
-  }
+  const auto result = Alternating(slave, port, count);
   close(slave);
   close(master);
   kill(echo, SIGTERM);
   waitpid(echo, nullptr, 0);
-  return {Summarise(std::move(floor), floorFailures), Summarise(std::move(single), singleFailures)};
+  return result;
 }
 
 struct Throughput {
@@ -287,18 +357,6 @@ long StatusKb(pid_t pid, const std::string& key) {
   return 0;
 }
 
-// A TCP port on 127.0.0.1 that nothing listens on now.
-int FreePort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof a;
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-  close(s);
-  return ntohs(a.sin_port);
-}
 
 // Starts a program with its output into file; returns its process id.
 pid_t Spawn(const std::vector<std::string>& args, const std::string& file) {
@@ -405,6 +463,55 @@ void Print(const char* what, const Latency& l) {
               l.failures);
 }
 
+struct Network {
+  Latency floor, raw, rfc2217;
+  Throughput sustained;
+};
+
+// Serves slot (1..4) through the program's socket, as its hot key would.
+void ServeSlot(const std::string& dir, int slot) {
+  Operator(dir + "/Velk_VCP.control", "serve " + std::to_string(slot));
+}
+
+// A network client of port tcp once the slot's pty client (closed just before) has left:
+// until then the program refuses with one line. For RFC 2217 the client agrees to the COM
+// port option and takes the server's negotiation before anything is timed.
+int NetworkClient(int tcp, bool rfc2217) {
+  for (int i = 0; i < 500; ++i) {
+    const int fd = Connect(tcp);
+    if (fd < 0) return -1;
+    std::string greeting;
+    if (rfc2217) WriteAll(fd, "\xff\xfb\x2c");  // IAC WILL COM-PORT-OPTION
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    char buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) greeting.assign(buffer, static_cast<size_t>(n));
+    if (greeting.find("held by another client") == std::string::npos) return fd;
+    close(fd);
+  }
+  return -1;
+}
+
+// M1 over raw TCP (slot 2) and RFC 2217 (slot 3) beside a TCP echo, and 1,000 in flight over
+// raw TCP, once the slots' pty clients have left (one client per slot).
+Network OverTheNetwork(const std::string& dir, int rawPort, int rfc2217Port, int trips,
+                       double seconds) {
+  Network result;
+  ServeSlot(dir, 2);
+  const int raw = NetworkClient(rawPort, false);
+  const auto [echo, echoPid] = TcpEcho();
+  std::tie(result.floor, result.raw) = Alternating(echo, raw, trips);
+  result.sustained = Sustained(raw, seconds, 1000);
+  ServeSlot(dir, 3);
+  const int rfc2217 = NetworkClient(rfc2217Port, true);
+  result.rfc2217 = Alternating(echo, rfc2217, trips).second;
+  ServeSlot(dir, 1);
+  for (int fd : {raw, rfc2217, echo}) close(fd);
+  kill(echoPid, SIGTERM);
+  waitpid(echoPid, nullptr, 0);
+  return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -423,6 +530,7 @@ int main(int argc, char** argv) {
     }
   }
   std::ofstream(dir + "/Velk_VCP.DDK") << DeviceFile();
+  const int rawPort = FreePort(), rfc2217Port = FreePort();
   pid_t broker = -1, subscriber = -1;
   if (values) {
     const int port = FreePort();
@@ -435,9 +543,9 @@ int main(int argc, char** argv) {
                        dir + "/received");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::ofstream(dir + "/Velk_VCP.CFG")
-        << SettingsFile() << "600:1\r\n603:mqtt://127.0.0.1:" << port << "\r\n605:bench\r\n";
+        << SettingsFile(rawPort, rfc2217Port) << "600:1\r\n603:mqtt://127.0.0.1:" << port << "\r\n605:bench\r\n";
   } else {
-    std::ofstream(dir + "/Velk_VCP.CFG") << SettingsFile();
+    std::ofstream(dir + "/Velk_VCP.CFG") << SettingsFile(rawPort, rfc2217Port);
   }
 
   const pid_t server = fork();
@@ -489,6 +597,7 @@ int main(int argc, char** argv) {
   for (int port : ports) close(port);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const double idleFree = CpuShare(server, 3);
+  const Network network = OverTheNetwork(dir, rawPort, rfc2217Port, trips, seconds);
   const long peakKb = StatusKb(server, "VmHWM");
 
   kill(server, SIGTERM);
@@ -515,10 +624,17 @@ int main(int argc, char** argv) {
                 window, t.per_second, t.lost, t.cut);
   }
   Print("foot switch press -> value:", foot);
+  Print("raw TCP echo round trip (floor):", network.floor);
+  Print("M1 over raw TCP -> answer:", network.raw);
+  Print("M1 over RFC 2217 -> answer:", network.rfc2217);
+  std::printf("sustained over TCP, 1000 in flight: %9.0f commands/s   %ld lost   %ld cut\n",
+              network.sustained.per_second, network.sustained.lost, network.sustained.cut);
   std::printf("idle, four ports held by clients:  %.3f %% of one core\n", idleHeld * 100);
   std::printf("idle, no client:                   %.3f %% of one core\n", idleFree * 100);
   std::printf("peak resident memory:              %ld kB\n", peakKb);
   const bool ok = single.failures == 0 && eight.failures == 0 && allChannels.failures == 0 &&
-                  thousand.lost + thousand.cut + tenThousand.lost + tenThousand.cut == 0;
+                  thousand.lost + thousand.cut + tenThousand.lost + tenThousand.cut == 0 &&
+                  network.raw.failures == 0 && network.rfc2217.failures == 0 &&
+                  network.sustained.lost + network.sustained.cut == 0;
   return ok ? 0 : 1;
 }
