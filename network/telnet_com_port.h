@@ -79,9 +79,46 @@ class TelnetComPort {
   const Line& line() const { return line_; }
 
  private:
-  // Implementation's state (parser state, option states, subnegotiation buffer, masks).
+  // Where the parser stands between two bytes; survives the end of a Receive call.
+  enum class Parse : uint8_t {
+    kData,      // plain data
+    kIac,       // after IAC
+    kOption,    // after IAC WILL/WONT/DO/DONT, command_ holds which
+    kSbOption,  // after IAC SB, waiting for the option byte
+    kSb,        // inside a subnegotiation, collecting
+    kSbIac,     // after IAC inside a subnegotiation
+    kSkip,      // inside an overlong subnegotiation, discarding
+    kSkipIac,   // after IAC inside an overlong subnegotiation
+  };
+  // An option's state on one side, as RFC 1143 names them.
+  enum Q : uint8_t { kNo, kYes, kWantNo, kWantYes };
+
+  // Handles the byte after an IAC (outside a subnegotiation, or one that ends it).
+  void Command(uint8_t command);
+  void Negotiate(uint8_t command, uint8_t option, Sink& sink);
+  void Subnegotiation(Sink& sink);
+  void ComPortCommand(uint8_t code, const uint8_t* value, size_t count, Sink& sink);
+  void SetControl(uint8_t value, Sink& sink);
+  // Sends IAC SB COM-PORT-OPTION code value IAC SE, value escaped.
+  void SendComPort(uint8_t code, const uint8_t* value, size_t count, Sink& sink);
+  void SendModemState(Sink& sink);
+  static void SendOption(uint8_t command, uint8_t option, Sink& sink);
+  // Recomputes com_port_active_ and announces the modem state when it turns on.
+  void UpdateComPortActive(Sink& sink);
+
   std::string signature_;
   Line line_;
   bool suspended_ = false;
   bool com_port_active_ = false;
+  Parse parse_ = Parse::kData;
+  uint8_t command_ = 0;
+  uint8_t sb_option_ = 0;
+  std::string sb_;         // the current subnegotiation's bytes after the option, unescaped
+  uint8_t us_[256] = {};   // our side of each option (WILL/WONT we send, DO/DONT we get)
+  uint8_t him_[256] = {};  // the client's side (WILL/WONT it sends, DO/DONT we send)
+  // Options already refused once per side; repeated requests for them are not answered again.
+  uint8_t refused_us_[32] = {};
+  uint8_t refused_him_[32] = {};
+  uint8_t linestate_mask_ = 0;
+  uint8_t modemstate_mask_ = 255;
 };
