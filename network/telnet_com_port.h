@@ -53,7 +53,8 @@ class TelnetComPort {
   // Takes count bytes from the client. Data goes to sink.Data, with IAC IAC as one 0xFF.
   // Option requests are answered once each (RFC 1143 rules, no loops): accepted for BINARY,
   // SUPPRESS-GO-AHEAD and the COM port option, refused (WONT/DONT) for all others, ECHO
-  // included. COM port commands are answered with the server's code (client code + 100):
+  // included; a refused option is refused once, a repeated request for it gets no further
+  // answer. COM port commands are answered with the server's code (client code + 100):
   // SET-BAUDRATE, -DATASIZE, -PARITY, -STOPSIZE and SET-CONTROL carry the value the client
   // asked for (a request for the current value, 0, and the control requests 0, 4, 7, 10 and
   // 13, carry the current one); PURGE-DATA is reported to sink.Purge and then acknowledged;
@@ -61,7 +62,8 @@ class TelnetComPort {
   // from the client (a poll) and a new modem-state mask are answered with the modem state;
   // SIGNATURE (empty) gets the signature; FLOWCONTROL-SUSPEND and -RESUME switch
   // OutputSuspended. Out-of-range values (data size 9, parity 7) are answered with the
-  // current value, unchanged. Unknown COM port commands, other options' subnegotiations and
+  // current value, unchanged. Unknown COM port commands, ones whose value has the wrong
+  // length, COM port commands before the option is agreed, other options' subnegotiations and
   // telnet commands (NOP, AYT, GA, ...) are ignored. Never fails.
   void Receive(const uint8_t* bytes, size_t count, Sink& sink);
 
