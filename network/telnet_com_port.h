@@ -53,7 +53,8 @@ class TelnetComPort {
   // Takes count bytes from the client. Data goes to sink.Data, with IAC IAC as one 0xFF.
   // Option requests are answered once each (RFC 1143 rules, no loops): accepted for BINARY,
   // SUPPRESS-GO-AHEAD and the COM port option, refused (WONT/DONT) for all others, ECHO
-  // included. COM port commands are answered with the server's code (client code + 100):
+  // included; a refused option is refused once, a repeated request for it gets no further
+  // answer. COM port commands are answered with the server's code (client code + 100):
   // SET-BAUDRATE, -DATASIZE, -PARITY, -STOPSIZE and SET-CONTROL carry the value the client
   // asked for (a request for the current value, 0, and the control requests 0, 4, 7, 10 and
   // 13, carry the current one); PURGE-DATA is reported to sink.Purge and then acknowledged;
@@ -61,7 +62,8 @@ class TelnetComPort {
   // from the client (a poll) and a new modem-state mask are answered with the modem state;
   // SIGNATURE (empty) gets the signature; FLOWCONTROL-SUSPEND and -RESUME switch
   // OutputSuspended. Out-of-range values (data size 9, parity 7) are answered with the
-  // current value, unchanged. Unknown COM port commands, other options' subnegotiations and
+  // current value, unchanged. Unknown COM port commands, ones whose value has the wrong
+  // length, COM port commands before the option is agreed, other options' subnegotiations and
   // telnet commands (NOP, AYT, GA, ...) are ignored. Never fails.
   void Receive(const uint8_t* bytes, size_t count, Sink& sink);
 
@@ -79,9 +81,46 @@ class TelnetComPort {
   const Line& line() const { return line_; }
 
  private:
-  // Implementation's state (parser state, option states, subnegotiation buffer, masks).
+  // Where the parser stands between two bytes; survives the end of a Receive call.
+  enum class Parse : uint8_t {
+    kData,      // plain data
+    kIac,       // after IAC
+    kOption,    // after IAC WILL/WONT/DO/DONT, command_ holds which
+    kSbOption,  // after IAC SB, waiting for the option byte
+    kSb,        // inside a subnegotiation, collecting
+    kSbIac,     // after IAC inside a subnegotiation
+    kSkip,      // inside an overlong subnegotiation, discarding
+    kSkipIac,   // after IAC inside an overlong subnegotiation
+  };
+  // An option's state on one side, as RFC 1143 names them.
+  enum Q : uint8_t { kNo, kYes, kWantNo, kWantYes };
+
+  // Handles the byte after an IAC (outside a subnegotiation, or one that ends it).
+  void Command(uint8_t command);
+  void Negotiate(uint8_t command, uint8_t option, Sink& sink);
+  void Subnegotiation(Sink& sink);
+  void ComPortCommand(uint8_t code, const uint8_t* value, size_t count, Sink& sink);
+  void SetControl(uint8_t value, Sink& sink);
+  // Sends IAC SB COM-PORT-OPTION code value IAC SE, value escaped.
+  void SendComPort(uint8_t code, const uint8_t* value, size_t count, Sink& sink);
+  void SendModemState(Sink& sink);
+  static void SendOption(uint8_t command, uint8_t option, Sink& sink);
+  // Recomputes com_port_active_ and announces the modem state when it turns on.
+  void UpdateComPortActive(Sink& sink);
+
   std::string signature_;
   Line line_;
   bool suspended_ = false;
   bool com_port_active_ = false;
+  Parse parse_ = Parse::kData;
+  uint8_t command_ = 0;
+  uint8_t sb_option_ = 0;
+  std::string sb_;         // the current subnegotiation's bytes after the option, unescaped
+  uint8_t us_[256] = {};   // our side of each option (WILL/WONT we send, DO/DONT we get)
+  uint8_t him_[256] = {};  // the client's side (WILL/WONT it sends, DO/DONT we send)
+  // Options already refused once per side; repeated requests for them are not answered again.
+  uint8_t refused_us_[32] = {};
+  uint8_t refused_him_[32] = {};
+  uint8_t linestate_mask_ = 0;
+  uint8_t modemstate_mask_ = 255;
 };
