@@ -462,10 +462,9 @@ int main(int argc, char** argv) {
   netCommand->callback([&] {
     const size_t k = static_cast<size_t>(netSlot);
     if (netPort == "off") {
-      if (bindOption->count() > 0 || allowOption->count() > 0 || netIdle) {
-        throw UsageError{"net off takes no options"};
-      }
-      change = [k] {
+      const bool options = bindOption->count() > 0 || allowOption->count() > 0 || netIdle;
+      change = [k, options] {
+        if (options) throw UsageError{"net off takes no options"};
         Settings.NetPort[k].clear();
         Settings.NetProtocol[k].clear();
         Settings.NetBind[k].clear();
@@ -473,20 +472,20 @@ int main(int argc, char** argv) {
       };
       return;
     }
-    // Checked as the program will read it, before anything is written.
-    SettingsRecord probe;
-    probe.NetPort[k] = netPort;
-    probe.NetProtocol[k] = netProtocol;
-    probe.NetBind[k] = netBind;
     std::string allow;
     for (const std::string& entry : netAllow) allow += (allow.empty() ? "" : ",") + entry;
-    probe.NetAllow[k] = allow;
-    std::optional<NetworkEndpointConfig> config;
-    std::string reason;
-    if (!NetworkEndpointFromSettings(probe, netSlot, config, reason)) {
-      throw UsageError{"net: " + reason};
-    }
-    change = [this_slot = netSlot, k, config, allow, &netProtocol, &netBind, &netIdle] {
+    change = [this_slot = netSlot, k, allow, &netPort, &netProtocol, &netBind, &netIdle] {
+      // Checked as the program will read it, before anything is written.
+      SettingsRecord probe;
+      probe.NetPort[k] = netPort;
+      probe.NetProtocol[k] = netProtocol;
+      probe.NetBind[k] = netBind;
+      probe.NetAllow[k] = allow;
+      std::optional<NetworkEndpointConfig> config;
+      std::string reason;
+      if (!NetworkEndpointFromSettings(probe, this_slot, config, reason)) {
+        throw UsageError{"net: " + reason};
+      }
       for (int other = 1; other <= 4; ++other) {
         std::optional<NetworkEndpointConfig> taken;
         std::string ignored;

@@ -39,6 +39,9 @@ NetworkClient::NetworkClient(int fd, const sockaddr_storage& peer, socklen_t pee
   counters_.since = std::chrono::system_clock::now();
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
   SetOption(fd_, IPPROTO_TCP, TCP_NODELAY, 1);
+  // A modest kernel buffer, so that a client that does not read is held back by the port's
+  // own bound (as a pty client is) instead of megabytes queued in the kernel.
+  SetOption(fd_, SOL_SOCKET, SO_SNDBUF, static_cast<int>(kOutputPauseInput));
   // A peer that vanished (pulled cable, sleeping laptop) is found by the kernel within the
   // idle limit: probes after a third of it, three more a ninth apart; data it never
   // acknowledges ends the connection after the whole limit.

@@ -223,7 +223,7 @@ void PtyPort::ReplaceTerminal() {
 
 void PtyPort::DeletePort() {
   if (master_ < 0) return;
-  if (lock_ >= 0) close(std::exchange(lock_, -1));
+  locked_ = false;
   service::ForgetPort(name_);
   service::KeepForHandOver(name_, master_);
   ++generation_;
@@ -260,31 +260,34 @@ bool PtyPort::Held() const { return master_ >= 0 && IsHeld(master_); }
 void PtyPort::FollowClients() {
   if (master_ < 0) return;
   const PtyClientWatch::Changes changes = watch_.Take();
-  if (lock_ >= 0) return;  // the program holds the terminal itself; nobody else gets in
+  if (locked_) return;  // the slot's client is elsewhere; the terminal lets nobody in
   Settle(changes);
 }
 
 bool PtyPort::LockOut() {
-  if (lock_ >= 0) return true;
+  if (locked_) return true;
   if (master_ < 0) return false;
   FollowClients();
   if (client_ || Held()) return false;
-  lock_ = OpenOwnSlave(master_, slave_path_);
-  if (lock_ < 0) return false;
-  ioctl(lock_, TIOCEXCL);
-  // An open that came before the terminal became exclusive has been reported by now.
-  const PtyClientWatch::Changes changes = watch_.Take();
-  if (changes.opened) {
-    close(std::exchange(lock_, -1));
-    Settle(changes);
+  // Exclusive, and left so: an exclusive terminal stays exclusive after its last close, and
+  // EndLockOut moves the port to a fresh one instead of releasing this one.
+  const int fd = OpenOwnSlave(master_, slave_path_);
+  if (fd < 0) return false;
+  ioctl(fd, TIOCEXCL);
+  close(fd);
+  // A client that opened before the terminal became exclusive holds it now: it is the
+  // port's client.
+  if (Held()) {
+    FollowClients();
     return false;
   }
+  locked_ = true;
   return true;
 }
 
 void PtyPort::EndLockOut() {
-  if (lock_ < 0) return;
-  close(std::exchange(lock_, -1));
+  if (!locked_) return;
+  locked_ = false;
   watch_.Take();
   DropAllPending();
   ReplaceTerminal();

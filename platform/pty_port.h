@@ -93,14 +93,15 @@ class PtyPort : public IVirtualPort {
   // call it when the watch or the master's hang-up woke the program.
   void FollowClients();
 
-  // Keeps clients out while the slot's client is elsewhere (on the network): the program holds
-  // the terminal and makes it exclusive, so opens fail with EBUSY (root, whom the exclusive
-  // mode does not stop, excepted). Returns false, changing nothing, while a client holds the
-  // port, one opened it this moment, or without a port; true when locked (also when already).
+  // Keeps clients out while the slot's client is elsewhere (on the network): the terminal is
+  // made exclusive with nobody holding it, so opens fail with EBUSY (root, whom the exclusive
+  // mode does not stop, excepted, and not followed while locked). Returns false while a client
+  // holds the port (also one that opened it this moment) or without a port; true when locked
+  // (also when already).
   bool LockOut();
   // Lets clients in again, on a fresh terminal behind the same link. Nothing when not locked.
   void EndLockOut();
-  bool locked_out() const { return lock_ >= 0; }
+  bool locked_out() const { return locked_; }
 
   // The client's path of the port, empty without a port.
   const std::string& link_path() const { return link_path_; }
@@ -165,7 +166,7 @@ class PtyPort : public IVirtualPort {
   Terminal spare_;
   PortClaim claim_;
   bool exclusive_ = true;
-  int lock_ = -1;  // the program's own slave descriptor while clients are kept out
+  bool locked_ = false;  // clients are kept out: the slot's client is elsewhere
   uint32_t adopted_session_ = 0;  // the session of a client kept across a restart
   std::string client_name_;       // ClientName of the session client_name_session_
   uint32_t client_name_session_ = 0;
