@@ -2,7 +2,8 @@
 // binary the build made, or the one VELK_VCP names), against a raw
 // pseudo-terminal echo as the floor: single reads, an 8-channel read cycle, the all-channels
 // read, sustained load with 1,000 and 10,000 commands in flight, foot switch to value, the
-// serving process's CPU use while idle and its peak memory. With --values the program also
+// serving process's CPU use while idle and its peak memory; then M1 over raw TCP and over
+// RFC 2217 beside a TCP echo (the network floor) and 1,000 in flight over TCP. With --values the program also
 // keeps the value history and publishes to a mosquitto broker it starts on 127.0.0.1 (a
 // subscriber counts what arrives), and the benchmark first measures how many value events per
 // second the history and the publisher take with eight gauges read as fast as the port goes.

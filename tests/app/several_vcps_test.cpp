@@ -66,8 +66,15 @@ TEST_F(SeveralVCPsTest, RowsFollowTheSettingsAndPortOneCannotBeSwitched) {
   Settings.VcpCom1 = 0;
   Settings.VcpCom3 = 9;
   Settings.HotKey3 = 14;
+  Settings.NetPort[3] = "4003";
+  Settings.NetProtocol[3] = "rfc2217";
+  Settings.NetPort[4] = "4004";
+  Settings.NetBind[4] = "0.0.0.0";  // no allow list: invalid
   SeveralVCPs dialog(exists_);
   dialog.show();
+  EXPECT_EQ(dialog.NetworkPort[0]->text(), "");
+  EXPECT_EQ(dialog.NetworkPort[2]->text(), "network: 127.0.0.1:4003 rfc2217");
+  EXPECT_EQ(dialog.NetworkPort[3]->text(), "network: invalid");
   EXPECT_FALSE(dialog.VCPOnOff[0]->isChecked());
   EXPECT_FALSE(dialog.VCPOnOff[0]->isEnabled());
   EXPECT_FALSE(dialog.VCPSelect[0]->isEnabled());
