@@ -26,8 +26,8 @@ int RunDesktop(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
   DdkLibrary device;
-  std::array<SlotPort, 4> ports{SlotPort(1, Settings), SlotPort(2, Settings),
-                               SlotPort(3, Settings), SlotPort(4, Settings)};
+  std::array<SlotPort, 4> ports{SlotPort(1, Settings), SlotPort(2, Settings), SlotPort(3, Settings),
+                                SlotPort(4, Settings)};
   PortEvents events({&ports[0].pty(), &ports[1].pty(), &ports[2].pty(), &ports[3].pty()});
   for (size_t k = 0; k < ports.size(); ++k) events.SetNetworkSide(k, &ports[k].network());
   const std::unique_ptr<IKeyState> keys = OpenDesktopKeyState();
@@ -41,7 +41,8 @@ int RunDesktop(int argc, char** argv) {
   Velk start(device, [&services, &ports] {
     auto* main = new VCP_FORM(services);
     for (SlotPort& port : ports) {
-      port.SetLog([main](const std::string& line) { main->session().bridge().Log().WriteLine(line); });
+      port.SetLog(
+          [main](const std::string& line) { main->session().bridge().Log().WriteLine(line); });
     }
     CloseOnTerminationSignals(main);
     return main;
@@ -50,8 +51,7 @@ int RunDesktop(int argc, char** argv) {
   if (main == nullptr) return 1;
   for (size_t k = 0; k < ports.size(); ++k) {
     if (!ports[k].pty().link_path().empty()) {
-      std::cout << ServedPortLine(static_cast<int>(k) + 1, ports[k].pty().link_path())
-                << std::endl;
+      std::cout << ServedPortLine(static_cast<int>(k) + 1, ports[k].pty().link_path()) << std::endl;
     }
   }
   const bool endedEarly = main->session().ShutDown();

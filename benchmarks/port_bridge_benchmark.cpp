@@ -3,9 +3,9 @@
 // pseudo-terminal echo as the floor: single reads, an 8-channel read cycle, the all-channels
 // read, sustained load with 1,000 and 10,000 commands in flight, foot switch to value, the
 // serving process's CPU use while idle and its peak memory; then M1 over raw TCP and over
-// RFC 2217 beside a TCP echo (the network floor) and 1,000 in flight over TCP. With --values the program also
-// keeps the value history and publishes to a mosquitto broker it starts on 127.0.0.1 (a
-// subscriber counts what arrives), and the benchmark first measures how many value events per
+// RFC 2217 beside a TCP echo (the network floor) and 1,000 in flight over TCP. With --values the
+// program also keeps the value history and publishes to a mosquitto broker it starts on 127.0.0.1
+// (a subscriber counts what arrives), and the benchmark first measures how many value events per
 // second the history and the publisher take with eight gauges read as fast as the port goes.
 //
 // Usage: velk_port_benchmark [round-trips] [seconds of sustained load] [--values]
@@ -48,8 +48,8 @@ std::string DeviceFile() {
   return text;
 }
 
-// Preset 0 on COM5..COM8 without log, COM6 also over raw TCP and COM7 over RFC 2217; gauges 1.1 .. 1.8 at addresses 1..8, answered as 10..80;
-// gauge 1.1 also on the foot switch.
+// Preset 0 on COM5..COM8 without log, COM6 also over raw TCP and COM7 over RFC 2217; gauges 1.1
+// .. 1.8 at addresses 1..8, answered as 10..80; gauge 1.1 also on the foot switch.
 std::string SettingsFile(int rawPort, int rfc2217Port) {
   std::string text = "20:5\r\n82:6\r\n83:7\r\n84:8\r\n40:0\r\n50:0\r\n";
   text += "612:" + std::to_string(rawPort) + "\r\n617:raw\r\n613:" + std::to_string(rfc2217Port) +
@@ -96,7 +96,6 @@ int Connect(int port) {
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   return fd;
 }
-
 
 // Reads until text holds at least count bytes; false after 5 s without them.
 bool ReadAtLeast(int fd, std::string& text, size_t count) {
@@ -358,7 +357,6 @@ long StatusKb(pid_t pid, const std::string& key) {
   return 0;
 }
 
-
 // Starts a program with its output into file; returns its process id.
 pid_t Spawn(const std::vector<std::string>& args, const std::string& file) {
   const pid_t pid = fork();
@@ -544,7 +542,8 @@ int main(int argc, char** argv) {
                        dir + "/received");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::ofstream(dir + "/Velk_VCP.CFG")
-        << SettingsFile(rawPort, rfc2217Port) << "600:1\r\n603:mqtt://127.0.0.1:" << port << "\r\n605:bench\r\n";
+        << SettingsFile(rawPort, rfc2217Port) << "600:1\r\n603:mqtt://127.0.0.1:" << port
+        << "\r\n605:bench\r\n";
   } else {
     std::ofstream(dir + "/Velk_VCP.CFG") << SettingsFile(rawPort, rfc2217Port);
   }

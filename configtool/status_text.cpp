@@ -89,10 +89,10 @@ std::string StatusText(const json& status) {
       out << Text(client, "program", "a program of another user") << " (pid "
           << Text(client, "pid", "unknown") << ")";
     }
-    out << " since " << Text(client, "since") << ", "
-        << Text(client, "commands") << " commands, " << Text(client, "answers") << " answers, "
-        << Text(client, "bytes_in") << " bytes in, " << Text(client, "bytes_out") << " bytes out, "
-        << Text(client, "dropped_bytes") << " bytes dropped";
+    out << " since " << Text(client, "since") << ", " << Text(client, "commands") << " commands, "
+        << Text(client, "answers") << " answers, " << Text(client, "bytes_in") << " bytes in, "
+        << Text(client, "bytes_out") << " bytes out, " << Text(client, "dropped_bytes")
+        << " bytes dropped";
     if (!Text(client, "last_command").empty()) {
       out << "; last command " << Visible(Text(client, "last_command"));
     }

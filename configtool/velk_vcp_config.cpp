@@ -26,12 +26,12 @@
 #include "control_server.h"
 #include "ddk_library.h"
 #include "device_items.h"
+#include "endpoint_config.h"
 #include "folder_lock.h"
 #include "format_choice.h"
 #include "history_query.h"
 #include "key_value_file.h"
 #include "language_file.h"
-#include "endpoint_config.h"
 #include "mqtt_url.h"
 #include "presets.h"
 #include "settings_file.h"
@@ -455,9 +455,10 @@ int main(int argc, char** argv) {
       "--bind", netBind, "listen on this IP address (default 127.0.0.1; others need --allow)");
   auto* allowOption = netCommand->add_option(
       "--allow", netAllow, "client networks let in, e.g. 192.168.10.0/24 (several allowed)");
-  netCommand->add_option("--idle", netIdle,
-                         "seconds after which a client that vanished or takes no output is "
-                         "dropped (all network ports; default 60)")
+  netCommand
+      ->add_option("--idle", netIdle,
+                   "seconds after which a client that vanished or takes no output is "
+                   "dropped (all network ports; default 60)")
       ->check(CLI::Range(3, 3600));
   netCommand->callback([&] {
     const size_t k = static_cast<size_t>(netSlot);

@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <cstring>
 #include <iostream>
 
 #include "activity_log.h"
@@ -94,8 +94,8 @@ json Network(Station& station, int k) {
   json allow = json::array();
   for (const AddressBlock& block : config->allow) allow.push_back(AddressBlockText(block));
   return {{"listening", slot.network().listening()},
-          {"address", AddressText(reinterpret_cast<const sockaddr*>(&config->bind),
-                                  config->bind_length)},
+          {"address",
+           AddressText(reinterpret_cast<const sockaddr*>(&config->bind), config->bind_length)},
           {"port", config->port},
           {"protocol", ProtocolName(config->protocol)},
           {"allow", allow},
@@ -262,9 +262,9 @@ nlohmann::json ReloadSettings(Station& station) {
       throw ControlServer::RequestError{"reload: " + why};
     }
     const NetworkEndpoint& current = station.ports[static_cast<size_t>(slot - 1)]->network();
-    if (wanted && !(current.config() && current.config()->bind_length == wanted->bind_length &&
-                    std::memcmp(&current.config()->bind, &wanted->bind, wanted->bind_length) ==
-                        0) &&
+    if (wanted &&
+        !(current.config() && current.config()->bind_length == wanted->bind_length &&
+          std::memcmp(&current.config()->bind, &wanted->bind, wanted->bind_length) == 0) &&
         !CanListen(*wanted, why)) {
       throw ControlServer::RequestError{"reload: network port of slot " + std::to_string(slot) +
                                         ": " + why};

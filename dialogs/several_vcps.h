@@ -1,5 +1,6 @@
 // The several ports dialog: for each of the four port slots, on or off, its COM number and its
-// hot key, and (read-only) its network port. Its effect is the changed settings VcpCom1..VcpCom4 and HotKey1..HotKey4.
+// hot key, and (read-only) its network port. Its effect is the changed settings VcpCom1..VcpCom4
+// and HotKey1..HotKey4.
 #pragma once
 
 #include <QDialog>

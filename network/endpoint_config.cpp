@@ -48,7 +48,8 @@ bool NetworkEndpointFromSettings(const SettingsRecord& s, int slot,
   const std::string where = "network port of slot " + std::to_string(slot) + ": ";
   NetworkEndpointConfig c;
   unsigned port = 0;
-  const auto [end, error] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
+  const auto [end, error] =
+      std::from_chars(portText.data(), portText.data() + portText.size(), port);
   if (error != std::errc() || end != portText.data() + portText.size() || port < 1 ||
       port > 65535) {
     reason = where + "not a TCP port: " + portText;
@@ -78,8 +79,8 @@ bool NetworkEndpointFromSettings(const SettingsRecord& s, int slot,
   }
   if (c.allow.empty() &&
       !IsLoopbackAddress(reinterpret_cast<const sockaddr*>(&c.bind), c.bind_length)) {
-    reason = where + "listening on " + c.bind_text +
-             " needs an allow list of client networks (--allow)";
+    reason =
+        where + "listening on " + c.bind_text + " needs an allow list of client networks (--allow)";
     return false;
   }
   if (s.NetIdleSeconds > 0) c.idle_limit = std::chrono::seconds(s.NetIdleSeconds);

@@ -36,8 +36,7 @@ inline constexpr std::chrono::seconds kDefaultIdleLimit{60};
 // protocol, a listening address that is no IP literal, an allow-list entry that is no
 // network, or a listening address other than loopback without an allow list.
 bool NetworkEndpointFromSettings(const SettingsRecord& s, int slot,
-                                 std::optional<NetworkEndpointConfig>& config,
-                                 std::string& reason);
+                                 std::optional<NetworkEndpointConfig>& config, std::string& reason);
 
 // "127.0.0.1:4001 rfc2217" ("[::1]:4001 raw" for IPv6).
 std::string EndpointText(const NetworkEndpointConfig& config);

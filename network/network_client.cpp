@@ -239,6 +239,5 @@ int NetworkClient::FollowTimers(Clock::time_point now) {
     next = std::min(next, limit);
   }
   if (next == Clock::time_point::max()) return -1;
-  return static_cast<int>(
-      std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
 }

@@ -115,9 +115,7 @@ bool SlotPort::OutputBacklogged() {
 
 bool SlotPort::EchoesAnswers() { return network_.client() ? false : pty_.EchoesAnswers(); }
 
-bool SlotPort::HeldAcrossRestart() {
-  return network_.client() ? false : pty_.HeldAcrossRestart();
-}
+bool SlotPort::HeldAcrossRestart() { return network_.client() ? false : pty_.HeldAcrossRestart(); }
 
 std::string SlotPort::ClientName() {
   if (const NetworkClient* client = network_.client()) return "network " + client->peer_text();

@@ -30,9 +30,10 @@ class PortEvents : public IReadableWatch {
   int descriptor() const { return epoll_; }
 
   // Chooses what the set watches from now on (after ending network clients whose limits
-  // passed): the clients of every port, the hang-up of every held port, the network sides; while serving, the master of slot index current (0..3) (of every slot with
-  // every_slot) for input unless its input is held back, and for output while answers are
-  // queued. Call it after every serving step.
+  // passed): the clients of every port, the hang-up of every held port, the network sides; while
+  // serving, the master of slot index current (0..3) (of every slot with every_slot) for input
+  // unless its input is held back, and for output while answers are queued. Call it after every
+  // serving step.
   void Arm(int current, bool serving, bool every_slot = false);
 
   // Watches the network side of slot index k (0..3) too: its listener and its client's

@@ -166,7 +166,7 @@ class PtyPort : public IVirtualPort {
   Terminal spare_;
   PortClaim claim_;
   bool exclusive_ = true;
-  bool locked_ = false;  // clients are kept out: the slot's client is elsewhere
+  bool locked_ = false;           // clients are kept out: the slot's client is elsewhere
   uint32_t adopted_session_ = 0;  // the session of a client kept across a restart
   std::string client_name_;       // ClientName of the session client_name_session_
   uint32_t client_name_session_ = 0;
