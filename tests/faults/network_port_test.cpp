@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "loopback.h"
 #include "program_fixture.h"
 
 namespace {
@@ -23,22 +24,6 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string kValue1 = "10:+0001.234\r\n";
-
-// A connection to port of 127.0.0.1 (blocking); -1 when refused. rcvbuf, when set, is the
-// receive buffer asked for before connecting.
-int Connect(int port, int rcvbuf = 0) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (rcvbuf > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // Everything the peer sends until it closes (or timeout).
 std::string ReadToEnd(int fd, std::chrono::milliseconds timeout = 5s) {
@@ -123,10 +108,10 @@ TEST_F(NetworkPortTest, OneClientAtATimeAcrossPtyAndNetwork) {
   {
     // A network client holds the slot: a second connection and a pty open are refused, and
     // a foot-switch push reaches the network client.
-    const int first = Connect(tcp_[0]);
+    const int first = ConnectLoopback(tcp_[0]);
     ASSERT_GE(first, 0);
     EXPECT_EQ(Ask(first, "M1\r", kValue1), kValue1);
-    const int second = Connect(tcp_[0]);
+    const int second = ConnectLoopback(tcp_[0]);
     EXPECT_EQ(ReadToEnd(second), held);
     close(second);
     EXPECT_EQ(RunAsNormalUser([this] {
@@ -152,7 +137,7 @@ TEST_F(NetworkPortTest, OneClientAtATimeAcrossPtyAndNetwork) {
   const int pty = OpenPort("COM5");
   ASSERT_GE(pty, 0);
   EXPECT_EQ(Ask(pty, "M1\r", kValue1), kValue1);
-  const int refused = Connect(tcp_[0]);
+  const int refused = ConnectLoopback(tcp_[0]);
   EXPECT_EQ(ReadToEnd(refused), held);
   close(refused);
   close(pty);
@@ -166,7 +151,7 @@ TEST_F(NetworkPortTest, OneClientAtATimeAcrossPtyAndNetwork) {
 TEST_F(NetworkPortTest, AddressesOutsideTheAllowListAreClosedAtOnceAndLoggedOncePerMinute) {
   Serve({"raw"}, "626:10.0.0.0/8\r\n");
   for (int i = 0; i < 3; ++i) {
-    const int fd = Connect(tcp_[0]);
+    const int fd = ConnectLoopback(tcp_[0]);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ReadToEnd(fd), "");
     close(fd);
@@ -211,14 +196,14 @@ TEST_F(NetworkPortTest, PeersThatVanishOrMisbehaveFreeTheSlot) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const int fd = Connect(tcp_[0], 4096);
+    const int fd = ConnectLoopback(tcp_[0], 4096);
     ASSERT_GE(fd, 0);
     c.client(fd);
     // The next client holds the slot at once (or after the idle limit) and is answered.
     std::string got;
     ASSERT_TRUE(WaitFor(
         [&] {
-          const int next = Connect(tcp_[0]);
+          const int next = ConnectLoopback(tcp_[0]);
           if (next < 0) return false;
           WriteAll(next, "M1\r", 1s);
           got = ReadFor(next, 64, 1s);
@@ -255,7 +240,7 @@ TEST_F(NetworkPortTest, SettingsToolChecksAndTheRunningProgramTakesItOver) {
   // While the program runs, a change is taken over at once.
   Tool("net 1 off");
   Serve({""});
-  EXPECT_EQ(Connect(tcp_[0]), -1);
+  EXPECT_EQ(ConnectLoopback(tcp_[0]), -1);
   ASSERT_EQ(Tool("net 1 " + port + " rfc2217"), 0) << Read("tool.out");
   EXPECT_EQ(PySerial("rfc2217://127.0.0.1:" + port), "ok\n");
   EXPECT_EQ(Status()["ports"][0]["network"]["protocol"], "rfc2217");

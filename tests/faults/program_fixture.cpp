@@ -56,18 +56,6 @@ std::string FaultSettings() {
   return text.str();
 }
 
-int FreePort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof a;
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-  close(s);
-  return ntohs(a.sin_port);
-}
-
 int Shell(const std::string& command) { return std::system(command.c_str()); }
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

@@ -31,9 +31,6 @@ size_t Count(const std::string& text, const std::string& what);
 // Reads what arrives on fd until it holds expected bytes, the link ends or timeout passes.
 std::string ReadFor(int fd, size_t expected, std::chrono::milliseconds timeout);
 
-// A TCP port of 127.0.0.1 that nothing listens on now.
-int FreePort();
-
 // Runs a shell command; returns its status as std::system does.
 int Shell(const std::string& command);
 

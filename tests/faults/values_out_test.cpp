@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "loopback.h"
 #include "program_fixture.h"
 
 using namespace std::chrono_literals;

@@ -1,0 +1,9 @@
+// TCP on 127.0.0.1 for the tests and benchmarks that drive the programs' network sides.
+#pragma once
+
+// A TCP port of 127.0.0.1 that nothing listens on now.
+int FreePort();
+
+// A blocking connection to port of 127.0.0.1 without delay (TCP_NODELAY); receive_buffer,
+// when above 0, is the receive buffer asked for before connecting. Returns -1 when refused.
+int ConnectLoopback(int port, int receive_buffer = 0);
