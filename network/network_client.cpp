@@ -78,7 +78,9 @@ bool NetworkClient::ReadAllowed() const {
 
 uint32_t NetworkClient::Events() const {
   if (gone()) return 0;
-  uint32_t events = finished_ ? 0u : static_cast<uint32_t>(EPOLLRDHUP);
+  // The end of the client's sending is reported until the program has read up to it; once
+  // seen it is not asked for again, or a full input queue would make it wake the loop forever.
+  uint32_t events = finished_ || end_seen_ ? 0u : static_cast<uint32_t>(EPOLLRDHUP);
   if (ReadAllowed()) events |= EPOLLIN;
   const bool suspended = telnet_ && telnet_->OutputSuspended();
   if (!wire_.empty() || (!answers_.empty() && !suspended)) events |= EPOLLOUT;
@@ -95,11 +97,9 @@ void NetworkClient::Ready(uint32_t events) {
                    : std::string("connection closed"));
     return;
   }
-  if (events & EPOLLIN) Drain();
-  if (!finished_ && (events & EPOLLRDHUP)) {
-    // What came before the end is still to be read and answered.
-    Drain();
-  }
+  if (events & EPOLLRDHUP) end_seen_ = true;
+  // What came before an end is still to be read and answered.
+  if (events & (EPOLLIN | EPOLLRDHUP)) Drain();
   if (events & EPOLLOUT) Pump();
 }
 

@@ -95,7 +95,8 @@ class NetworkClient : private TelnetComPort::Sink {
   std::string peer_text_;
   std::unique_ptr<TelnetComPort> telnet_;  // null for raw
   std::chrono::seconds idle_limit_;
-  bool finished_ = false;             // the client ended its sending (FIN)
+  bool finished_ = false;             // the client ended its sending (FIN), read up to it
+  bool end_seen_ = false;             // epoll reported that end, perhaps not read up to yet
   Clock::time_point finished_at_{};   // when it did
   Clock::time_point output_since_{};  // last time output moved, or began to wait
   std::string gone_reason_;

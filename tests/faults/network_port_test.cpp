@@ -12,8 +12,12 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loopback.h"
@@ -213,6 +217,37 @@ TEST_F(NetworkPortTest, PeersThatVanishOrMisbehaveFreeTheSlot) {
         15s))
         << got << Log();
   }
+}
+
+// CPU time of process pid so far, in clock ticks (user and system).
+long CpuTicks(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i >= 14) ticks += std::stol(field);
+  }
+  return ticks;
+}
+
+// A client that floods commands without reading and then ends its sending leaves its end
+// unread behind a full queue: the program must wait for it quietly, not wake again and again.
+TEST_F(NetworkPortTest, AnEndedClientBehindAFullQueueLeavesTheProgramIdle) {
+  Serve({"raw"});
+  const int fd = ConnectLoopback(tcp_[0], 4096);
+  ASSERT_GE(fd, 0);
+  std::string flood;
+  for (int i = 0; i < 40000; ++i) flood += "M1\r";
+  WriteWithoutReading(fd, flood, 2s);
+  shutdown(fd, SHUT_WR);
+  std::this_thread::sleep_for(500ms);
+  const long before = CpuTicks(pid_);
+  std::this_thread::sleep_for(2s);
+  // Well below half a core over 2 s (a busy loop takes all of one).
+  EXPECT_LT(CpuTicks(pid_) - before, sysconf(_SC_CLK_TCK));
+  close(fd);
 }
 
 TEST_F(NetworkPortTest, SettingsToolChecksAndTheRunningProgramTakesItOver) {
