@@ -1,48 +1,76 @@
 #include "value_event_queue.h"
 
+#include <algorithm>
 #include <string>
 
-ValueEventQueue::ValueEventQueue(size_t capacity) : capacity_(capacity == 0 ? 1 : capacity) {}
+ValueEventQueue::ValueEventQueue(size_t capacity)
+    : capacity_(capacity == 0 ? 1 : capacity), wake_at_(std::max<size_t>(1, capacity_ / 2)) {}
 
 void ValueEventQueue::Push(const NumberedEvent& event) {
-  bool wasEmpty = false;
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
     if (closed_) return;
-    if (events_.size() >= capacity_) {
-      events_.pop_front();
+    const size_t room = capacity_ - taken_;
+    if (room == 0) {
+      ++dropped_;
+      return;
+    }
+    if (count_ >= room) {
+      head_ = (head_ + 1) % capacity_;
+      --count_;
       ++dropped_;
     }
-    wasEmpty = events_.empty();
-    events_.push_back(event);
+    // Slots are made as the ring first fills; after that each is assigned anew.
+    const size_t slot = (head_ + count_) % capacity_;
+    if (slot == slots_.size()) {
+      slots_.push_back(event);
+    } else {
+      slots_[slot] = event;
+    }
+    ++count_;
+    wake = waiting_ && (count_ == 1 || count_ >= wake_at_);
+    if (wake) waiting_ = false;
   }
-  // Only a listener that found the queue empty waits for an event: the others need no wake-up.
-  if (wasEmpty) ready_.notify_one();
+  if (wake) ready_.notify_one();
 }
 
-bool ValueEventQueue::PopBatch(std::vector<NumberedEvent>& out, size_t max,
-                               std::chrono::milliseconds timeout) {
+size_t ValueEventQueue::Take(size_t max, std::chrono::milliseconds timeout,
+                             std::chrono::milliseconds linger) {
   std::unique_lock lock(mutex_);
-  ready_.wait_for(lock, timeout, [this] { return !events_.empty() || closed_ || woken_; });
-  woken_ = false;
-  for (size_t n = 0; n < max && !events_.empty(); ++n) {
-    out.push_back(std::move(events_.front()));
-    events_.pop_front();
+  waiting_ = true;
+  ready_.wait_for(lock, timeout, [this] { return count_ > 0 || closed_ || woken_; });
+  if (count_ > 0 && count_ < wake_at_ && !closed_ && !woken_ && linger.count() > 0) {
+    waiting_ = true;
+    ready_.wait_for(lock, linger, [this] { return count_ >= wake_at_ || closed_ || woken_; });
   }
-  return !(closed_ && events_.empty() && out.empty());
+  waiting_ = false;
+  woken_ = false;
+  const size_t n = std::min({max, count_, std::max<size_t>(1, capacity_ / 2)});
+  taken_at_ = head_;
+  taken_ = n;
+  head_ = (head_ + n) % capacity_;
+  count_ -= n;
+  return n;
 }
 
-void ValueEventQueue::PushFront(std::vector<NumberedEvent>& events) {
+void ValueEventQueue::Release(size_t done) {
   std::lock_guard lock(mutex_);
-  size_t keep = events.size();
-  const size_t room = capacity_ > events_.size() ? capacity_ - events_.size() : 0;
-  if (keep > room) {
-    dropped_ += keep - room;
-    keep = room;
+  const size_t back = taken_ - std::min(done, taken_);
+  if (back > 0) {
+    // Events dropped meanwhile left a gap between the taken and the waiting ones: the events
+    // that go back move up to close it, the newest first.
+    const size_t end = (taken_at_ + taken_) % capacity_;
+    const size_t gap = (head_ + capacity_ - end) % capacity_;
+    if (gap > 0) {
+      for (size_t j = taken_; j-- > taken_ - back;) {
+        std::swap(slots_[(taken_at_ + j) % capacity_], slots_[(taken_at_ + j + gap) % capacity_]);
+      }
+    }
+    head_ = (head_ + capacity_ - back) % capacity_;
+    count_ += back;
   }
-  events_.insert(events_.begin(), std::make_move_iterator(events.end() - keep),
-                 std::make_move_iterator(events.end()));
-  events.clear();
+  taken_ = 0;
 }
 
 void ValueEventQueue::Close() {
@@ -61,9 +89,14 @@ void ValueEventQueue::Wake() {
   ready_.notify_all();
 }
 
+bool ValueEventQueue::Closed() const {
+  std::lock_guard lock(mutex_);
+  return closed_;
+}
+
 size_t ValueEventQueue::Size() const {
   std::lock_guard lock(mutex_);
-  return events_.size();
+  return count_ + taken_;
 }
 
 uint64_t ValueEventQueue::Dropped() const {
