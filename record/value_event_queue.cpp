@@ -4,30 +4,36 @@
 #include <string>
 
 ValueEventQueue::ValueEventQueue(size_t capacity)
-    : capacity_(capacity == 0 ? 1 : capacity), wake_at_(std::max<size_t>(1, capacity_ / 2)) {}
+    : capacity_(capacity == 0 ? 1 : capacity),
+      max_take_(std::clamp<size_t>(capacity_ / 2, 1, 10000)),
+      ring_(capacity_ + 2 * max_take_),
+      wake_at_(std::max<size_t>(1, capacity_ / 2)) {
+  chunks_.resize((ring_ + kChunk - 1) / kChunk);
+}
 
 void ValueEventQueue::Push(const NumberedEvent& event) {
   bool wake = false;
   {
     std::lock_guard lock(mutex_);
     if (closed_) return;
-    const size_t room = capacity_ - taken_;
-    if (room == 0) {
+    // The ring holds the taken events, the gap left by events dropped since, the waiting
+    // events and free slots, in this order; a new event goes into the first free slot.
+    const bool freeSlot = taken_ + gap_ + count_ < ring_;
+    if (count_ >= capacity_ && freeSlot) {
+      head_ = (head_ + 1) % ring_;
+      --count_;
+      ++dropped_;
+      if (taken_ > 0) ++gap_;
+    } else if (!freeSlot) {
       ++dropped_;
       return;
     }
-    if (count_ >= room) {
-      head_ = (head_ + 1) % capacity_;
-      --count_;
-      ++dropped_;
+    const size_t slot = (head_ + count_) % ring_;
+    std::unique_ptr<NumberedEvent[]>& chunk = chunks_[slot / kChunk];
+    if (!chunk) {
+      chunk = std::make_unique<NumberedEvent[]>(std::min(kChunk, ring_ - slot / kChunk * kChunk));
     }
-    // Slots are made as the ring first fills; after that each is assigned anew.
-    const size_t slot = (head_ + count_) % capacity_;
-    if (slot == slots_.size()) {
-      slots_.push_back(event);
-    } else {
-      slots_[slot] = event;
-    }
+    chunk[slot % kChunk] = event;
     ++count_;
     wake = waiting_ && (count_ == 1 || count_ >= wake_at_);
     if (wake) waiting_ = false;
@@ -46,31 +52,31 @@ size_t ValueEventQueue::Take(size_t max, std::chrono::milliseconds timeout,
   }
   waiting_ = false;
   woken_ = false;
-  const size_t n = std::min({max, count_, std::max<size_t>(1, capacity_ / 2)});
+  const size_t n = std::min({max, count_, max_take_});
   taken_at_ = head_;
   taken_ = n;
-  head_ = (head_ + n) % capacity_;
+  gap_ = 0;
+  head_ = (head_ + n) % ring_;
   count_ -= n;
   return n;
 }
 
 void ValueEventQueue::Release(size_t done) {
   std::lock_guard lock(mutex_);
-  const size_t back = taken_ - std::min(done, taken_);
-  if (back > 0) {
-    // Events dropped meanwhile left a gap between the taken and the waiting ones: the events
-    // that go back move up to close it, the newest first.
-    const size_t end = (taken_at_ + taken_) % capacity_;
-    const size_t gap = (head_ + capacity_ - end) % capacity_;
-    if (gap > 0) {
-      for (size_t j = taken_; j-- > taken_ - back;) {
-        std::swap(slots_[(taken_at_ + j) % capacity_], slots_[(taken_at_ + j + gap) % capacity_]);
-      }
-    }
-    head_ = (head_ + capacity_ - back) % capacity_;
-    count_ += back;
+  done = std::min(done, taken_);
+  // What goes back and does not fit beside the waiting events is the oldest: dropped.
+  if (count_ + (taken_ - done) > capacity_) {
+    const size_t over = count_ + (taken_ - done) - capacity_;
+    done += over;
+    dropped_ += over;
   }
+  // Events dropped while these were taken left the queue full: then none go back, and no gap
+  // lies between them and the waiting events.
+  const size_t back = taken_ - done;
+  head_ = (head_ + ring_ - back) % ring_;
+  count_ += back;
   taken_ = 0;
+  gap_ = 0;
 }
 
 void ValueEventQueue::Close() {

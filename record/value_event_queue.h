@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -23,24 +24,26 @@ struct NumberedEvent {
 
 class ValueEventQueue {
  public:
-  // capacity: events the queue holds (at least 1); the listener is woken early, while it
-  // gathers events, once half of that waits.
+  // capacity: events the queue holds (at least 1) besides those a listener took; the listener
+  // is woken early, while it gathers events, once half of that waits.
   explicit ValueEventQueue(size_t capacity);
 
-  // Copies the event in; when capacity events wait already, drops the oldest first (counted).
+  // Copies the event in; when capacity events wait already, drops the oldest first (counted;
+  // while a listener holds taken events and many were dropped meanwhile, the new one instead).
   // Wakes the listener only when it waits for a first event or the queue is half full.
   // Returns at once.
   void Push(const NumberedEvent& event);
   // Waits until an event waits, Close or Wake is called or timeout passes; then, unless
   // woken or closed, up to linger more while further events gather (cut short when half the
-  // capacity waits). Takes up to max of the oldest events (at most half the capacity) for the
-  // listener and returns how many; they stay readable with Taken until Release. Returns 0
-  // when nothing waits. Call Release before taking again.
+  // capacity waits). Takes up to max of the oldest events (at most half the capacity, at most
+  // 10,000) for the listener and returns how many; they stay readable with Taken until Release.
+  // Returns 0 when nothing waits. Call Release before taking again.
   size_t Take(size_t max, std::chrono::milliseconds timeout, std::chrono::milliseconds linger);
   // The i-th event taken (0 the oldest); the listener reads it without a lock.
-  const NumberedEvent& Taken(size_t i) const { return slots_[(taken_at_ + i) % capacity_]; }
+  const NumberedEvent& Taken(size_t i) const { return Slot((taken_at_ + i) % ring_); }
   // The first done events taken are finished; the others go back to the front of the queue,
-  // in their order (a listener that could not hand them on tries them again later).
+  // in their order (a listener that could not hand them on tries them again later), as far as
+  // the capacity leaves room (the oldest of them are dropped otherwise).
   void Release(size_t done);
   // Wakes a waiting Take and lets the queue refuse further events.
   void Close();
@@ -54,15 +57,23 @@ class ValueEventQueue {
   uint64_t Dropped() const;
 
  private:
+  static constexpr size_t kChunk = 1024;  // slots made at a time
+  NumberedEvent& Slot(size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
+
   mutable std::mutex mutex_;
   std::condition_variable ready_;
-  std::vector<NumberedEvent> slots_;  // grows up to capacity_, then used round
+  // The ring's slots, made a chunk at a time as it first fills; a slot never moves, so that the
+  // listener reads the events it took while the serving thread adds others.
+  std::vector<std::unique_ptr<NumberedEvent[]>> chunks_;
   size_t capacity_;
+  size_t max_take_;  // events a listener takes at most
+  size_t ring_;      // slots: capacity_ waiting, max_take_ taken, max_take_ dropped meanwhile
   size_t wake_at_;
   size_t head_ = 0;      // slot of the oldest waiting event
   size_t count_ = 0;     // events waiting, not taken
   size_t taken_at_ = 0;  // slot of the oldest taken event
   size_t taken_ = 0;     // events taken and not released
+  size_t gap_ = 0;       // slots between the taken and the waiting events, dropped meanwhile
   uint64_t dropped_ = 0;
   bool closed_ = false;
   bool woken_ = false;

@@ -18,7 +18,7 @@ namespace {
 
 // Events written in one transaction at most, and how long the writer lets events gather
 // after the first before it writes them (fewer wake-ups and commits in a steady flow).
-constexpr size_t kBatch = 10000;
+constexpr size_t kBatch = 4000;
 constexpr std::chrono::milliseconds kGather(20);
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS value_events("
@@ -72,8 +72,8 @@ std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
     return nullptr;
   }
   auto db = std::make_unique<Db>();
-  if (sqlite3_open_v2(options.path.c_str(), &db->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW |
-                                                         SQLITE_OPEN_NOMUTEX,
+  if (sqlite3_open_v2(options.path.c_str(), &db->db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK) {
     error = options.path + ": " + (db->db ? sqlite3_errmsg(db->db) : "cannot open");
     return nullptr;
