@@ -191,5 +191,6 @@ class PortBridge {
   unsigned shown_changes_ = 0;
   IValueEvents* value_events_ = nullptr;
   std::string station_;
+  ValueEvent announced_;  // the event announced last, filled anew for each (its texts' memory kept)
   ValueCause cause_ = ValueCause::Request;  // what makes the values sent now
 };

@@ -37,7 +37,7 @@ void PortBridge::SetValueEvents(IValueEvents* sink, std::string station) {
 
 void PortBridge::AnnounceValue(int16_t device, int16_t input, double value, int16_t errorcode,
                                const std::string& answer) {
-  ValueEvent e;
+  ValueEvent& e = announced_;
   e.utc_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                  std::chrono::system_clock::now().time_since_epoch())
                  .count();
@@ -45,7 +45,11 @@ void PortBridge::AnnounceValue(int16_t device, int16_t input, double value, int1
   e.slot = current_port_ + 1;
   const int16_t numbers[kSlots] = {s_.VcpCom1, s_.VcpCom2, s_.VcpCom3, s_.VcpCom4};
   const int16_t com = current_port_ >= 0 && current_port_ < kSlots ? numbers[current_port_] : 0;
-  if (com > 0) e.port = "COM" + std::to_string(com);
+  e.port.clear();
+  if (com > 0) {
+    e.port = "COM";
+    e.port += std::to_string(com);
+  }
   e.client = Port(current_port_)->ClientName();
   e.device = device;
   e.input = input;

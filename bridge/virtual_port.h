@@ -46,6 +46,9 @@ class IVirtualPort {
   // (the port was kept across a restart): what it wrote meanwhile is still to be answered.
   virtual bool HeldAcrossRestart() { return false; }
   // Returns the client holding the port as the port knows it ("1234 python3"), or an empty
-  // text when it cannot tell.
-  virtual std::string ClientName() { return {}; }
+  // text when it cannot tell. The text stays valid until the next call.
+  virtual const std::string& ClientName() {
+    static const std::string kUnknown;
+    return kUnknown;
+  }
 };

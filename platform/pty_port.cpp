@@ -452,8 +452,9 @@ void PtyPort::ReadData(uint8_t* data, int32_t& count) {
   count = static_cast<int32_t>(n);
 }
 
-std::string PtyPort::ClientName() {
-  if (!client_) return {};
+const std::string& PtyPort::ClientName() {
+  static const std::string kNone;
+  if (!client_) return kNone;
   if (client_name_session_ != session_) {
     client_name_session_ = session_;
     const std::optional<PortHolder> holder = FindPortHolder(slave_path_);

@@ -80,7 +80,7 @@ class PtyPort : public IVirtualPort {
   bool HeldAcrossRestart() override { return client_ && adopted_session_ == session_; }
   // The client as "PID program", looked up in /proc once per client session (only the value
   // events ask for it); empty without a client or when /proc cannot tell.
-  std::string ClientName() override;
+  const std::string& ClientName() override;
   // True while more than kOutputPauseInput of output waits for the client.
   bool OutputBacklogged() override { return InputPaused(); }
   // True while the client's terminal echoes what it receives (its answers come back).

@@ -1,17 +1,19 @@
 #include "listener_priority.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 void LowerListenerPriority() {
+  sched_param param{};
+  if (::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &param) == 0) return;
   // On Linux the nice value belongs to the thread, named by its thread id.
   const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
   errno = 0;
-  const int now = ::getpriority(PRIO_PROCESS, tid);
-  if (errno != 0) return;
-  ::setpriority(PRIO_PROCESS, tid, std::min(now + 10, 19));
+  if (::getpriority(PRIO_PROCESS, tid) == -1 && errno != 0) return;
+  ::setpriority(PRIO_PROCESS, tid, 19);
 }

@@ -1,7 +1,7 @@
-// The listeners' threads give way to serving: they run at a lower scheduling priority than the
-// program's serving thread, so that on a busy machine answers keep their pace.
+// The listeners' threads give way to serving: they run only on what CPU time serving and the
+// rest of the machine leave, so that on a busy machine answers keep their pace.
 #pragma once
 
-// Lowers the calling thread's priority by 10 nice steps (at most to 19). Failing (it should
-// not: lowering is always allowed) leaves it as it was.
+// Puts the calling thread into the idle scheduling class (it runs when nothing else wants the
+// core); where that is refused, lowers it to nice 19. Failing both leaves it as it was.
 void LowerListenerPriority();

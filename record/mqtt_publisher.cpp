@@ -17,6 +17,8 @@ namespace {
 constexpr int kKeepAliveSeconds = 30;
 constexpr const char* kOnline = "online";
 constexpr const char* kOffline = "offline";
+// How long the feeder lets events gather after the first before it publishes them.
+constexpr std::chrono::milliseconds kGather(10);
 
 // Returns the first line of a file that only its owner may read, or sets error.
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
@@ -179,20 +181,23 @@ void MqttPublisher::OnDisconnect() {
 }
 
 void MqttPublisher::OnPublish() {
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
     --in_flight_;
     published_ += 1;
+    // The feeder waits for half the window to be free (or all of it, when it stops), so that
+    // it hands on many events per wake-up rather than one per acknowledgement.
+    wake = in_flight_ == options_.window / 2 || in_flight_ <= 0;
   }
-  changed_.notify_all();
-  queue_.Wake();
+  if (wake) changed_.notify_all();
 }
 
 void MqttPublisher::Feed() {
   LowerListenerPriority();
   using Clock = std::chrono::steady_clock;
   DropReport report;
-  std::vector<NumberedEvent> batch;
+  std::string topic, json, scratch;
   while (!stopping_) {
     // Drops are reported once a minute, and at once when the broker is back.
     const std::string line =
@@ -202,18 +207,25 @@ void MqttPublisher::Feed() {
     {
       std::unique_lock lock(mutex_);
       changed_.wait_for(lock, std::chrono::seconds(1), [this] {
-        return stopping_ || (connected_ && in_flight_ < options_.window);
+        return stopping_ || (connected_ && in_flight_ <= options_.window / 2);
       });
       if (stopping_) break;
-      if (!connected_ || in_flight_ >= options_.window) continue;
+      if (!connected_ || in_flight_ > options_.window / 2) continue;
       room = options_.window - in_flight_;
     }
-    batch.clear();
-    if (!queue_.PopBatch(batch, static_cast<size_t>(room), std::chrono::seconds(1))) break;
-    for (const NumberedEvent& n : batch) {
-      const std::string topic = topic_base_ + "/" + std::to_string(n.event.device) + "." +
-                                std::to_string(n.event.input) + "/value";
-      const std::string json = ValueEventJson(InUtf8(n));
+    const size_t n = queue_.Take(static_cast<size_t>(room), std::chrono::seconds(1), kGather);
+    size_t done = 0;
+    // What the broker cannot take now (the connection went meanwhile) goes back into the queue.
+    for (; done < n && connected_; ++done) {
+      const NumberedEvent& e = queue_.Taken(done);
+      topic = topic_base_;
+      topic += '/';
+      topic += std::to_string(e.event.device);
+      topic += '.';
+      topic += std::to_string(e.event.input);
+      topic += "/value";
+      json.clear();
+      AppendValueEventJson8Bit(json, e, scratch);
       ++in_flight_;
       const int rc = mosquitto_publish(client_->mosq, nullptr, topic.c_str(),
                                        static_cast<int>(json.size()), json.data(), 1, true);
@@ -225,5 +237,7 @@ void MqttPublisher::Feed() {
         ++refused_;
       }
     }
+    queue_.Release(done);
+    if (n == 0 && queue_.Closed()) break;
   }
 }

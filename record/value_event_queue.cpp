@@ -1,48 +1,82 @@
 #include "value_event_queue.h"
 
+#include <algorithm>
 #include <string>
 
-ValueEventQueue::ValueEventQueue(size_t capacity) : capacity_(capacity == 0 ? 1 : capacity) {}
+ValueEventQueue::ValueEventQueue(size_t capacity)
+    : capacity_(capacity == 0 ? 1 : capacity),
+      max_take_(std::clamp<size_t>(capacity_ / 2, 1, 10000)),
+      ring_(capacity_ + 2 * max_take_),
+      wake_at_(std::max<size_t>(1, capacity_ / 2)) {
+  chunks_.resize((ring_ + kChunk - 1) / kChunk);
+}
 
 void ValueEventQueue::Push(const NumberedEvent& event) {
-  bool wasEmpty = false;
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
     if (closed_) return;
-    if (events_.size() >= capacity_) {
-      events_.pop_front();
+    // The ring holds the taken events, the gap left by events dropped since, the waiting
+    // events and free slots, in this order; a new event goes into the first free slot.
+    const bool freeSlot = taken_ + gap_ + count_ < ring_;
+    if (count_ >= capacity_ && freeSlot) {
+      head_ = (head_ + 1) % ring_;
+      --count_;
       ++dropped_;
+      if (taken_ > 0) ++gap_;
+    } else if (!freeSlot) {
+      ++dropped_;
+      return;
     }
-    wasEmpty = events_.empty();
-    events_.push_back(event);
+    const size_t slot = (head_ + count_) % ring_;
+    std::unique_ptr<NumberedEvent[]>& chunk = chunks_[slot / kChunk];
+    if (!chunk) {
+      chunk = std::make_unique<NumberedEvent[]>(std::min(kChunk, ring_ - slot / kChunk * kChunk));
+    }
+    chunk[slot % kChunk] = event;
+    ++count_;
+    wake = waiting_ && (count_ == 1 || count_ >= wake_at_);
+    if (wake) waiting_ = false;
   }
-  // Only a listener that found the queue empty waits for an event: the others need no wake-up.
-  if (wasEmpty) ready_.notify_one();
+  if (wake) ready_.notify_one();
 }
 
-bool ValueEventQueue::PopBatch(std::vector<NumberedEvent>& out, size_t max,
-                               std::chrono::milliseconds timeout) {
+size_t ValueEventQueue::Take(size_t max, std::chrono::milliseconds timeout,
+                             std::chrono::milliseconds linger) {
   std::unique_lock lock(mutex_);
-  ready_.wait_for(lock, timeout, [this] { return !events_.empty() || closed_ || woken_; });
-  woken_ = false;
-  for (size_t n = 0; n < max && !events_.empty(); ++n) {
-    out.push_back(std::move(events_.front()));
-    events_.pop_front();
+  waiting_ = true;
+  ready_.wait_for(lock, timeout, [this] { return count_ > 0 || closed_ || woken_; });
+  if (count_ > 0 && count_ < wake_at_ && !closed_ && !woken_ && linger.count() > 0) {
+    waiting_ = true;
+    ready_.wait_for(lock, linger, [this] { return count_ >= wake_at_ || closed_ || woken_; });
   }
-  return !(closed_ && events_.empty() && out.empty());
+  waiting_ = false;
+  woken_ = false;
+  const size_t n = std::min({max, count_, max_take_});
+  taken_at_ = head_;
+  taken_ = n;
+  gap_ = 0;
+  head_ = (head_ + n) % ring_;
+  count_ -= n;
+  return n;
 }
 
-void ValueEventQueue::PushFront(std::vector<NumberedEvent>& events) {
+void ValueEventQueue::Release(size_t done) {
   std::lock_guard lock(mutex_);
-  size_t keep = events.size();
-  const size_t room = capacity_ > events_.size() ? capacity_ - events_.size() : 0;
-  if (keep > room) {
-    dropped_ += keep - room;
-    keep = room;
+  done = std::min(done, taken_);
+  // What goes back and does not fit beside the waiting events is the oldest: dropped.
+  if (count_ + (taken_ - done) > capacity_) {
+    const size_t over = count_ + (taken_ - done) - capacity_;
+    done += over;
+    dropped_ += over;
   }
-  events_.insert(events_.begin(), std::make_move_iterator(events.end() - keep),
-                 std::make_move_iterator(events.end()));
-  events.clear();
+  // Events dropped while these were taken left the queue full: then none go back, and no gap
+  // lies between them and the waiting events.
+  const size_t back = taken_ - done;
+  head_ = (head_ + ring_ - back) % ring_;
+  count_ += back;
+  taken_ = 0;
+  gap_ = 0;
 }
 
 void ValueEventQueue::Close() {
@@ -61,9 +95,14 @@ void ValueEventQueue::Wake() {
   ready_.notify_all();
 }
 
+bool ValueEventQueue::Closed() const {
+  std::lock_guard lock(mutex_);
+  return closed_;
+}
+
 size_t ValueEventQueue::Size() const {
   std::lock_guard lock(mutex_);
-  return events_.size();
+  return count_ + taken_;
 }
 
 uint64_t ValueEventQueue::Dropped() const {

@@ -1,14 +1,17 @@
 // A bounded queue of value events between the serving thread and one listener thread. Push
 // never waits for the listener: when the queue is full the oldest event gives way and is
-// counted as dropped.
+// counted as dropped. The events live in a ring of slots that are used again (their texts
+// keep their memory), so that a push in a steady flow allocates nothing; the listener works on
+// the events it took in place, and holds the lock only to take or give them back.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "value_events.h"
@@ -21,35 +24,60 @@ struct NumberedEvent {
 
 class ValueEventQueue {
  public:
+  // capacity: events the queue holds (at least 1) besides those a listener took; the listener
+  // is woken early, while it gathers events, once half of that waits.
   explicit ValueEventQueue(size_t capacity);
 
-  // Appends the event; when capacity events wait already, drops the oldest first (counted).
+  // Copies the event in; when capacity events wait already, drops the oldest first (counted;
+  // while a listener holds taken events and many were dropped meanwhile, the new one instead).
+  // Wakes the listener only when it waits for a first event or the queue is half full.
   // Returns at once.
   void Push(const NumberedEvent& event);
-  // Waits until an event waits, Close is called or timeout passes (or ready() turns true
-  // while an event waits); then moves up to max events, oldest first, into out. Returns false
-  // once closed and empty.
-  bool PopBatch(std::vector<NumberedEvent>& out, size_t max, std::chrono::milliseconds timeout);
-  // Puts events taken by PopBatch back at the front, in their order, as far as room is left;
-  // the rest (the oldest) count as dropped.
-  void PushFront(std::vector<NumberedEvent>& events);
-  // Wakes a waiting PopBatch and lets it return false once the queue is empty.
+  // Waits until an event waits, Close or Wake is called or timeout passes; then, unless
+  // woken or closed, up to linger more while further events gather (cut short when half the
+  // capacity waits). Takes up to max of the oldest events (at most half the capacity, at most
+  // 10,000) for the listener and returns how many; they stay readable with Taken until Release.
+  // Returns 0 when nothing waits. Call Release before taking again.
+  size_t Take(size_t max, std::chrono::milliseconds timeout, std::chrono::milliseconds linger);
+  // The i-th event taken (0 the oldest); the listener reads it without a lock.
+  const NumberedEvent& Taken(size_t i) const { return Slot((taken_at_ + i) % ring_); }
+  // The first done events taken are finished; the others go back to the front of the queue,
+  // in their order (a listener that could not hand them on tries them again later), as far as
+  // the capacity leaves room (the oldest of them are dropped otherwise).
+  void Release(size_t done);
+  // Wakes a waiting Take and lets the queue refuse further events.
   void Close();
-  // Wakes a waiting PopBatch without an event (to look at its other conditions).
+  // Wakes a waiting Take without an event (to look at its other conditions).
   void Wake();
 
+  bool Closed() const;
+  // Events waiting, those taken and not released included.
   size_t Size() const;
   // Events dropped since the start.
   uint64_t Dropped() const;
 
  private:
+  static constexpr size_t kChunk = 1024;  // slots made at a time
+  NumberedEvent& Slot(size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
+
   mutable std::mutex mutex_;
   std::condition_variable ready_;
-  std::deque<NumberedEvent> events_;
+  // The ring's slots, made a chunk at a time as it first fills; a slot never moves, so that the
+  // listener reads the events it took while the serving thread adds others.
+  std::vector<std::unique_ptr<NumberedEvent[]>> chunks_;
   size_t capacity_;
+  size_t max_take_;  // events a listener takes at most
+  size_t ring_;      // slots: capacity_ waiting, max_take_ taken, max_take_ dropped meanwhile
+  size_t wake_at_;
+  size_t head_ = 0;      // slot of the oldest waiting event
+  size_t count_ = 0;     // events waiting, not taken
+  size_t taken_at_ = 0;  // slot of the oldest taken event
+  size_t taken_ = 0;     // events taken and not released
+  size_t gap_ = 0;       // slots between the taken and the waiting events, dropped meanwhile
   uint64_t dropped_ = 0;
   bool closed_ = false;
   bool woken_ = false;
+  bool waiting_ = false;  // the listener waits in Take
 };
 
 // Says at most once a minute how many events a listener dropped since it last said so.

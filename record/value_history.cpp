@@ -16,7 +16,10 @@
 
 namespace {
 
-constexpr size_t kBatch = 2000;
+// Events written in one transaction at most, and how long the writer lets events gather
+// after the first before it writes them (fewer wake-ups and commits in a steady flow).
+constexpr size_t kBatch = 4000;
+constexpr std::chrono::milliseconds kGather(20);
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS value_events("
     " id INTEGER PRIMARY KEY, utc_ms INTEGER NOT NULL, station TEXT NOT NULL,"
@@ -69,7 +72,8 @@ std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
     return nullptr;
   }
   auto db = std::make_unique<Db>();
-  if (sqlite3_open_v2(options.path.c_str(), &db->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
+  if (sqlite3_open_v2(options.path.c_str(), &db->db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK) {
     error = options.path + ": " + (db->db ? sqlite3_errmsg(db->db) : "cannot open");
     return nullptr;
@@ -115,13 +119,12 @@ void ValueHistory::Run() {
   DropReport report;
   auto nextRetention = Clock::now();
   uint64_t retained_at = 0;
-  std::vector<NumberedEvent> batch;
   for (;;) {
-    batch.clear();
-    const bool open = queue_.PopBatch(batch, kBatch, std::chrono::seconds(1));
-    if (!batch.empty()) {
-      if (WriteBatch(batch)) {
-        written_ += batch.size();
+    const size_t n = queue_.Take(kBatch, std::chrono::seconds(1), kGather);
+    if (n > 0) {
+      if (WriteTaken(n)) {
+        queue_.Release(n);
+        written_ += n;
         if (failing_.exchange(false)) std::cerr << "Velk_VCP: value history: writing again\n";
       } else {
         if (!failing_.exchange(true)) {
@@ -131,8 +134,8 @@ void ValueHistory::Run() {
         }
         // Back into the queue (the oldest give way when it is full) and tried again in a
         // second; given up when the program ends meanwhile.
+        queue_.Release(0);
         if (stopping_) return;
-        queue_.PushFront(batch);
         for (int i = 0; i < 10 && !stopping_; ++i) {
           std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
@@ -147,24 +150,22 @@ void ValueHistory::Run() {
       nextRetention = Clock::now() + std::chrono::minutes(1);
       retained_at = written_;
     }
-    if (!open) return;
+    if (n == 0 && queue_.Closed()) return;
   }
 }
 
-bool ValueHistory::WriteBatch(const std::vector<NumberedEvent>& batch) {
+bool ValueHistory::WriteTaken(size_t n) {
   if (!db_->Exec("BEGIN")) return false;
   sqlite3_stmt* st = db_->insert;
-  for (const NumberedEvent& n : batch) {
-    const ValueEvent& e = n.event;
-    const std::string station = Cp1252ToUtf8(e.station);
-    const std::string client = Cp1252ToUtf8(e.client);
-    const std::string text = Cp1252ToUtf8(e.text);
+  std::string station, client, text;  // UTF-8 forms of texts that are not plain ASCII
+  for (size_t i = 0; i < n; ++i) {
+    const ValueEvent& e = queue_.Taken(i).event;
     sqlite3_reset(st);
     sqlite3_bind_int64(st, 1, e.utc_ms);
-    sqlite3_bind_text(st, 2, station.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 2, Cp1252AsUtf8(e.station, station).c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_int(st, 3, e.slot);
-    sqlite3_bind_text(st, 4, e.port.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(st, 5, client.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 4, e.port.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(st, 5, Cp1252AsUtf8(e.client, client).c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_int(st, 6, e.device);
     sqlite3_bind_int(st, 7, e.input);
     if (std::isfinite(e.number)) {
@@ -172,7 +173,7 @@ bool ValueHistory::WriteBatch(const std::vector<NumberedEvent>& batch) {
     } else {
       sqlite3_bind_null(st, 8);
     }
-    sqlite3_bind_text(st, 9, text.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 9, Cp1252AsUtf8(e.text, text).c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_text(st, 10, ValueStatusWord(e.status), -1, SQLITE_STATIC);
     sqlite3_bind_text(st, 11, ValueCauseWord(e.cause), -1, SQLITE_STATIC);
     if (sqlite3_step(st) != SQLITE_DONE) {

@@ -47,7 +47,8 @@ class ValueHistory {
   struct Db;
   ValueHistory(const HistoryOptions& options, std::unique_ptr<Db> db);
   void Run();
-  bool WriteBatch(const std::vector<NumberedEvent>& batch);
+  // Writes the n events taken from the queue in one transaction; false when it failed.
+  bool WriteTaken(size_t n);
   void KeepWithinRetention();
 
   HistoryOptions options_;

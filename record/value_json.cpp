@@ -14,8 +14,8 @@ NumberedEvent InUtf8(NumberedEvent n) {
   return n;
 }
 
-std::string JsonString(std::string_view utf8) {
-  std::string out = "\"";
+void AppendJsonString(std::string& out, std::string_view utf8) {
+  out += '"';
   for (const char c : utf8) {
     const auto code = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
@@ -33,7 +33,13 @@ std::string JsonString(std::string_view utf8) {
       out += c;
     }
   }
-  return out + "\"";
+  out += '"';
+}
+
+std::string JsonString(std::string_view utf8) {
+  std::string out;
+  AppendJsonString(out, utf8);
+  return out;
 }
 
 std::string JsonNumber(double number) {
@@ -43,18 +49,49 @@ std::string JsonNumber(double number) {
   return std::string(text, result.ptr);
 }
 
-std::string ValueEventJson(const NumberedEvent& n) {
+namespace {
+
+// Appends the JSON of n; text(s) gives each of its texts in UTF-8.
+template <typename Text>
+void AppendJson(std::string& out, const NumberedEvent& n, Text text) {
   const ValueEvent& e = n.event;
-  std::string json = "{\"seq\":" + std::to_string(n.seq);
-  json += ",\"time\":\"" + IsoUtc(e.utc_ms) + "\"";
-  json += ",\"station\":" + JsonString(e.station);
-  json += ",\"slot\":" + std::to_string(e.slot);
-  json += ",\"port\":" + JsonString(e.port);
-  json += ",\"client\":" + JsonString(e.client);
-  json += ",\"gauge\":\"" + std::to_string(e.device) + "." + std::to_string(e.input) + "\"";
-  json += ",\"number\":" + JsonNumber(e.number);
-  json += ",\"text\":" + JsonString(e.text);
-  json += ",\"status\":\"" + std::string(ValueStatusWord(e.status)) + "\"";
-  json += ",\"cause\":\"" + std::string(ValueCauseWord(e.cause)) + "\"}";
+  out += "{\"seq\":";
+  out += std::to_string(n.seq);
+  out += ",\"time\":\"";
+  out += IsoUtc(e.utc_ms);
+  out += "\",\"station\":";
+  AppendJsonString(out, text(e.station));
+  out += ",\"slot\":";
+  out += std::to_string(e.slot);
+  out += ",\"port\":";
+  AppendJsonString(out, e.port);
+  out += ",\"client\":";
+  AppendJsonString(out, text(e.client));
+  out += ",\"gauge\":\"";
+  out += std::to_string(e.device);
+  out += '.';
+  out += std::to_string(e.input);
+  out += "\",\"number\":";
+  out += JsonNumber(e.number);
+  out += ",\"text\":";
+  AppendJsonString(out, text(e.text));
+  out += ",\"status\":\"";
+  out += ValueStatusWord(e.status);
+  out += "\",\"cause\":\"";
+  out += ValueCauseWord(e.cause);
+  out += "\"}";
+}
+
+}  // namespace
+
+std::string ValueEventJson(const NumberedEvent& n) {
+  std::string json;
+  AppendJson(json, n, [](const std::string& utf8) -> const std::string& { return utf8; });
   return json;
+}
+
+void AppendValueEventJson8Bit(std::string& out, const NumberedEvent& n, std::string& scratch) {
+  AppendJson(out, n, [&scratch](const std::string& text) -> const std::string& {
+    return Cp1252AsUtf8(text, scratch);
+  });
 }

@@ -8,6 +8,8 @@
 
 // Returns UTF-8 text as a JSON string (quotes included); control characters become escapes.
 std::string JsonString(std::string_view utf8);
+// Appends JsonString(utf8) to out.
+void AppendJsonString(std::string& out, std::string_view utf8);
 
 // Returns number in the shortest form that reads back the same, with "." as decimal point;
 // "null" for a number that is not finite.
@@ -21,3 +23,8 @@ NumberedEvent InUtf8(NumberedEvent e);
 //  "client":"","gauge":"1.2","number":25.1,"text":"+0025.100\r\n","status":"valid",
 //  "cause":"request"}
 std::string ValueEventJson(const NumberedEvent& e);
+
+// Appends ValueEventJson(InUtf8(n)) to out: n's texts are in Windows-1252, as the engine has
+// them; scratch holds a converted text meanwhile (nothing is allocated for ASCII texts once out
+// and scratch have grown).
+void AppendValueEventJson8Bit(std::string& out, const NumberedEvent& n, std::string& scratch);

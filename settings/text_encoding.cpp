@@ -73,3 +73,13 @@ std::string Utf8ToCp1252(std::string_view text) {
   }
   return out;
 }
+
+const std::string& Cp1252AsUtf8(const std::string& text, std::string& scratch) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      scratch = Cp1252ToUtf8(text);
+      return scratch;
+    }
+  }
+  return text;
+}
