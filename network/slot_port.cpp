@@ -117,7 +117,13 @@ bool SlotPort::EchoesAnswers() { return network_.client() ? false : pty_.EchoesA
 
 bool SlotPort::HeldAcrossRestart() { return network_.client() ? false : pty_.HeldAcrossRestart(); }
 
-std::string SlotPort::ClientName() {
-  if (const NetworkClient* client = network_.client()) return "network " + client->peer_text();
-  return pty_.ClientName();
+const std::string& SlotPort::ClientName() {
+  const NetworkClient* client = network_.client();
+  if (!client) return pty_.ClientName();
+  // Made once per network client: value events ask for it with every value.
+  if (network_client_name_session_ != network_.session() || network_client_name_.empty()) {
+    network_client_name_ = "network " + client->peer_text();
+    network_client_name_session_ = network_.session();
+  }
+  return network_client_name_;
 }

@@ -55,7 +55,7 @@ class SlotPort : public IVirtualPort {
   bool EchoesAnswers() override;
   void SetShared(bool shared) override { pty_.SetShared(shared); }
   bool HeldAcrossRestart() override;
-  std::string ClientName() override;
+  const std::string& ClientName() override;
 
   // True while a client (pty or network) holds the slot.
   bool client_present() const { return pty_.client_present() || network_.client() != nullptr; }
@@ -69,5 +69,7 @@ class SlotPort : public IVirtualPort {
   NetworkEndpoint network_;
   std::string name_;
   std::string network_error_;
+  std::string network_client_name_;  // ClientName of the network client of session:
+  uint32_t network_client_name_session_ = 0;
   std::function<void(const std::string&)> log_;
 };

@@ -25,7 +25,12 @@ void ValueEventQueue::Push(const NumberedEvent& event) {
       ++dropped_;
       if (taken_ > 0) ++gap_;
     } else if (!freeSlot) {
+      // The gap left while a listener holds its events fills the ring: the event before the
+      // new one gives way instead, so that the latest value (a gauge's retained last value)
+      // is never the one lost.
       ++dropped_;
+      if (count_ == 0) return;
+      Slot((head_ + count_ - 1) % ring_) = event;
       return;
     }
     const size_t slot = (head_ + count_) % ring_;

@@ -29,7 +29,8 @@ class ValueEventQueue {
   explicit ValueEventQueue(size_t capacity);
 
   // Copies the event in; when capacity events wait already, drops the oldest first (counted;
-  // while a listener holds taken events and many were dropped meanwhile, the new one instead).
+  // while a listener holds taken events and many were dropped meanwhile, the newest waiting
+  // one instead, so that the event pushed last is always kept).
   // Wakes the listener only when it waits for a first event or the queue is half full.
   // Returns at once.
   void Push(const NumberedEvent& event);
