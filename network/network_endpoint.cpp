@@ -83,8 +83,8 @@ int32_t NetworkEndpoint::TakeDroppedInput() {
 
 void NetworkEndpoint::Settle() {
   if (!client_ || !client_->gone()) return;
-  const std::string line = name_ + ": network client " + client_->peer_text() + " left (" +
-                           client_->gone_reason() + ")";
+  const std::string line =
+      name_ + ": network client " + client_->peer_text() + " left (" + client_->gone_reason() + ")";
   const int64_t dropped = int64_t{dropped_input_} + static_cast<int64_t>(client_->unserved_input());
   dropped_input_ = static_cast<int32_t>(std::min<int64_t>(dropped, INT32_MAX));
   client_.reset();
