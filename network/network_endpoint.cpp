@@ -1,6 +1,7 @@
 #include "network_endpoint.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -8,6 +9,8 @@
 
 #include <algorithm>
 #include <cstring>
+
+#include "service_manager.h"
 
 namespace {
 
@@ -41,6 +44,27 @@ int Listen(const NetworkEndpointConfig& config, std::string& reason) {
   return fd;
 }
 
+// True when fd is a listening TCP socket bound to config's address and port: a listener the
+// program kept across a restart, still right for the settings now.
+bool ListensAsConfigured(int fd, const NetworkEndpointConfig& config) {
+  int listening = 0, type = 0;
+  socklen_t length = sizeof listening;
+  if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0 || !listening) {
+    return false;
+  }
+  length = sizeof type;
+  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM) {
+    return false;
+  }
+  sockaddr_storage bound{};
+  length = sizeof bound;
+  return getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) == 0 &&
+         length == config.bind_length && std::memcmp(&bound, &config.bind, length) == 0;
+}
+
+// The name of a port's listener among the descriptors kept for the next run.
+std::string KeptName(const std::string& port) { return "net" + port; }
+
 }  // namespace
 
 bool CanListen(const NetworkEndpointConfig& config, std::string& reason) {
@@ -53,8 +77,21 @@ bool CanListen(const NetworkEndpointConfig& config, std::string& reason) {
 bool NetworkEndpoint::Start(const NetworkEndpointConfig& config, const std::string& name,
                             std::string& reason) {
   Stop();
-  const int fd = Listen(config, reason);
-  if (fd < 0) return false;
+  // A listener kept across a restart (by the service manager, or handed over) goes on: the
+  // connections that came meanwhile wait in its backlog instead of being refused.
+  int fd = service::TakeInherited(KeptName(name));
+  if (fd >= 0 && !ListensAsConfigured(fd, config)) {
+    close(fd);
+    fd = -1;
+  }
+  if (fd >= 0) {
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  } else {
+    fd = Listen(config, reason);
+    if (fd < 0) return false;
+  }
+  service::StorePort(KeptName(name), fd);
   listener_ = fd;
   config_ = config;
   name_ = name;
@@ -68,7 +105,11 @@ void NetworkEndpoint::Stop() {
     ++session_;
     if (hooks_.end_lock_out) hooks_.end_lock_out();
   }
-  if (listener_ >= 0) close(listener_);
+  if (listener_ >= 0) {
+    service::ForgetPort(KeptName(name_));
+    service::KeepForHandOver(KeptName(name_), listener_);
+    close(listener_);
+  }
   listener_ = -1;
   config_.reset();
   ++generation_;

@@ -14,6 +14,7 @@
 #include <map>
 #include <thread>
 
+#include "loopback.h"
 #include "program_fixture.h"
 
 namespace {
@@ -142,7 +143,10 @@ class ContinuityTest : public ProgramTest {
 // command it writes in the gap is answered once when the new run serves; its descriptor and
 // the pseudo-terminal stay the same.
 TEST_F(ContinuityTest, AClientKeepsItsPortThroughRestartsAndAHandOver) {
-  Write("Velk_VCP.CFG", FaultSettings());
+  // COM6 (every port answering) is also served over TCP: its listener is kept as well, and a
+  // connection made in the gap is served by the next run.
+  const int tcp = FreePort();
+  Write("Velk_VCP.CFG", FaultSettings() + "82:6\r\n96:1\r\n612:" + std::to_string(tcp) + "\r\n");
   for (const int how : {SIGTERM, SIGKILL, SIGUSR2}) {
     SCOPED_TRACE(strsignal(how));
     ServiceManager manager(Path("notify.sock"));
@@ -158,13 +162,17 @@ TEST_F(ContinuityTest, AClientKeepsItsPortThroughRestartsAndAHandOver) {
     const std::string terminal = Link();
 
     kill(pid, how);
+    int remote = -1;
     if (how != SIGUSR2) {
       ASSERT_NE(Wait(pid), -2);
-      // In the gap: the client writes; nothing answers yet.
+      // In the gap: the client writes; nothing answers yet. A network client connects.
       ASSERT_TRUE(WriteAll(fd, "M8\r", 1s));
       EXPECT_EQ(ReadFor(fd, 1, 300ms), "");
+      remote = ConnectLoopback(tcp);
+      ASSERT_GE(remote, 0);
+      ASSERT_TRUE(WriteAll(remote, "M1\r", 1s));
       const auto [stored, names] = manager.Stored();
-      ASSERT_EQ(names, "COM5");
+      ASSERT_EQ(names, "COM5:COM6:netCOM6");
       options.inherited = stored;
       options.inherited_names = names;
       pid = Start(options, "second");
@@ -176,6 +184,10 @@ TEST_F(ContinuityTest, AClientKeepsItsPortThroughRestartsAndAHandOver) {
     EXPECT_EQ(ReadFor(fd, kValue8.size() + 1, 2s), kValue8);
     EXPECT_EQ(Ask(fd, "M1\r", kValue1), kValue1);
     EXPECT_EQ(Link(), terminal);
+    if (remote >= 0) {
+      EXPECT_EQ(ReadFor(remote, kValue1.size() + 1, 5s), kValue1);
+      close(remote);
+    }
 
     // A final stop: the program removes its link, the manager closes the store, and the
     // client is hung up.
