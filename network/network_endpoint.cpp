@@ -19,10 +19,6 @@ constexpr int kAcceptsPerWake = 16;
 constexpr std::chrono::minutes kRefusalLogEvery{1};
 constexpr size_t kRefusalsRemembered = 256;
 
-}  // namespace
-
-namespace {
-
 // A listening socket as config says, or -1 with the reason.
 int Listen(const NetworkEndpointConfig& config, std::string& reason) {
   const auto* address = reinterpret_cast<const sockaddr*>(&config.bind);

@@ -96,7 +96,9 @@ void PortEvents::ArmNetwork(size_t k) {
     network_generation_[k] = side->generation();
     registered.clear();
   }
-  std::vector<INetworkSide::Watch> wanted;
+  // Asked after every serving step: the list's memory is kept from one step to the next.
+  std::vector<INetworkSide::Watch>& wanted = network_wanted_;
+  wanted.clear();
   side->Watches(wanted);
   for (auto it = registered.begin(); it != registered.end();) {
     const bool kept = std::any_of(wanted.begin(), wanted.end(),

@@ -90,6 +90,7 @@ class PortEvents : public IReadableWatch {
   std::array<std::map<int, uint32_t>, kSlots> network_registered_{};
   std::array<uint32_t, kSlots> network_generation_{};
   int timeout_ms_ = -1;
+  std::vector<INetworkSide::Watch> network_wanted_;  // ArmNetwork's list, reused
   void ArmNetwork(size_t k);
   void FollowNetworkTimers();
 };

@@ -223,9 +223,11 @@ void PtyPort::ReplaceTerminal() {
 
 void PtyPort::DeletePort() {
   if (master_ < 0) return;
-  locked_ = false;
   service::ForgetPort(name_);
-  service::KeepForHandOver(name_, master_);
+  // A locked terminal is exclusive with nobody holding it: kept for the next run, it would
+  // keep every client out. The next run makes a fresh one instead.
+  if (!locked_) service::KeepForHandOver(name_, master_);
+  locked_ = false;
   ++generation_;
   EndDropEpisode();
   watch_.Stop();
@@ -282,6 +284,8 @@ bool PtyPort::LockOut() {
     return false;
   }
   locked_ = true;
+  // Not kept across a restart while locked (see DeletePort); EndLockOut stores the fresh one.
+  service::ForgetPort(name_);
   return true;
 }
 

@@ -160,6 +160,11 @@ TEST_F(ContinuityTest, AClientKeepsItsPortThroughRestartsAndAHandOver) {
     ASSERT_EQ(Ask(fd, "M1\r", kValue1), kValue1);
     ASSERT_TRUE(manager.WaitFor("COM5 (held by a client)", 5s));
     const std::string terminal = Link();
+    // A network client holds COM6 as the run ends: its locked pty is not kept.
+    const int held = ConnectLoopback(tcp);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(Ask(held, "M1\r", kValue1), kValue1);
+    ASSERT_TRUE(manager.WaitFor("COM6 (held by a client)", 5s));
 
     kill(pid, how);
     int remote = -1;
@@ -172,7 +177,7 @@ TEST_F(ContinuityTest, AClientKeepsItsPortThroughRestartsAndAHandOver) {
       ASSERT_GE(remote, 0);
       ASSERT_TRUE(WriteAll(remote, "M1\r", 1s));
       const auto [stored, names] = manager.Stored();
-      ASSERT_EQ(names, "COM5:COM6:netCOM6");
+      ASSERT_EQ(names, "COM5:netCOM6");
       options.inherited = stored;
       options.inherited_names = names;
       pid = Start(options, "second");
@@ -188,6 +193,20 @@ TEST_F(ContinuityTest, AClientKeepsItsPortThroughRestartsAndAHandOver) {
       EXPECT_EQ(ReadFor(remote, kValue1.size() + 1, 5s), kValue1);
       close(remote);
     }
+    close(held);
+    // COM6 lets a pty client in again (one bound by the exclusive mode).
+    EXPECT_EQ(RunAsNormalUser([this] {
+                for (int tries = 0; tries < 100; ++tries) {
+                  const int com6 = open(Path("ports/COM6").c_str(), O_RDWR | O_NOCTTY);
+                  if (com6 >= 0) {
+                    close(com6);
+                    return std::string();
+                  }
+                  std::this_thread::sleep_for(50ms);
+                }
+                return std::string("COM6: ") + std::strerror(errno);
+              }),
+              "");
 
     // A final stop: the program removes its link, the manager closes the store, and the
     // client is hung up.
