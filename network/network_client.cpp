@@ -190,9 +190,9 @@ void NetworkClient::Send() {
     if (telnet_ && !telnet_->OutputSuspended() && !answers_.empty() &&
         wire_.size() < kFramedAhead) {
       const size_t n = std::min(answers_.size(), kFramedAhead);
-      std::string framed;
-      TelnetComPort::Escape(answers_.data(), n, framed);
-      wire_.Append(reinterpret_cast<const uint8_t*>(framed.data()), framed.size());
+      framed_.clear();  // its memory is kept: every answer passes here
+      TelnetComPort::Escape(answers_.data(), n, framed_);
+      wire_.Append(reinterpret_cast<const uint8_t*>(framed_.data()), framed_.size());
       answers_.Consume(n);
       counters_.bytes_out += n;
     }

@@ -101,9 +101,10 @@ class NetworkClient : private TelnetComPort::Sink {
   Clock::time_point output_since_{};  // last time output moved, or began to wait
   std::string gone_reason_;
   Counters counters_;
-  ByteQueue in_;       // data from the client, not served yet
-  ByteQueue answers_;  // data for the client, not yet framed (rfc2217)
-  ByteQueue wire_;     // bytes for the socket, framed
+  ByteQueue in_;        // data from the client, not served yet
+  ByteQueue answers_;   // data for the client, not yet framed (rfc2217)
+  ByteQueue wire_;      // bytes for the socket, framed
+  std::string framed_;  // answers being framed for wire_
   size_t dropped_answers_ = 0;
   size_t unserved_at_end_ = 0;
 };
