@@ -124,11 +124,12 @@ void ForgetDescriptor(int fd) {
   if (before & kOurs) ReleaseIfUnused(EntryDevice(before));
 }
 
-void PortOpened(int fd) {
+int PortOpened(int fd) {
   ForgetDescriptor(fd);
   dev_t device;
-  if (!IsPseudoTerminal(fd, &device) || !Recognise(fd, device)) return;
-  if (DeviceInUse(device, fd, 1)) return;
+  if (!IsPseudoTerminal(fd, &device) || !Recognise(fd, device)) return 0;
+  if (DeviceInUse(device, fd, 1)) return 1;
   struct Device* d = FindDevice(device);
   if (d != NULL) atomic_store(&d->state, kFreshState);
+  return 1;
 }

@@ -34,5 +34,5 @@ void ForgetDescriptor(int fd);
 // Takes note of fd, just returned by an open: whatever its number named before is forgotten,
 // and a port that no other descriptor of the process is open on starts afresh (DTR and RTS
 // on, no frame), also when a descriptor of it went without a close the layer saw (dup2,
-// close_range).
-void PortOpened(int fd);
+// close_range). Returns 1 when fd is one of the ports, 0 otherwise.
+int PortOpened(int fd);

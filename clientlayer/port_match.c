@@ -83,10 +83,22 @@ static int ListHasDevice(const char* list, dev_t device) {
   return 0;
 }
 
-int IsPortDevice(dev_t device) {
+static const char* Folder(void) {
   const char* folder = getenv("VELK_VCP_PORT_DIR");
-  if (folder == NULL || *folder == '\0') folder = "ports";
-  return FolderHasDevice(folder, device) || ListHasDevice(getenv("VELK_CLIENT_PORTS"), device);
+  return folder == NULL || *folder == '\0' ? "ports" : folder;
+}
+
+int IsPortDevice(dev_t device) {
+  return FolderHasDevice(Folder(), device) || ListHasDevice(getenv("VELK_CLIENT_PORTS"), device);
+}
+
+int PortsShared(void) {
+  const int dir = (int)syscall(SYS_openat, AT_FDCWD, Folder(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return 0;
+  struct stat st;
+  const int shared = fstatat(dir, ".shared-ports", &st, AT_SYMLINK_NOFOLLOW) == 0;
+  syscall(SYS_close, dir);
+  return shared;
 }
 
 int IsPortPath(int dirfd, const char* path) {

@@ -15,6 +15,11 @@ int IsPseudoTerminal(int fd, dev_t* device);
 // resolves to. Returns 0 otherwise, also when the folder cannot be read.
 int IsPortDevice(dev_t device);
 
+// Returns 1 when the program serving the port folder lets several clients hold a port at once:
+// the folder holds the entry ".shared-ports", which the program keeps while its ports are
+// shared. Returns 0 otherwise, also when the folder cannot be read.
+int PortsShared(void);
+
 // Returns 1 when path (relative to dirfd, as openat takes it) leads to one of the ports;
 // 0 otherwise, also when it cannot be examined.
 int IsPortPath(int dirfd, const char* path);

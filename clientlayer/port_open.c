@@ -1,7 +1,10 @@
 #include "port_open.h"
 
 #include <errno.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "line_state.h"
 #include "port_match.h"
@@ -28,7 +31,10 @@ int OpenPort(SystemOpenat call, int dirfd, const char* path, int flags, mode_t m
   }
   if (fd >= 0) {
     const int saved = errno;
-    PortOpened(fd);
+    // The port is this client's from its open on, as a COM port is: the terminal is made
+    // exclusive before the open returns, so a second open (of this program or another) fails
+    // at once instead of slipping in before the serving program has seen the first.
+    if (PortOpened(fd) && !PortsShared()) syscall(SYS_ioctl, fd, TIOCEXCL);
     errno = saved;
   }
   return fd;

@@ -44,6 +44,15 @@ bool EnsureFolder(const std::string& folder, std::string& error) {
   return true;
 }
 
+bool MarkPortsShared(const std::string& folder, bool shared) {
+  const std::string path = folder + "/" + kSharedPortsMarker;
+  if (!shared) return unlink(path.c_str()) == 0 || errno == ENOENT;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return errno == ENOENT;  // no folder yet: made with the first port
+  close(fd);
+  return true;
+}
+
 bool PortCanBeOpened(int n) { return PortCanBeOpened(PortFolder(), n); }
 
 bool PortCanBeOpened(const std::string& folder, int n) {

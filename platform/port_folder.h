@@ -15,6 +15,15 @@ bool IsValidPortName(const std::string& name);
 // when it exists as a folder afterwards; false with a reason in error otherwise.
 bool EnsureFolder(const std::string& folder, std::string& error);
 
+// The entry of the port folder that tells the client layer (velk-client, velk-wine) that
+// several clients may hold a port at once; without it the layer makes a port exclusive as it
+// opens it.
+inline constexpr const char* kSharedPortsMarker = ".shared-ports";
+
+// Makes (shared) or removes (not shared) the marker in folder when the folder exists.
+// Returns false when that fails (the layer then follows the old state); nothing else changes.
+bool MarkPortsShared(const std::string& folder, bool shared);
+
 // Port probe: returns true when the entry "COM<n>" of the folder exists and opens for reading
 // (O_RDONLY | O_NONBLOCK | O_NOCTTY); it is closed again at once. False for n < 1, for a missing
 // entry, a dangling link and anything that does not open (for example without permission).

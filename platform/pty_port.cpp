@@ -53,6 +53,11 @@ PtyPort::PtyPort(std::string folder) : folder_(std::move(folder)) {}
 
 PtyPort::~PtyPort() { DeletePort(); }
 
+void PtyPort::SetShared(bool shared) {
+  exclusive_ = !shared;
+  MarkPortsShared(folder_, shared);
+}
+
 bool PtyPort::CreatePort(const std::string& name) {
   DeletePort();
   auto refuse = [&](const std::string& reason) {
@@ -63,6 +68,7 @@ bool PtyPort::CreatePort(const std::string& name) {
   if (!IsValidPortName(name)) return refuse("not a valid port name");
   std::string error;
   if (!EnsureFolder(folder_, error)) return refuse(error);
+  MarkPortsShared(folder_, !exclusive_);
   if (!claim_.Acquire(folder_, name)) {
     return refuse(errno == EWOULDBLOCK ? std::string("in use by a running port")
                                        : std::string("cannot claim the name: ") + strerror(errno));

@@ -39,8 +39,9 @@ class PtyPort : public IVirtualPort {
   ~PtyPort() override;
 
   // Whether several clients may hold the port at once, or a client, once seen, holds it alone
-  // (the default). Takes effect with the next client.
-  void SetShared(bool shared) override { exclusive_ = !shared; }
+  // (the default). Takes effect with the next client; the port folder's marker tells the
+  // client layer (MarkPortsShared).
+  void SetShared(bool shared) override;
 
   // Opens a raw pty and links <folder>/<name> to its slave, replacing a stale link (one into
   // /dev/pts that no live port claims). Returns false, with the reason on standard error, when

@@ -1,7 +1,7 @@
 // The layer keeps the guarantees of the calls it wraps, on a pseudo-terminal of the test's own
 // linked into a port folder as COM7: close from a signal handler and in children of a
-// threaded program, the termios ioctls, a reopened port's fresh state, and a port the
-// program still holds exclusively for a moment.
+// threaded program, the termios ioctls, a reopened port's fresh state, a port the program
+// still holds exclusively for a moment, and a port the layer makes exclusive as it opens it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
@@ -68,17 +68,23 @@ TEST_F(LayerCallsTest, CallsOnPortsKeepTheirGuarantees) {
   }
 }
 
+// Once the layer has opened a port, a second open fails (no serving program is needed for
+// that), unless the port folder says its ports are shared.
 TEST_F(LayerCallsTest, APortHeldExclusivelyOpensWhenReleasedWithin200Ms) {
   const struct {
     bool layer;
     bool released;
+    bool shared;
     const char* outcome;
   } kCases[] = {
-      {true, true, "opened"},
-      {true, false, "refused EBUSY"},
-      {false, true, "refused EBUSY"},
+      {true, true, false, "opened\nsecond refused EBUSY\n"},
+      {true, true, true, "opened\nsecond opened\n"},
+      {true, false, false, "refused EBUSY\n"},
+      {false, true, false, "refused EBUSY\n"},
   };
   for (const auto& c : kCases) {
+    const std::string marker = folder_ + "/.shared-ports";
+    if (c.shared) close(open(marker.c_str(), O_WRONLY | O_CREAT, 0600));
     ASSERT_EQ(ioctl(slave_, TIOCEXCL), 0);
     const ClientRun run = Check("exclusive", c.layer, [&](const std::string& line) {
       if (line != "opening" || !c.released) return;
@@ -86,9 +92,10 @@ TEST_F(LayerCallsTest, APortHeldExclusivelyOpensWhenReleasedWithin200Ms) {
       ioctl(slave_, TIOCNXCL);
     });
     ioctl(slave_, TIOCNXCL);
+    unlink(marker.c_str());
     if (run.status == 77) GTEST_SKIP() << "cannot run the client as an unprivileged user";
     EXPECT_NE(run.output.find(c.outcome), std::string::npos)
-        << "layer " << c.layer << ", released " << c.released << ":\n"
+        << "layer " << c.layer << ", released " << c.released << ", shared " << c.shared << ":\n"
         << run.output;
   }
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -113,6 +114,30 @@ TEST_F(ExclusivePortTest, TwoHandlesNeverLeaveAPhantomOrAnUnservedClient) {
     }
   }
   EXPECT_EQ(Stop(pid_), 0);
+}
+
+// With shared ports several normal users hold a port at once, and the port folder says so
+// for the client layer, which would otherwise make the port exclusive as it opens it.
+TEST_F(ExclusivePortTest, SharedPortsLetASecondClientInAndTellTheLayer) {
+  for (const bool shared : {true, false}) {
+    const std::string tag = shared ? "shared" : "exclusive";
+    Write("Velk_VCP.CFG", FaultSettings() + (shared ? "95:1\r\n" : ""));
+    const pid_t pid = Start({}, tag);
+    ASSERT_TRUE(WaitUntilServing(tag)) << Err(tag);
+    EXPECT_EQ(std::filesystem::exists(Path("ports/.shared-ports")), shared);
+    const std::string result = RunAsNormalUser([this] {
+      const int first = OpenPort("COM5");
+      if (first < 0) return std::string("open: ") + strerror(errno);
+      std::this_thread::sleep_for(300ms);  // the program has seen the client
+      const int second = open(Path("ports/COM5").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      const std::string outcome = second >= 0 ? "opened" : strerror(errno);
+      close(second);
+      close(first);
+      return outcome;
+    });
+    EXPECT_EQ(result, shared ? "opened" : strerror(EBUSY)) << tag;
+    EXPECT_EQ(Stop(pid), 0);
+  }
 }
 
 // A normal user's second open is refused while a client holds the port; a client that
