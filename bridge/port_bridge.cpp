@@ -96,6 +96,7 @@ void PortBridge::CountQuietTick() {
 void PortBridge::ServingStep(bool tick) {
   // Every port follows its clients and sends what waits before the step, and sends the
   // step's answers in one go after it.
+  in_step_ = true;
   for (IVirtualPort* port : ports_) {
     if (port) port->Pump();
   }
@@ -119,6 +120,9 @@ void PortBridge::ServingStep(bool tick) {
   for (IVirtualPort* port : ports_) {
     if (port) port->Pump();
   }
+  in_step_ = false;
+  // The step's value events go on together, after its answers.
+  if (value_events_) value_events_->Flush();
   ShowListsIfChanged();
 }
 

@@ -190,6 +190,7 @@ class PortBridge {
   bool echo_logged_ = false;
   unsigned shown_changes_ = 0;
   IValueEvents* value_events_ = nullptr;
+  bool in_step_ = false;  // within ServingStep: the sink is flushed at its end
   std::string station_;
   ValueEvent announced_;  // the event announced last, filled anew for each (its texts' memory kept)
   ValueCause cause_ = ValueCause::Request;  // what makes the values sent now

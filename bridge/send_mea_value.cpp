@@ -31,6 +31,7 @@ void PortBridge::SendMeaValue(int16_t device, int16_t Address, double value, int
 }
 
 void PortBridge::SetValueEvents(IValueEvents* sink, std::string station) {
+  if (value_events_) value_events_->Flush();
   value_events_ = sink;
   station_ = std::move(station);
 }
@@ -60,6 +61,7 @@ void PortBridge::AnnounceValue(int16_t device, int16_t input, double value, int1
                               : ValueStatus::NoValue;
   e.cause = cause_;
   value_events_->Announce(e);
+  if (!in_step_) value_events_->Flush();
 }
 
 void PortBridge::SendText(const std::string& text) {

@@ -28,8 +28,12 @@ struct ValueEvent {
 class IValueEvents {
  public:
   virtual ~IValueEvents() = default;
-  // Takes one event; returns at once, whatever the listeners behind it do.
+  // Takes one event; returns at once, whatever the listeners behind it do. A sink may keep
+  // the events of a serving step together until Flush.
   virtual void Announce(const ValueEvent& event) = 0;
+  // Called by the engine after each serving step (and after a value announced outside one):
+  // the events announced so far go on to the listeners. Returns at once.
+  virtual void Flush() {}
 };
 
 // Returns "valid", "out_of_range", "no_value" and "request", "foot_switch", "data_key": the

@@ -142,6 +142,10 @@ MqttPublisher::~MqttPublisher() {
 
 void MqttPublisher::Add(const NumberedEvent& event) { queue_.Push(event); }
 
+void MqttPublisher::AddAll(const NumberedEvent* events, size_t count) {
+  queue_.PushAll(events, count);
+}
+
 MqttFigures MqttPublisher::Figures() const {
   MqttFigures f;
   f.state = connected_ ? "connected" : ever_connected_ ? "disconnected" : "connecting";
@@ -198,6 +202,7 @@ void MqttPublisher::Feed() {
   using Clock = std::chrono::steady_clock;
   DropReport report;
   std::string topic, json, scratch;
+  FloodPace pace;
   while (!stopping_) {
     // Drops are reported once a minute, and at once when the broker is back.
     const std::string line =
@@ -213,6 +218,9 @@ void MqttPublisher::Feed() {
       if (!connected_ || in_flight_ > options_.window / 2) continue;
       room = options_.window - in_flight_;
     }
+    const std::chrono::milliseconds pause = pace.Next(queue_.Dropped());
+    if (pause.count() > 0) queue_.Pause(pause);
+    if (stopping_) break;
     const size_t n = queue_.Take(static_cast<size_t>(room), std::chrono::seconds(1), kGather);
     size_t done = 0;
     // What the broker cannot take now (the connection went meanwhile) goes back into the queue.

@@ -45,6 +45,8 @@ class MqttPublisher {
 
   // Queues the event; returns at once.
   void Add(const NumberedEvent& event);
+  // Queues count events at once (ValueEventQueue::PushAll); returns at once.
+  void AddAll(const NumberedEvent* events, size_t count);
   MqttFigures Figures() const;
   // The topic level that stands for station: '/', '+', '#' and control characters become
   // '_', an empty name "station".

@@ -11,36 +11,43 @@ ValueEventQueue::ValueEventQueue(size_t capacity)
   chunks_.resize((ring_ + kChunk - 1) / kChunk);
 }
 
-void ValueEventQueue::Push(const NumberedEvent& event) {
+bool ValueEventQueue::Place(const NumberedEvent& event) {
+  // The ring holds the taken events, the gap left by events dropped since, the waiting
+  // events and free slots, in this order; a new event goes into the first free slot.
+  const bool freeSlot = taken_ + gap_ + count_ < ring_;
+  if (count_ >= capacity_ && freeSlot) {
+    head_ = (head_ + 1) % ring_;
+    --count_;
+    ++dropped_;
+    if (taken_ > 0) ++gap_;
+  } else if (!freeSlot) {
+    // The gap left while a listener holds its events fills the ring: the event before the
+    // new one gives way instead, so that the latest value (a gauge's retained last value)
+    // is never the one lost.
+    ++dropped_;
+    if (count_ > 0) Slot((head_ + count_ - 1) % ring_) = event;
+    return false;
+  }
+  const size_t slot = (head_ + count_) % ring_;
+  std::unique_ptr<NumberedEvent[]>& chunk = chunks_[slot / kChunk];
+  if (!chunk) {
+    chunk = std::make_unique<NumberedEvent[]>(std::min(kChunk, ring_ - slot / kChunk * kChunk));
+  }
+  chunk[slot % kChunk] = event;
+  ++count_;
+  return waiting_ && (count_ == 1 || count_ >= wake_at_);
+}
+
+void ValueEventQueue::Push(const NumberedEvent& event) { PushAll(&event, 1); }
+
+void ValueEventQueue::PushAll(const NumberedEvent* events, size_t count) {
   bool wake = false;
   {
     std::lock_guard lock(mutex_);
     if (closed_) return;
-    // The ring holds the taken events, the gap left by events dropped since, the waiting
-    // events and free slots, in this order; a new event goes into the first free slot.
-    const bool freeSlot = taken_ + gap_ + count_ < ring_;
-    if (count_ >= capacity_ && freeSlot) {
-      head_ = (head_ + 1) % ring_;
-      --count_;
-      ++dropped_;
-      if (taken_ > 0) ++gap_;
-    } else if (!freeSlot) {
-      // The gap left while a listener holds its events fills the ring: the event before the
-      // new one gives way instead, so that the latest value (a gauge's retained last value)
-      // is never the one lost.
-      ++dropped_;
-      if (count_ == 0) return;
-      Slot((head_ + count_ - 1) % ring_) = event;
-      return;
+    for (size_t i = 0; i < count; ++i) {
+      wake = Place(events[i]) || wake;
     }
-    const size_t slot = (head_ + count_) % ring_;
-    std::unique_ptr<NumberedEvent[]>& chunk = chunks_[slot / kChunk];
-    if (!chunk) {
-      chunk = std::make_unique<NumberedEvent[]>(std::min(kChunk, ring_ - slot / kChunk * kChunk));
-    }
-    chunk[slot % kChunk] = event;
-    ++count_;
-    wake = waiting_ && (count_ == 1 || count_ >= wake_at_);
     if (wake) waiting_ = false;
   }
   if (wake) ready_.notify_one();
@@ -84,6 +91,11 @@ void ValueEventQueue::Release(size_t done) {
   gap_ = 0;
 }
 
+void ValueEventQueue::Pause(std::chrono::milliseconds duration) {
+  std::unique_lock lock(mutex_);
+  ready_.wait_for(lock, duration, [this] { return closed_ || woken_; });
+}
+
 void ValueEventQueue::Close() {
   {
     std::lock_guard lock(mutex_);
@@ -113,6 +125,12 @@ size_t ValueEventQueue::Size() const {
 uint64_t ValueEventQueue::Dropped() const {
   std::lock_guard lock(mutex_);
   return dropped_;
+}
+
+std::chrono::milliseconds FloodPace::Next(uint64_t dropped) {
+  const bool flood = dropped > seen_;
+  seen_ = dropped;
+  return flood ? kPause : std::chrono::milliseconds(0);
 }
 
 std::string DropReport::Due(const char* what, uint64_t total,

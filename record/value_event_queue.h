@@ -34,6 +34,8 @@ class ValueEventQueue {
   // Wakes the listener only when it waits for a first event or the queue is half full.
   // Returns at once.
   void Push(const NumberedEvent& event);
+  // Push of count events in their order, under one lock (the events of one serving step).
+  void PushAll(const NumberedEvent* events, size_t count);
   // Waits until an event waits, Close or Wake is called or timeout passes; then, unless
   // woken or closed, up to linger more while further events gather (cut short when half the
   // capacity waits). Takes up to max of the oldest events (at most half the capacity, at most
@@ -46,6 +48,8 @@ class ValueEventQueue {
   // in their order (a listener that could not hand them on tries them again later), as far as
   // the capacity leaves room (the oldest of them are dropped otherwise).
   void Release(size_t done);
+  // Waits for duration, or until Close or Wake is called; takes nothing.
+  void Pause(std::chrono::milliseconds duration);
   // Wakes a waiting Take and lets the queue refuse further events.
   void Close();
   // Wakes a waiting Take without an event (to look at its other conditions).
@@ -60,6 +64,8 @@ class ValueEventQueue {
  private:
   static constexpr size_t kChunk = 1024;  // slots made at a time
   NumberedEvent& Slot(size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
+  // One event of a push, with the lock held; returns true when the listener is to be woken.
+  bool Place(const NumberedEvent& event);
 
   mutable std::mutex mutex_;
   std::condition_variable ready_;
@@ -79,6 +85,21 @@ class ValueEventQueue {
   bool closed_ = false;
   bool woken_ = false;
   bool waiting_ = false;  // the listener waits in Take
+};
+
+// Paces a listener that a flood outruns. While its queue drops events, the listener cannot
+// keep up whatever it does; it then takes one batch per kPause and the newest events win, so
+// that the records of a flood (and a broker's work for them) take little from serving. As soon
+// as nothing is dropped it takes events as fast as they come again.
+class FloodPace {
+ public:
+  static constexpr std::chrono::milliseconds kPause{100};
+  // Returns how long to pause before the next batch: kPause when dropped (the queue's count)
+  // grew since the last call, zero otherwise.
+  std::chrono::milliseconds Next(uint64_t dropped);
+
+ private:
+  uint64_t seen_ = 0;
 };
 
 // Says at most once a minute how many events a listener dropped since it last said so.

@@ -119,7 +119,10 @@ void ValueHistory::Run() {
   DropReport report;
   auto nextRetention = Clock::now();
   uint64_t retained_at = 0;
+  FloodPace pace;
   for (;;) {
+    const std::chrono::milliseconds pause = pace.Next(queue_.Dropped());
+    if (pause.count() > 0) queue_.Pause(pause);
     const size_t n = queue_.Take(kBatch, std::chrono::seconds(1), kGather);
     if (n > 0) {
       if (WriteTaken(n)) {

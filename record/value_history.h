@@ -38,6 +38,8 @@ class ValueHistory {
 
   // Queues the event for writing; returns at once.
   void Add(const NumberedEvent& event) { queue_.Push(event); }
+  // Queues count events at once (ValueEventQueue::PushAll); returns at once.
+  void AddAll(const NumberedEvent* events, size_t count) { queue_.PushAll(events, count); }
   HistoryFigures Figures() const;
 
   ValueHistory(const ValueHistory&) = delete;

@@ -32,6 +32,7 @@ std::string HostName() {
 }  // namespace
 
 ValueRecorder::~ValueRecorder() {
+  Flush();
   mqtt_.reset();
   history_.reset();
 }
@@ -47,6 +48,7 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
                                              s.MqttPasswordFile,
                                              s.MqttCaFile};
   if (applied_ && wanted == applied_settings_) return applied_ok_;
+  Flush();  // what was announced goes to the listeners it was announced to
   applied_ = true;
   applied_settings_ = wanted;
   bool ok = true;
@@ -96,9 +98,18 @@ bool ValueRecorder::ApplyTo(PortBridge& bridge, const SettingsRecord& s) {
 }
 
 void ValueRecorder::Announce(const ValueEvent& event) {
-  NumberedEvent n{++seq_, event};
-  if (history_) history_->Add(n);
-  if (mqtt_) mqtt_->Add(n);
+  if (staged_count_ == staged_.size()) staged_.emplace_back();
+  NumberedEvent& n = staged_[staged_count_++];
+  n.seq = ++seq_;
+  n.event = event;
+  if (staged_count_ >= kStaged) Flush();
+}
+
+void ValueRecorder::Flush() {
+  if (staged_count_ == 0) return;
+  if (history_) history_->AddAll(staged_.data(), staged_count_);
+  if (mqtt_) mqtt_->AddAll(staged_.data(), staged_count_);
+  staged_count_ = 0;
 }
 
 RecorderFigures ValueRecorder::Figures() const {

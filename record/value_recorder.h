@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mqtt_publisher.h"
 #include "port_bridge.h"
@@ -41,11 +42,20 @@ class ValueRecorder : public IValueEvents {
   // True while at least one listener runs (the engine need not announce otherwise).
   bool Listening() const { return history_ != nullptr || mqtt_ != nullptr; }
 
+  // Numbers the event and keeps a copy until Flush (at most kStaged, then it flushes itself).
   void Announce(const ValueEvent& event) override;
+  // Hands the events announced since the last call to the listeners, one lock per listener.
+  void Flush() override;
   RecorderFigures Figures() const;
 
  private:
+  static constexpr size_t kStaged = 4096;
+
   std::unique_ptr<ValueHistory> history_;
+  // Events announced and not yet handed on; the slots are used again, so that a steady flow
+  // allocates nothing.
+  std::vector<NumberedEvent> staged_;
+  size_t staged_count_ = 0;
   std::unique_ptr<MqttPublisher> mqtt_;
   std::string station_;
   uint64_t seq_ = 0;
