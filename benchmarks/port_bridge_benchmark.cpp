@@ -151,14 +151,8 @@ Latency RoundTrips(int fd, const std::vector<std::pair<std::string, std::string>
 // (poll, read, write): the floor of a network round trip. Returns a connected socket and the
 // echo's process id.
 std::pair<int, pid_t> TcpEcho() {
-  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof a;
-  bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
-  listen(listener, 1);
+  int port = 0;
+  const int listener = ListenLoopback(0, port);
   const pid_t echo = fork();
   if (echo == 0) {
     const int peer = accept(listener, nullptr, nullptr);
@@ -173,7 +167,7 @@ std::pair<int, pid_t> TcpEcho() {
     }
   }
   close(listener);
-  return {Connect(ntohs(a.sin_port)), echo};
+  return {Connect(port), echo};
 }
 
 // The floor's exchange and the program's, timed in alternating blocks of 50.

@@ -303,6 +303,15 @@ void TelnetComPort::ComPortCommand(uint8_t code, const uint8_t* value, size_t co
 }
 
 void TelnetComPort::SetControl(uint8_t value, Sink& sink) {
+  // BREAK, DTR and RTS: a code that asks for the state, then the codes for on and off.
+  const std::pair<uint8_t, bool*> kSwitches[] = {
+      {4, &line_.break_on}, {7, &line_.dtr}, {10, &line_.rts}};
+  for (const auto& [ask, state] : kSwitches) {
+    if (value < ask || value > ask + 2) continue;
+    if (value != ask) *state = value == ask + 1;
+    const uint8_t reply = *state ? ask + 1 : ask + 2;
+    return SendComPort(kSetControl, &reply, 1, sink);
+  }
   uint8_t reply = value;
   switch (value) {
     case 0:
@@ -312,27 +321,6 @@ void TelnetComPort::SetControl(uint8_t value, Sink& sink) {
     case 2:
     case 3:
       line_.flow_control = value;
-      break;
-    case 4:
-      reply = line_.break_on ? 5 : 6;
-      break;
-    case 5:
-    case 6:
-      line_.break_on = value == 5;
-      break;
-    case 7:
-      reply = line_.dtr ? 8 : 9;
-      break;
-    case 8:
-    case 9:
-      line_.dtr = value == 8;
-      break;
-    case 10:
-      reply = line_.rts ? 11 : 12;
-      break;
-    case 11:
-    case 12:
-      line_.rts = value == 11;
       break;
     case 13:
       reply = line_.inbound_flow;

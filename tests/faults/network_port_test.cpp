@@ -280,13 +280,9 @@ TEST_F(NetworkPortTest, SettingsToolChecksAndTheRunningProgramTakesItOver) {
   EXPECT_EQ(PySerial("rfc2217://127.0.0.1:" + port), "ok\n");
   EXPECT_EQ(Status()["ports"][0]["network"]["protocol"], "rfc2217");
   // A port that something else listens on is refused and nothing changes.
-  const int other = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(tcp_[1]));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  listen(other, 1);
+  int bound = 0;
+  const int other = ListenLoopback(tcp_[1], bound);
+  ASSERT_GE(other, 0);
   EXPECT_EQ(Tool("net 1 " + std::to_string(tcp_[1])), 3) << Read("tool.out");
   close(other);
   EXPECT_EQ(PySerial("rfc2217://127.0.0.1:" + port), "ok\n");

@@ -44,14 +44,9 @@ void End(pid_t& pid) {
 
 // True when something listens on port of 127.0.0.1.
 bool Listens(int port) {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  const bool up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(s);
-  return up;
+  const int s = ConnectLoopback(port);
+  if (s >= 0) close(s);
+  return s >= 0;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -28,6 +28,19 @@ int FreePort() {
   return ntohs(a.sin_port);
 }
 
+int ListenLoopback(int port, int& bound) {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = Loopback(port);
+  socklen_t length = sizeof a;
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 16) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+    close(s);
+    return -1;
+  }
+  bound = ntohs(a.sin_port);
+  return s;
+}
+
 int ConnectLoopback(int port, int receive_buffer) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (receive_buffer > 0) {
