@@ -121,8 +121,8 @@ void PortBridge::ServingStep(bool tick) {
     if (port) port->Pump();
   }
   in_step_ = false;
-  // The step's value events go on together, after its answers.
-  if (value_events_) value_events_->Flush();
+  // The step's value events go on together, after its answers, with the time they went out.
+  FlushValueEvents();
   ShowListsIfChanged();
 }
 

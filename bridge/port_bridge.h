@@ -64,9 +64,9 @@ class PortBridge {
   // an empty "<ch>".
   void SendMeaValue(int16_t device, int16_t Address, double value, int16_t errorcode);
 
-  // Announces every value sent from now on to sink (null: to nobody), with station as the
-  // station's name. The sink must outlive the engine or be replaced first.
-  void SetValueEvents(IValueEvents* sink, std::string station);
+  // Announces every value sent from now on to sink (null: to nobody); what was announced to the
+  // sink before goes on first. The sink must outlive the engine or be replaced first.
+  void SetValueEvents(IValueEvents* sink);
 
   // Empties RxRing and sets TickCounter and FootSwitchDown to 0.
   void ResetPollState();
@@ -154,6 +154,8 @@ class PortBridge {
   void WriteToCurrentPort(const std::string& bytes);
   void AnnounceValue(int16_t device, int16_t input, double value, int16_t errorcode,
                      const std::string& answer);
+  // Hands the values announced since the last call on, with the time now.
+  void FlushValueEvents();
   std::string FootSwitchFlags() const;
   void DiscardFullRing();
   void ShowListsIfChanged();
@@ -190,8 +192,7 @@ class PortBridge {
   bool echo_logged_ = false;
   unsigned shown_changes_ = 0;
   IValueEvents* value_events_ = nullptr;
-  bool in_step_ = false;  // within ServingStep: the sink is flushed at its end
-  std::string station_;
-  ValueEvent announced_;  // the event announced last, filled anew for each (its texts' memory kept)
+  bool in_step_ = false;                    // within ServingStep: the sink is flushed at its end
+  bool events_pending_ = false;             // values announced since the sink's last Flush
   ValueCause cause_ = ValueCause::Request;  // what makes the values sent now
 };

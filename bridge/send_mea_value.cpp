@@ -1,4 +1,4 @@
-#include <chrono>
+#include <algorithm>
 #include <cmath>
 
 #include "answer_template.h"
@@ -30,38 +30,37 @@ void PortBridge::SendMeaValue(int16_t device, int16_t Address, double value, int
   }
 }
 
-void PortBridge::SetValueEvents(IValueEvents* sink, std::string station) {
-  if (value_events_) value_events_->Flush();
+void PortBridge::SetValueEvents(IValueEvents* sink) {
+  FlushValueEvents();
   value_events_ = sink;
-  station_ = std::move(station);
 }
 
 void PortBridge::AnnounceValue(int16_t device, int16_t input, double value, int16_t errorcode,
                                const std::string& answer) {
-  ValueEvent& e = announced_;
-  e.utc_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                 std::chrono::system_clock::now().time_since_epoch())
-                 .count();
-  e.station = station_;
-  e.slot = current_port_ + 1;
   const int16_t numbers[kSlots] = {s_.VcpCom1, s_.VcpCom2, s_.VcpCom3, s_.VcpCom4};
-  const int16_t com = current_port_ >= 0 && current_port_ < kSlots ? numbers[current_port_] : 0;
-  e.port.clear();
-  if (com > 0) {
-    e.port = "COM";
-    e.port += std::to_string(com);
-  }
-  e.client = Port(current_port_)->ClientName();
-  e.device = device;
-  e.input = input;
-  e.number = value;
-  e.text = answer;
-  e.status = errorcode == 0   ? ValueStatus::Valid
+  SentValue v;
+  v.slot = current_port_ + 1;
+  v.com = current_port_ >= 0 && current_port_ < kSlots
+              ? std::max<int16_t>(numbers[current_port_], 0)
+              : 0;
+  v.client = Port(current_port_)->ClientName();
+  v.device = device;
+  v.input = input;
+  v.number = value;
+  v.text = answer;
+  v.status = errorcode == 0   ? ValueStatus::Valid
              : errorcode == 2 ? ValueStatus::OutOfRange
                               : ValueStatus::NoValue;
-  e.cause = cause_;
-  value_events_->Announce(e);
-  if (!in_step_) value_events_->Flush();
+  v.cause = cause_;
+  value_events_->Announce(v);
+  events_pending_ = true;
+  if (!in_step_) FlushValueEvents();
+}
+
+void PortBridge::FlushValueEvents() {
+  if (!events_pending_ || value_events_ == nullptr) return;
+  events_pending_ = false;
+  value_events_->Flush(UtcNowMs());
 }
 
 void PortBridge::SendText(const std::string& text) {

@@ -1,5 +1,13 @@
 #include "value_events.h"
 
+#include <chrono>
+
+int64_t UtcNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 const char* ValueStatusWord(ValueStatus status) {
   switch (status) {
     case ValueStatus::Valid:

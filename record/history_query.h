@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "value_event_queue.h"
+#include "value_event_ring.h"
 
 struct HistoryFilter {
   std::optional<int64_t> since_ms;  // events at or after this time

@@ -58,14 +58,14 @@ std::string MqttPublisher::TopicLevel(const std::string& station) {
   return level;
 }
 
-MqttPublisher::MqttPublisher(const MqttOptions& options)
+MqttPublisher::MqttPublisher(const MqttOptions& options, ValueEventRing& ring)
     : options_(options),
       topic_base_(options.prefix + "/" + TopicLevel(options.station)),
       client_(std::make_unique<Client>()),
-      queue_(options.capacity) {}
+      queue_(ring) {}
 
 std::unique_ptr<MqttPublisher> MqttPublisher::Start(const MqttOptions& options,
-                                                    std::string& error) {
+                                                    ValueEventRing& ring, std::string& error) {
   static std::once_flag init;
   std::call_once(init, [] { mosquitto_lib_init(); });
   std::string password;
@@ -76,7 +76,7 @@ std::unique_ptr<MqttPublisher> MqttPublisher::Start(const MqttOptions& options,
     error = "CA file " + options.ca_file + " cannot be read";
     return nullptr;
   }
-  std::unique_ptr<MqttPublisher> p(new MqttPublisher(options));
+  std::unique_ptr<MqttPublisher> p(new MqttPublisher(options, ring));
   const std::string id =
       "velk-vcp-" + TopicLevel(options.station) + "-" + std::to_string(::getpid());
   mosquitto* m = mosquitto_new(id.c_str(), true, p.get());
@@ -138,12 +138,6 @@ MqttPublisher::~MqttPublisher() {
     mosquitto_disconnect(m);
     mosquitto_loop_stop(m, true);
   }
-}
-
-void MqttPublisher::Add(const NumberedEvent& event) { queue_.Push(event); }
-
-void MqttPublisher::AddAll(const NumberedEvent* events, size_t count) {
-  queue_.PushAll(events, count);
 }
 
 MqttFigures MqttPublisher::Figures() const {

@@ -13,8 +13,9 @@
 #include <string>
 #include <thread>
 
+#include "listener_pace.h"
 #include "mqtt_url.h"
-#include "value_event_queue.h"
+#include "value_event_ring.h"
 
 struct MqttOptions {
   MqttUrl url;
@@ -23,7 +24,6 @@ struct MqttOptions {
   std::string user;           // empty: no user name
   std::string password_file;  // its first line is the password; must be private (0600)
   std::string ca_file;        // CA certificates for TLS (mqtts://)
-  size_t capacity = 100000;   // events the queue holds while the broker is away
   int window = 200;           // events published and not yet acknowledged, at most
 };
 
@@ -36,17 +36,15 @@ struct MqttFigures {
 
 class MqttPublisher {
  public:
-  // Sets up the client and starts connecting in the background. Returns null and sets error
-  // for a password file that cannot be read or is readable by others, a CA file that cannot
-  // be read, or a client that cannot be made.
-  static std::unique_ptr<MqttPublisher> Start(const MqttOptions& options, std::string& error);
+  // Sets up the client and starts connecting in the background; publishes the events published
+  // in ring from now on (the ring holds them while the broker is away). Returns null and sets
+  // error for a password file that cannot be read or is readable by others, a CA file that
+  // cannot be read, or a client that cannot be made. ring must outlive the publisher.
+  static std::unique_ptr<MqttPublisher> Start(const MqttOptions& options, ValueEventRing& ring,
+                                              std::string& error);
   // Publishes "offline", waits up to 2 s for what is in flight, and disconnects.
   ~MqttPublisher();
 
-  // Queues the event; returns at once.
-  void Add(const NumberedEvent& event);
-  // Queues count events at once (ValueEventQueue::PushAll); returns at once.
-  void AddAll(const NumberedEvent* events, size_t count);
   MqttFigures Figures() const;
   // The topic level that stands for station: '/', '+', '#' and control characters become
   // '_', an empty name "station".
@@ -57,7 +55,7 @@ class MqttPublisher {
 
  private:
   struct Client;
-  explicit MqttPublisher(const MqttOptions& options);
+  MqttPublisher(const MqttOptions& options, ValueEventRing& ring);
   void Feed();
   void OnConnect(int rc);
   void OnDisconnect();
@@ -66,7 +64,7 @@ class MqttPublisher {
   MqttOptions options_;
   std::string topic_base_;  // <prefix>/<station>
   std::unique_ptr<Client> client_;
-  ValueEventQueue queue_;
+  ValueEventReader queue_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::atomic<bool> connected_{false};

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "value_event_queue.h"
+#include "value_event_ring.h"
 
 // Returns the header line, with its line end.
 std::string ValueCsvHeader();

@@ -28,12 +28,6 @@ constexpr const char* kSchema =
     " status TEXT NOT NULL, cause TEXT NOT NULL);"
     "CREATE INDEX IF NOT EXISTS value_events_time ON value_events(utc_ms);";
 
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 }  // namespace
 
 struct ValueHistory::Db {
@@ -58,7 +52,7 @@ struct ValueHistory::Db {
 };
 
 std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
-                                                 std::string& error) {
+                                                 ValueEventRing& ring, std::string& error) {
   // Made private before SQLite opens it; its -wal and -shm files take the same mode.
   const int fd = ::open(options.path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
@@ -90,11 +84,12 @@ std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
     error = options.path + ": " + sqlite3_errmsg(db->db);
     return nullptr;
   }
-  return std::unique_ptr<ValueHistory>(new ValueHistory(options, std::move(db)));
+  return std::unique_ptr<ValueHistory>(new ValueHistory(options, ring, std::move(db)));
 }
 
-ValueHistory::ValueHistory(const HistoryOptions& options, std::unique_ptr<Db> db)
-    : options_(options), db_(std::move(db)), queue_(options.capacity) {
+ValueHistory::ValueHistory(const HistoryOptions& options, ValueEventRing& ring,
+                           std::unique_ptr<Db> db)
+    : options_(options), db_(std::move(db)), queue_(ring) {
   writer_ = std::thread([this] { Run(); });
 }
 
@@ -197,7 +192,7 @@ void ValueHistory::KeepWithinRetention() {
                                           : kDefaultKeepDays;
   if (days > 0) {
     const std::string sql = "DELETE FROM value_events WHERE utc_ms < " +
-                            std::to_string(NowMs() - int64_t{days} * 86400000);
+                            std::to_string(UtcNowMs() - int64_t{days} * 86400000);
     db_->Exec(sql.c_str());
   }
   if (options_.max_mb <= 0) return;

@@ -9,16 +9,16 @@
 #include <string>
 #include <thread>
 
-#include "value_event_queue.h"
+#include "listener_pace.h"
+#include "value_event_ring.h"
 
 inline constexpr const char* kHistoryFileName = "Velk_VCP.values.db";
 inline constexpr int kDefaultKeepDays = 90;
 
 struct HistoryOptions {
   std::string path = kHistoryFileName;
-  int keep_days = 0;         // events older than this are removed (0: kDefaultKeepDays)
-  int max_mb = 0;            // the file is kept below this size by removing the oldest events
-  size_t capacity = 100000;  // events the queue holds while the disk is slow or full
+  int keep_days = 0;  // events older than this are removed (0: kDefaultKeepDays)
+  int max_mb = 0;     // the file is kept below this size by removing the oldest events
 };
 
 struct HistoryFigures {
@@ -31,15 +31,14 @@ struct HistoryFigures {
 class ValueHistory {
  public:
   // Opens or creates the database (refusing a symbolic link), makes it 0600 and starts the
-  // writer thread. Returns null and sets error when the file cannot be opened or set up.
-  static std::unique_ptr<ValueHistory> Open(const HistoryOptions& options, std::string& error);
+  // writer thread, which writes the events published in ring from now on (the ring holds them
+  // while the disk is slow or full). Returns null and sets error when the file cannot be opened
+  // or set up. ring must outlive the history.
+  static std::unique_ptr<ValueHistory> Open(const HistoryOptions& options, ValueEventRing& ring,
+                                            std::string& error);
   // Writes what waits (as far as the disk takes it) and stops the writer.
   ~ValueHistory();
 
-  // Queues the event for writing; returns at once.
-  void Add(const NumberedEvent& event) { queue_.Push(event); }
-  // Queues count events at once (ValueEventQueue::PushAll); returns at once.
-  void AddAll(const NumberedEvent* events, size_t count) { queue_.PushAll(events, count); }
   HistoryFigures Figures() const;
 
   ValueHistory(const ValueHistory&) = delete;
@@ -47,7 +46,7 @@ class ValueHistory {
 
  private:
   struct Db;
-  ValueHistory(const HistoryOptions& options, std::unique_ptr<Db> db);
+  ValueHistory(const HistoryOptions& options, ValueEventRing& ring, std::unique_ptr<Db> db);
   void Run();
   // Writes the n events taken from the queue in one transaction; false when it failed.
   bool WriteTaken(size_t n);
@@ -55,7 +54,7 @@ class ValueHistory {
 
   HistoryOptions options_;
   std::unique_ptr<Db> db_;
-  ValueEventQueue queue_;
+  ValueEventReader queue_;
   std::atomic<uint64_t> written_{0};
   std::atomic<bool> failing_{false};
   std::atomic<bool> stopping_{false};

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "value_event_queue.h"
+#include "value_event_ring.h"
 
 // Returns UTF-8 text as a JSON string (quotes included); control characters become escapes.
 std::string JsonString(std::string_view utf8);

@@ -9,7 +9,7 @@
 
 namespace {
 
-// Events each listener's queue holds: VELK_VCP_VALUE_QUEUE (1..10000000), else 100,000.
+// Events that wait for each listener at most: VELK_VCP_VALUE_QUEUE (1..10000000), else 100,000.
 size_t QueueCapacity() {
   const char* text = std::getenv("VELK_VCP_VALUE_QUEUE");
   if (text == nullptr) return 100000;
@@ -32,7 +32,7 @@ std::string HostName() {
 }  // namespace
 
 ValueRecorder::~ValueRecorder() {
-  Flush();
+  if (ring_) ring_->Publish(UtcNowMs());
   mqtt_.reset();
   history_.reset();
 }
@@ -48,25 +48,31 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
                                              s.MqttPasswordFile,
                                              s.MqttCaFile};
   if (applied_ && wanted == applied_settings_) return applied_ok_;
-  Flush();  // what was announced goes to the listeners it was announced to
+  // What was announced goes to the listeners it was announced to.
+  if (ring_) {
+    ring_->Publish(UtcNowMs());
+  } else {
+    ring_ = std::make_unique<ValueEventRing>(QueueCapacity());
+  }
   applied_ = true;
   applied_settings_ = wanted;
   bool ok = true;
-  station_ = s.MqttStation.empty() ? Utf8ToCp1252(HostName()) : s.MqttStation;
+  // The listeners that go take the events they have with the station they had.
   history_.reset();
+  mqtt_.reset();
+  station_ = s.MqttStation.empty() ? Utf8ToCp1252(HostName()) : s.MqttStation;
+  ring_->SetStation(station_);
   if (s.HistoryOn != 0) {
     HistoryOptions options;
     options.keep_days = s.HistoryKeepDays;
     options.max_mb = s.HistoryMaxMb;
-    options.capacity = QueueCapacity();
     std::string error;
-    history_ = ValueHistory::Open(options, error);
+    history_ = ValueHistory::Open(options, *ring_, error);
     if (!history_) {
       std::cerr << "Velk_VCP: value history off: " << error << std::endl;
       ok = false;
     }
   }
-  mqtt_.reset();
   if (!s.MqttUrl.empty()) {
     const std::optional<MqttUrl> url = ParseMqttUrl(s.MqttUrl);
     std::string error = "broker address " + Cp1252ToUtf8(s.MqttUrl) + " is not mqtt://HOST[:PORT]";
@@ -78,8 +84,7 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
       options.user = Cp1252ToUtf8(s.MqttUser);
       options.password_file = Cp1252ToUtf8(s.MqttPasswordFile);
       options.ca_file = Cp1252ToUtf8(s.MqttCaFile);
-      options.capacity = QueueCapacity();
-      mqtt_ = MqttPublisher::Start(options, error);
+      mqtt_ = MqttPublisher::Start(options, *ring_, error);
     }
     if (!mqtt_) {
       std::cerr << "Velk_VCP: MQTT off: " << error << std::endl;
@@ -91,26 +96,20 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
 }
 
 bool ValueRecorder::ApplyTo(PortBridge& bridge, const SettingsRecord& s) {
-  bridge.SetValueEvents(nullptr, {});
+  bridge.SetValueEvents(nullptr);
   const bool ok = Apply(s);
-  if (Listening()) bridge.SetValueEvents(this, station_);
+  if (Listening()) bridge.SetValueEvents(this);
   return ok;
 }
 
-void ValueRecorder::Announce(const ValueEvent& event) {
-  if (staged_count_ == staged_.size()) staged_.emplace_back();
-  NumberedEvent& n = staged_[staged_count_++];
-  n.seq = ++seq_;
-  n.event = event;
-  if (staged_count_ >= kStaged) Flush();
+void ValueRecorder::Announce(const SentValue& value) {
+  if (!ring_->Add(value)) {
+    ring_->Publish(UtcNowMs());
+    ring_->Add(value);
+  }
 }
 
-void ValueRecorder::Flush() {
-  if (staged_count_ == 0) return;
-  if (history_) history_->AddAll(staged_.data(), staged_count_);
-  if (mqtt_) mqtt_->AddAll(staged_.data(), staged_count_);
-  staged_count_ = 0;
-}
+void ValueRecorder::Flush(int64_t utc_ms) { ring_->Publish(utc_ms); }
 
 RecorderFigures ValueRecorder::Figures() const {
   RecorderFigures f;

@@ -1,13 +1,12 @@
 // The listeners of the value events, as the settings switch them on: the value history and
-// the MQTT publisher. The engine announces to it; it numbers each event and hands it to each
-// listener's queue, never waiting for them.
+// the MQTT publisher. The engine fills each event in place in one ring that both listeners read
+// at their own pace, and never waits for them.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "mqtt_publisher.h"
 #include "port_bridge.h"
@@ -42,23 +41,19 @@ class ValueRecorder : public IValueEvents {
   // True while at least one listener runs (the engine need not announce otherwise).
   bool Listening() const { return history_ != nullptr || mqtt_ != nullptr; }
 
-  // Numbers the event and keeps a copy until Flush (at most kStaged, then it flushes itself).
-  void Announce(const ValueEvent& event) override;
-  // Hands the events announced since the last call to the listeners, one lock per listener.
-  void Flush() override;
+  // Packs the value into the ring. When the values added before must go on first (the ring
+  // lends a limited stretch between two Flush calls), they go on with the time now.
+  void Announce(const SentValue& value) override;
+  // Makes the values announced since the last call visible to the listeners, under one lock.
+  void Flush(int64_t utc_ms) override;
   RecorderFigures Figures() const;
 
  private:
-  static constexpr size_t kStaged = 4096;
-
+  // Made at the first Apply, with the capacity the environment sets; outlives the listeners.
+  std::unique_ptr<ValueEventRing> ring_;
   std::unique_ptr<ValueHistory> history_;
-  // Events announced and not yet handed on; the slots are used again, so that a steady flow
-  // allocates nothing.
-  std::vector<NumberedEvent> staged_;
-  size_t staged_count_ = 0;
   std::unique_ptr<MqttPublisher> mqtt_;
   std::string station_;
-  uint64_t seq_ = 0;
   bool applied_ = false;
   bool applied_ok_ = false;
   std::array<std::string, 9> applied_settings_;

@@ -36,6 +36,12 @@ class ValueHistoryTest : public ::testing::Test {
     n.event.text = "value";
     return n;
   }
+  // Publishes one event as the serving thread does, with its own time.
+  void Add(const NumberedEvent& n) {
+    const ValueEvent& e = n.event;
+    ring_.Add({e.slot, 0, e.client, e.device, e.input, e.number, e.text, e.status, e.cause});
+    ring_.Publish(e.utc_ms);
+  }
   // Waits until the history has written count events.
   static bool WaitWritten(const ValueHistory& h, uint64_t count) {
     const auto deadline = std::chrono::steady_clock::now() + 60s;
@@ -56,6 +62,7 @@ class ValueHistoryTest : public ::testing::Test {
 
   std::string dir_;
   HistoryOptions options_;
+  ValueEventRing ring_{100000};
 };
 
 TEST_F(ValueHistoryTest, PrivateAndReadBackByTimeAndGauge) {
@@ -65,9 +72,9 @@ TEST_F(ValueHistoryTest, PrivateAndReadBackByTimeAndGauge) {
                           .count();
   {
     std::string error;
-    auto h = ValueHistory::Open(options_, error);
+    auto h = ValueHistory::Open(options_, ring_, error);
     ASSERT_TRUE(h) << error;
-    for (int k = 0; k < 10; ++k) h->Add(Event(k + 1, now + k * 1000, k % 2 + 1, k * 0.5));
+    for (int k = 0; k < 10; ++k) Add(Event(k + 1, now + k * 1000, k % 2 + 1, k * 0.5));
     ASSERT_TRUE(WaitWritten(*h, 10));
   }
   struct stat st {};
@@ -98,13 +105,13 @@ TEST_F(ValueHistoryTest, PrivateAndReadBackByTimeAndGauge) {
 TEST_F(ValueHistoryTest, KeptWithinItsMegabytesNewestFirst) {
   options_.max_mb = 1;
   std::string error;
-  auto h = ValueHistory::Open(options_, error);
+  auto h = ValueHistory::Open(options_, ring_, error);
   ASSERT_TRUE(h) << error;
   const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                           std::chrono::system_clock::now().time_since_epoch())
                           .count();
   constexpr int kEvents = 60000;  // several megabytes
-  for (int k = 1; k <= kEvents; ++k) h->Add(Event(k, now, 1, k));
+  for (int k = 1; k <= kEvents; ++k) Add(Event(k, now, 1, k));
   ASSERT_TRUE(WaitWritten(*h, kEvents));
   h.reset();
   // The newest event is kept, the oldest are gone, the file stays near its bound.

@@ -1,0 +1,151 @@
+// The ring between serving and the listeners: each reader drops its own oldest events and gets
+// back in order what it could not hand on; events a reader holds stay intact while a flood laps
+// the ring; two readers at different paces each see every event they keep, in order; a waiting
+// reader wakes for a single event.
+#include "value_event_ring.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The text of the event numbered seq, long enough to live outside the string itself.
+std::string Text(uint64_t seq) { return "value number " + std::to_string(seq) + " of a long flow"; }
+
+// The serving thread: adds and publishes count events as a serving step does, each with the
+// text of the number the ring gives it.
+struct Serving {
+  ValueEventRing& ring;
+  uint64_t seq = 0;
+  void Step(int count = 1) {
+    for (int i = 0; i < count; ++i) {
+      const std::string text = Text(++seq);
+      SentValue v;
+      v.text = text;
+      if (!ring.Add(v)) {
+        ring.Publish(0);
+        ring.Add(v);
+      }
+    }
+    ring.Publish(0);
+  }
+};
+
+std::vector<uint64_t> TakeAll(ValueEventReader& r) {
+  std::vector<uint64_t> seqs;
+  while (size_t n = r.Take(100, 0ms, 0ms)) {
+    for (size_t i = 0; i < n; ++i) seqs.push_back(r.Taken(i).seq);
+    r.Release(n);
+  }
+  return seqs;
+}
+
+TEST(ValueEventRingTest, EachReaderDropsItsOldestAndGetsBackInOrder) {
+  ValueEventRing ring(4);
+  Serving serving{ring};
+  ValueEventReader r(ring), idle(ring);
+  for (int s = 1; s <= 6; ++s) serving.Step();
+  EXPECT_EQ(r.Dropped(), 2u);
+  // Two taken (half the bound), one handed on; two more arrive meanwhile and fill the queue:
+  // the one given back is the oldest and gives way.
+  ASSERT_EQ(r.Take(10, 0ms, 0ms), 2u);
+  EXPECT_EQ(r.Taken(0).seq, 3u);
+  serving.Step(2);
+  r.Release(1);
+  EXPECT_EQ(r.Dropped(), 3u);
+  EXPECT_EQ(r.Size(), 4u);
+  // Two taken, none handed on, one more arrives: they go back in front, the oldest dropped.
+  ASSERT_EQ(r.Take(10, 0ms, 0ms), 2u);
+  serving.Step();
+  r.Release(0);
+  EXPECT_EQ(r.Dropped(), 4u);
+  EXPECT_EQ(TakeAll(r), (std::vector<uint64_t>{6, 7, 8, 9}));
+  // A reader that took nothing kept the newest four; one that came later sees what came later.
+  ValueEventReader late(ring);
+  serving.Step();
+  EXPECT_EQ(idle.Dropped(), 6u);
+  EXPECT_EQ(TakeAll(idle), (std::vector<uint64_t>{7, 8, 9, 10}));
+  EXPECT_EQ(TakeAll(late), (std::vector<uint64_t>{10}));
+}
+
+TEST(ValueEventRingTest, EventsHeldAcrossAWholeRingStayIntactAndTheNewestArrives) {
+  ValueEventRing ring(4);  // 8 slots
+  Serving serving{ring};
+  ValueEventReader r(ring);
+  serving.Step(2);
+  ASSERT_EQ(r.Take(10, 0ms, 0ms), 2u);
+  for (int s = 3; s <= 20; ++s) serving.Step();
+  EXPECT_EQ(r.Taken(0).event.text, Text(1));
+  EXPECT_EQ(r.Taken(1).event.text, Text(2));
+  r.Release(2);
+  // The slots of the held events could not be filled: the latest event took the newest one's.
+  EXPECT_EQ(TakeAll(r), (std::vector<uint64_t>{5, 6, 7, 20}));
+  EXPECT_EQ(r.Dropped(), 14u);
+}
+
+TEST(ValueEventRingTest, TwoReadersAtTheirOwnPaceEachSeeTheirEventsInOrder) {
+  ValueEventRing ring(5000);
+  Serving serving{ring};
+  constexpr uint64_t kEvents = 200000;
+  struct Seen {
+    uint64_t count = 0, last = 0, dropped = 0;
+    bool intact = true;
+  };
+  auto read = [](ValueEventReader& r, Seen& seen, std::chrono::microseconds hold) {
+    for (;;) {
+      const size_t n = r.Take(1000, 1s, 1ms);
+      if (n == 0 && r.Closed()) break;
+      for (size_t i = 0; i < n; ++i) {
+        const NumberedEvent& e = r.Taken(i);
+        seen.intact = seen.intact && e.seq > seen.last && e.event.text == Text(e.seq);
+        seen.last = e.seq;
+      }
+      std::this_thread::sleep_for(hold);  // a slow listener holds its events meanwhile
+      seen.count += n;
+      r.Release(n);
+    }
+    seen.dropped = r.Dropped();
+  };
+  ValueEventReader fast(ring), slow(ring);
+  Seen fastSeen, slowSeen;
+  std::thread fastThread(read, std::ref(fast), std::ref(fastSeen), 0us);
+  std::thread slowThread(read, std::ref(slow), std::ref(slowSeen), 2000us);
+  for (uint64_t s = 0; s < kEvents; s += 50) serving.Step(50);
+  fast.Close();
+  slow.Close();
+  fastThread.join();
+  slowThread.join();
+  for (const Seen* seen : {&fastSeen, &slowSeen}) {
+    EXPECT_TRUE(seen->intact);
+    EXPECT_EQ(seen->last, kEvents);  // the latest value always arrives
+    EXPECT_EQ(seen->count + seen->dropped, kEvents);
+  }
+  EXPECT_GT(slowSeen.dropped, 0u);
+}
+
+TEST(ValueEventRingTest, ASingleEventWakesAWaitingReader) {
+  ValueEventRing ring(100000);
+  Serving serving{ring};
+  ValueEventReader r(ring);
+  std::atomic<bool> waiting{false};
+  std::thread later([&] {
+    while (!waiting) std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(50ms);  // the reader is in Take by now, most likely
+    serving.Step();
+  });
+  waiting = true;
+  const auto start = std::chrono::steady_clock::now();
+  // Without a wake-up the reader would only see it when its minute runs out.
+  EXPECT_EQ(r.Take(100, 60s, 20ms), 1u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+  later.join();
+}
+
+}  // namespace
