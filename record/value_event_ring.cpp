@@ -49,8 +49,9 @@ void ValueEventRing::Packed::Pack(uint64_t number_in_ring, const SentValue& v) {
   client_size = static_cast<uint32_t>(v.client.size());
   text_size = static_cast<uint32_t>(v.text.size());
   if (v.client.size() + v.text.size() <= kInline) {
-    std::memcpy(chars, v.client.data(), v.client.size());
-    std::memcpy(chars + v.client.size(), v.text.data(), v.text.size());
+    // An empty view may have no data at all: memcpy is not given it.
+    if (!v.client.empty()) std::memcpy(chars, v.client.data(), v.client.size());
+    if (!v.text.empty()) std::memcpy(chars + v.client.size(), v.text.data(), v.text.size());
   } else {
     spill.assign(v.client).append(v.text);
   }
