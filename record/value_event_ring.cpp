@@ -6,7 +6,10 @@
 ValueEventRing::ValueEventRing(size_t capacity)
     : capacity_(capacity == 0 ? 1 : capacity),
       max_take_(std::clamp<size_t>(capacity_ / 2, 1, 10000)),
-      ring_(capacity_ + 2 * max_take_),
+      // The slots beyond the capacity are the room the serving thread has while a listener holds
+      // events it took from the oldest end: a listener that holds them longer than that room
+      // takes to fill makes each new event replace the newest one, for every listener.
+      ring_(capacity_ + std::max(capacity_, 2 * max_take_)),
       wake_at_(std::max<size_t>(1, capacity_ / 2)) {
   chunks_.resize((ring_ + kChunk - 1) / kChunk);
 }
@@ -15,11 +18,11 @@ ValueEventRing::~ValueEventRing() = default;
 
 // A reader's next waiting event is never more than the capacity behind what was published
 // (Publish and Release see to it), so the events it may still take lie in
-// [written_ - capacity_, written_). A slot filled below written_ + 2 * max_take_ is a whole ring
-// ahead of those: no reader can take it before it is published. Events a reader holds already
-// bound the filling too: their slots come round again one ring later.
+// [written_ - capacity_, written_). A slot filled below written_ + ring_ - capacity_ is a whole
+// ring ahead of those: no reader can take it before it is published. Events a reader holds
+// already bound the filling too: their slots come round again one ring later.
 uint64_t ValueEventRing::FillLimit() const {
-  uint64_t limit = written_ + 2 * max_take_;
+  uint64_t limit = written_ + (ring_ - capacity_);
   for (const ReaderState* r : readers_) {
     if (r->taken > 0) limit = std::min<uint64_t>(limit, r->taken_from + ring_);
   }

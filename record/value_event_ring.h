@@ -104,7 +104,7 @@ class ValueEventRing {
   std::string station_;
   size_t capacity_;
   size_t max_take_;  // events a reader takes at most
-  size_t ring_;      // slots: capacity_ waiting, max_take_ taken, max_take_ filled meanwhile
+  size_t ring_;      // slots: capacity_ waiting, as many again (at least 2 * max_take_) of room
   size_t wake_at_;
   // Written by the serving thread only (under the lock when readers may look).
   uint64_t written_ = 0;      // events published; the next is filled at this position
