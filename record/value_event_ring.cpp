@@ -6,9 +6,9 @@
 ValueEventRing::ValueEventRing(size_t capacity)
     : capacity_(capacity == 0 ? 1 : capacity),
       max_take_(std::clamp<size_t>(capacity_ / 2, 1, 10000)),
-      // The slots beyond the capacity are the room the serving thread has while a listener holds
-      // events it took from the oldest end: a listener that holds them longer than that room
-      // takes to fill makes each new event replace the newest one, for every listener.
+      // The slots beyond the capacity are the room the serving thread has while a reader copies
+      // out the events it took from the oldest end; only a reader slower than that makes each
+      // new event replace the newest one, for every reader.
       ring_(capacity_ + std::max(capacity_, 2 * max_take_)),
       wake_at_(std::max<size_t>(1, capacity_ / 2)) {
   chunks_.resize((ring_ + kChunk - 1) / kChunk);
@@ -163,58 +163,66 @@ ValueEventReader::~ValueEventReader() {
   std::erase(ring_.readers_, &state_);
 }
 
-const NumberedEvent& ValueEventReader::Taken(size_t i) {
-  ring_.Slot(taken_from_ + i).Unpack(station_, unpacked_);
-  return unpacked_;
+size_t ValueEventReader::Overflow() const {
+  const size_t all = back_ + ring_.Waiting(state_);
+  return all > ring_.capacity_ ? std::min(back_, all - ring_.capacity_) : 0;
+}
+
+void ValueEventReader::Trim() {
+  const size_t over = Overflow();
+  front_ += over;
+  back_ -= over;
+  state_.dropped += over;
 }
 
 size_t ValueEventReader::Take(size_t max, std::chrono::milliseconds timeout,
                               std::chrono::milliseconds linger) {
   std::unique_lock lock(ring_.mutex_);
   ValueEventRing::ReaderState& r = state_;
+  Trim();
+  auto waiting = [&] { return back_ + ring_.Waiting(r); };
+  auto closed = [&] { return r.end != std::numeric_limits<uint64_t>::max(); };
   r.waiting = true;
-  r.ready.wait_for(lock, timeout, [&] {
-    return ring_.Waiting(r) > 0 || r.woken || r.end != std::numeric_limits<uint64_t>::max();
-  });
-  const size_t gathered = ring_.Waiting(r);
-  const bool closed = r.end != std::numeric_limits<uint64_t>::max();
-  if (gathered > 0 && gathered < ring_.wake_at_ && !closed && !r.woken && linger.count() > 0) {
+  r.ready.wait_for(lock, timeout, [&] { return waiting() > 0 || r.woken || closed(); });
+  const size_t gathered = waiting();
+  if (gathered > 0 && gathered < ring_.wake_at_ && !closed() && !r.woken && linger.count() > 0) {
     r.waiting = true;
-    r.ready.wait_for(lock, linger, [&] {
-      return ring_.Waiting(r) >= ring_.wake_at_ || r.woken ||
-             r.end != std::numeric_limits<uint64_t>::max();
-    });
+    r.ready.wait_for(lock, linger,
+                     [&] { return waiting() >= ring_.wake_at_ || r.woken || closed(); });
   }
   r.waiting = false;
   r.woken = false;
+  Trim();
+  // What was given back comes first, alone.
+  if (back_ > 0) {
+    held_ = std::min({max, back_, ring_.max_take_});
+    back_ -= held_;
+    return held_;
+  }
   const size_t n = std::min({max, ring_.Waiting(r), ring_.max_take_});
+  if (n == 0) return 0;
   r.taken_from = r.next;
   r.taken = n;
   r.next += n;
-  taken_from_ = r.taken_from;
+  // Unpacked without the lock: the slots stay the reader's until it says otherwise.
+  lock.unlock();
+  if (batch_.size() < n) batch_.resize(n);
+  for (size_t i = 0; i < n; ++i) ring_.Slot(r.taken_from + i).Unpack(station_, batch_[i]);
+  lock.lock();
+  r.taken = 0;
+  front_ = 0;
+  held_ = n;
   return n;
 }
 
 void ValueEventReader::Release(size_t done) {
   std::lock_guard lock(ring_.mutex_);
-  ValueEventRing::ReaderState& r = state_;
-  done = std::min(done, r.taken);
-  const uint64_t back = r.taken - done;
-  if (r.next == r.taken_from + r.taken) {
-    // Nothing was dropped meanwhile: what is not done goes back in front, as far as the
-    // capacity leaves room beside what waits.
-    uint64_t next = r.taken_from + done;
-    if (ring_.written_ - next > ring_.capacity_) {
-      const uint64_t over = ring_.written_ - ring_.capacity_ - next;
-      next += over;
-      r.dropped += over;
-    }
-    r.next = next;
-  } else {
-    // Events were dropped while these were taken, so the queue is full: none go back.
-    r.dropped += back;
-  }
-  r.taken = 0;
+  done = std::min(done, held_);
+  // The events not done go back in front of any given back before, where they stand.
+  front_ += done;
+  back_ += held_ - done;
+  held_ = 0;
+  Trim();
 }
 
 void ValueEventReader::Pause(std::chrono::milliseconds duration) {
@@ -243,10 +251,10 @@ bool ValueEventReader::Closed() const {
 
 size_t ValueEventReader::Size() const {
   std::lock_guard lock(ring_.mutex_);
-  return ring_.Waiting(state_) + state_.taken;
+  return held_ + back_ + ring_.Waiting(state_) - Overflow();
 }
 
 uint64_t ValueEventReader::Dropped() const {
   std::lock_guard lock(ring_.mutex_);
-  return state_.dropped;
+  return state_.dropped + Overflow();
 }

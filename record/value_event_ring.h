@@ -118,8 +118,9 @@ class ValueEventRing {
   bool spare_used_ = false;
 };
 
-// One listener's view of a ring: takes the oldest events waiting for it, reads them in place and
-// releases them. Only the listener's thread calls it, but Close and Wake.
+// One listener's view of a ring: takes the oldest events waiting for it, copied out of the ring
+// at once (a listener that holds its events for long never holds ring slots), and releases them.
+// Only the listener's thread calls it, but Close, Wake, Closed, Size and Dropped.
 class ValueEventReader {
  public:
   // Reads the events published from now on. The ring must outlive the reader.
@@ -132,8 +133,8 @@ class ValueEventReader {
   // and returns how many; they stay readable with Taken until Release. Returns 0 when nothing
   // waits. Call Release before taking again.
   size_t Take(size_t max, std::chrono::milliseconds timeout, std::chrono::milliseconds linger);
-  // The i-th event taken (0 the oldest), unpacked without a lock; valid until the next call.
-  const NumberedEvent& Taken(size_t i);
+  // The i-th event taken (0 the oldest); valid until Release.
+  const NumberedEvent& Taken(size_t i) const { return batch_[front_ + i]; }
   // The first done events taken are finished; the others go back to the front, in their order
   // (a listener that could not hand them on tries them again later), as far as the capacity
   // leaves room (the oldest of them are dropped otherwise).
@@ -155,9 +156,18 @@ class ValueEventReader {
   ValueEventReader& operator=(const ValueEventReader&) = delete;
 
  private:
+  // With the lock held: the oldest events given back that no longer fit beside those waiting.
+  size_t Overflow() const;
+  // With the lock held, nothing taken: drops those.
+  void Trim();
+
   ValueEventRing& ring_;
   ValueEventRing::ReaderState state_;
-  uint64_t taken_from_ = 0;  // the listener's copy of state_.taken_from, read without the lock
-  std::string station_;      // the ring's when the reader was made
-  NumberedEvent unpacked_;
+  std::string station_;  // the ring's when the reader was made
+  // The events taken, from front_, followed by those given back; the listener's own, their
+  // strings reused. held_ and back_ are read by other threads under the ring's lock.
+  std::vector<NumberedEvent> batch_;
+  size_t front_ = 0;
+  size_t held_ = 0;
+  size_t back_ = 0;
 };

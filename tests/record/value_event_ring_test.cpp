@@ -1,7 +1,7 @@
 // The ring between serving and the listeners: each reader drops its own oldest events and gets
 // back in order what it could not hand on; events a reader holds stay intact while a flood laps
-// the ring; two readers at different paces each see every event they keep, in order; a waiting
-// reader wakes for a single event.
+// the ring, and cost another reader nothing; two readers at different paces each see every
+// event they keep, in order; a waiting reader wakes for a single event.
 #include "value_event_ring.h"
 
 #include <gtest/gtest.h>
@@ -75,19 +75,22 @@ TEST(ValueEventRingTest, EachReaderDropsItsOldestAndGetsBackInOrder) {
   EXPECT_EQ(TakeAll(late), (std::vector<uint64_t>{10}));
 }
 
-TEST(ValueEventRingTest, EventsHeldAcrossAWholeRingStayIntactAndTheNewestArrives) {
+TEST(ValueEventRingTest, EventsHeldWhileAFloodLapsTheRingStayIntactAndTheNewestArrive) {
   ValueEventRing ring(4);  // 8 slots
   Serving serving{ring};
-  ValueEventReader r(ring);
+  ValueEventReader r(ring), other(ring);
   serving.Step(2);
   ASSERT_EQ(r.Take(10, 0ms, 0ms), 2u);
   for (int s = 3; s <= 20; ++s) serving.Step();
   EXPECT_EQ(r.Taken(0).event.text, Text(1));
   EXPECT_EQ(r.Taken(1).event.text, Text(2));
-  r.Release(2);
-  // The slots of the held events could not be filled: the latest event took the newest one's.
-  EXPECT_EQ(TakeAll(r), (std::vector<uint64_t>{5, 6, 7, 20}));
-  EXPECT_EQ(r.Dropped(), 14u);
+  r.Release(1);
+  // The one given back is older than the four newest waiting: it gives way. The reader that
+  // held events cost the other nothing.
+  EXPECT_EQ(TakeAll(r), (std::vector<uint64_t>{17, 18, 19, 20}));
+  EXPECT_EQ(r.Dropped(), 15u);
+  EXPECT_EQ(TakeAll(other), (std::vector<uint64_t>{17, 18, 19, 20}));
+  EXPECT_EQ(other.Dropped(), 16u);
 }
 
 TEST(ValueEventRingTest, TwoReadersAtTheirOwnPaceEachSeeTheirEventsInOrder) {
