@@ -53,8 +53,8 @@ class ValueEventRing {
   friend class ValueEventReader;
   struct ReaderState {
     uint64_t next = 0;                                    // position of the oldest waiting event
-    uint64_t taken_from = 0;                              // position of the oldest taken event
-    size_t taken = 0;                                     // events taken and not released
+    uint64_t taken_from = 0;                              // the events being copied out: first
+    size_t taken = 0;                                     // and how many (0 when none)
     uint64_t end = std::numeric_limits<uint64_t>::max();  // closed: positions from here not its
     uint64_t dropped = 0;
     bool waiting = false;  // waits in Take
@@ -112,8 +112,9 @@ class ValueEventRing {
   uint64_t fill_limit_ = 0;   // positions below may be filled without asking again
   size_t pending_ = 0;
   uint64_t seq_ = 0;
-  // An event that found no free slot (a reader holds events a whole ring ago); at Publish it
-  // takes the place of the newest event, so that the latest value is not the one lost.
+  // An event that found no free slot (a reader still copies out events a whole ring ago); at
+  // Publish it takes the place of the newest event, so that the latest value is not the one
+  // lost.
   Packed spare_;
   bool spare_used_ = false;
 };

@@ -1,6 +1,6 @@
 // The listeners of the value events, as the settings switch them on: the value history and
-// the MQTT publisher. The engine fills each event in place in one ring that both listeners read
-// at their own pace, and never waits for them.
+// the MQTT publisher. The engine's values are packed once into one ring that both listeners read
+// at their own pace; serving never waits for them.
 #pragma once
 
 #include <array>

@@ -1,4 +1,5 @@
-// The ring between serving and the listeners: each reader drops its own oldest events and gets
+// The ring between serving and the listeners: a reader gets every field back as sent, whether
+// it fits in the slot or not; each reader drops its own oldest events and gets
 // back in order what it could not hand on; events a reader holds stay intact while a flood laps
 // the ring, and cost another reader nothing; two readers at different paces each see every
 // event they keep, in order; a waiting reader wakes for a single event.
@@ -45,6 +46,56 @@ std::vector<uint64_t> TakeAll(ValueEventReader& r) {
     r.Release(n);
   }
   return seqs;
+}
+
+TEST(ValueEventRingTest, AReaderGetsEveryFieldBackAsSent) {
+  const std::string longText(60, 'x'), client = "4321 spc-collector";
+  struct Case {
+    SentValue sent;
+    std::string port;  // as the reader sees it
+  };
+  auto value = [](int slot, int com, std::string_view client, std::string_view text) {
+    SentValue v;
+    v.slot = slot;
+    v.com = com;
+    v.client = client;
+    v.device = 2;
+    v.input = 7;
+    v.number = -1.25;
+    v.text = text;
+    v.status = ValueStatus::OutOfRange;
+    v.cause = ValueCause::DataKey;
+    return v;
+  };
+  const Case cases[] = {
+      {value(1, 5, client, "10:+0001.234\r\n"), "COM5"},  // side by side in the slot
+      {value(2, 0, "", ""), ""},                          // nothing to copy, no COM number
+      {value(3, 16, "", std::string_view(longText).substr(0, 52)), "COM16"},  // fills the slot
+      {value(4, 300, client, longText), "COM300"},  // too long for the slot: spilled
+  };
+  ValueEventRing ring(10);
+  ring.SetStation("line 4");
+  ValueEventReader r(ring);
+  for (const Case& c : cases) ASSERT_TRUE(ring.Add(c.sent));
+  ring.Publish(1234);
+  ASSERT_EQ(r.Take(10, 0ms, 0ms), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const SentValue& v = cases[i].sent;
+    ValueEvent want;
+    want.utc_ms = 1234;
+    want.station = "line 4";
+    want.slot = v.slot;
+    want.port = cases[i].port;
+    want.client = v.client;
+    want.device = v.device;
+    want.input = v.input;
+    want.number = v.number;
+    want.text = v.text;
+    want.status = v.status;
+    want.cause = v.cause;
+    EXPECT_EQ(r.Taken(i).seq, i + 1);
+    EXPECT_EQ(r.Taken(i).event, want) << i;
+  }
 }
 
 TEST(ValueEventRingTest, EachReaderDropsItsOldestAndGetsBackInOrder) {
