@@ -1,8 +1,11 @@
 // Velk_VCP: with windows where a display is available, otherwise (or with --headless) on
 // standard output and standard error, in a working folder chosen by the command line.
+#include <errno.h>
+
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -88,11 +91,22 @@ int main(int argc, char** argv) {
   }
   // Held until the program ends, so that velk-vcp-config leaves the settings file alone.
   FolderLock folderLock;
-  folderLock.HoldShared(".", [] {
+  switch (folderLock.HoldForProgram(".", [] {
     std::cerr << "Velk_VCP: velk-vcp-config is changing the settings here; waiting for it to "
                  "finish"
               << std::endl;
-  });
+  })) {
+    case FolderLock::ProgramResult::Held:
+      break;
+    case FolderLock::ProgramResult::OtherProgram:
+      std::cerr << "Velk_VCP: another Velk_VCP works in " << fs::current_path(ec).string()
+                << " (its settings, log and status socket are its own); ending" << std::endl;
+      return 1;
+    case FolderLock::ProgramResult::Failed:
+      std::cerr << "Velk_VCP: cannot lock " << fs::current_path(ec).string() << ": "
+                << std::strerror(errno) << "; ending" << std::endl;
+      return 1;
+  }
 
   int count = 1;
   char* args[] = {argv[0], nullptr};

@@ -25,7 +25,7 @@ void PortBridge::SendMeaValue(int16_t device, int16_t Address, double value, int
   log_.Answer(answer);
   if (TrimSpaces(answer).empty()) return;
   WriteToCurrentPort(answer);
-  if (value_events_ != nullptr && Port(current_port_) != nullptr) {
+  if (value_events_ != nullptr && Port(io_slot_) != nullptr) {
     AnnounceValue(device, Address, value, errorcode, answer);
   }
 }
@@ -38,12 +38,12 @@ void PortBridge::SetValueEvents(IValueEvents* sink) {
 void PortBridge::AnnounceValue(int16_t device, int16_t input, double value, int16_t errorcode,
                                const std::string& answer) {
   const int16_t numbers[kSlots] = {s_.VcpCom1, s_.VcpCom2, s_.VcpCom3, s_.VcpCom4};
+  // The value is recorded with the port it was written to: in every-port mode that is the
+  // slot whose client asked, not the served one.
   SentValue v;
-  v.slot = current_port_ + 1;
-  v.com = current_port_ >= 0 && current_port_ < kSlots
-              ? std::max<int16_t>(numbers[current_port_], 0)
-              : 0;
-  v.client = Port(current_port_)->ClientName();
+  v.slot = io_slot_ + 1;
+  v.com = io_slot_ >= 0 && io_slot_ < kSlots ? std::max<int16_t>(numbers[io_slot_], 0) : 0;
+  v.client = Port(io_slot_)->ClientName();
   v.device = device;
   v.input = input;
   v.number = value;

@@ -79,14 +79,7 @@ bool VcpSession::Start() {
   selector_items_.push_back(kSeveralPortsEntry);
   view_.SetPortSelectorItems(selector_items_);
 
-  if (s_.VcpCom1 == 0) {
-    for (int16_t n = 1; n <= kProbedPorts; ++n) {
-      if (com_port_exists_[n] == 0) {
-        s_.VcpCom1 = n;
-        break;
-      }
-    }
-  }
+  if (s_.VcpCom1 == 0) s_.VcpCom1 = FirstFreePortNumber();
 
   const bool singlePort = s_.VcpCom2 == 0 && s_.VcpCom3 == 0 && s_.VcpCom4 == 0;
   bool createPorts = true;
@@ -269,6 +262,9 @@ std::string VcpSession::ApplySettings(const SettingsRecord& next) {
     return made;
   };
   s_ = next;
+  // Port 1 set to the first free number keeps the number this run chose for it: the settings
+  // file holds 0 until the program ends, and taking 0 over as it stands would delete the port.
+  if (s_.VcpCom1 == 0) s_.VcpCom1 = before[0] > 0 ? before[0] : FirstFreePortNumber();
   ApplyPortSharing();
   std::string reason;
   if (!move_ports(before, SlotNumbers())) reason = "a port of the new settings cannot be made";
@@ -284,8 +280,14 @@ std::string VcpSession::ApplySettings(const SettingsRecord& next) {
     move_ports(tried, SlotNumbers());
     RecreateCommandTable();
     if (device_.Device_Init(LanguageCode(), kDdkFileName, 0) != 0) {
-      EndWithoutDeviceLibrary();
-      return reason + ", and it does not start again with the previous ones";
+      // The device file went bad while the program ran. Ending here would take the clients'
+      // ports with it; the ports stay, and the next change that starts the library mends it.
+      bridge_.Log().WriteLine("Device_Init() failed");
+      timer_enabled_ = true;
+      return reason +
+             ", and it does not start again with the previous ones either (is the device file "
+             "empty or broken?); the ports stay, but no gauge answers until a change or "
+             "reload starts it";
     }
   }
   bridge_.Log().WriteLine("Device_Init()");
@@ -294,6 +296,13 @@ std::string VcpSession::ApplySettings(const SettingsRecord& next) {
   if (SlotNumbers()[static_cast<size_t>(bridge_.CurrentPort())] <= 0) bridge_.SetCurrentPort(0);
   timer_enabled_ = true;
   return reason;
+}
+
+int16_t VcpSession::FirstFreePortNumber() const {
+  for (int16_t n = 1; n <= kProbedPorts; ++n) {
+    if (com_port_exists_[static_cast<size_t>(n)] == 0) return n;
+  }
+  return 0;
 }
 
 void VcpSession::SetupButton_Click() {

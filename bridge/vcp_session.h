@@ -73,7 +73,10 @@ class VcpSession {
   // the command table rebuilt, the settings file written. Only the slots whose port number
   // changed are made anew, so the clients of the other ports keep them. Returns an empty text,
   // or the reason when nothing was taken over: the previous settings stay in effect (busy, a
-  // port that cannot be made, a device library that does not start with them).
+  // port that cannot be made, a device library that does not start with them). Port 1 at 0
+  // (the first free number) keeps the number it has. When the library starts with neither
+  // the new nor the previous settings (its device file went bad meanwhile), the previous
+  // settings and the ports stay and the program serves on without gauges; the reason says so.
   std::string ApplySettings(const SettingsRecord& next);
 
   // Checks the real gauges among the inputs in use (GaugeHealth) while the poll timer runs;
@@ -104,6 +107,8 @@ class VcpSession {
 
  private:
   int16_t LanguageCode() const;
+  // The first COM number the start-up probe found free; 0 when none is.
+  int16_t FirstFreePortNumber() const;
   bool CreatePorts(bool stopAtFailure);
   void DeleteSlotPorts(const std::array<int16_t, 4>& numbers);
   std::array<int16_t, 4> SlotNumbers() const;

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <sstream>
+#include <utility>
 
 namespace {
 
@@ -43,8 +44,9 @@ std::string Refusal(const std::string& message) {
 
 }  // namespace
 
-bool ControlServer::Start(const std::string& path, std::string& reason) {
+bool ControlServer::Start(const std::string& path, std::string& reason, std::string& note) {
   Stop();
+  note.clear();
   sockaddr_un address{};
   if (!MakeAddress(path, address)) {
     reason = "socket path " + path + " is too long";
@@ -56,11 +58,11 @@ bool ControlServer::Start(const std::string& path, std::string& reason) {
       reason = path + " exists and is no socket";
       return false;
     }
-    if (Answered(address)) {
-      reason = "another program answers at " + path;
-      return false;
-    }
-    unlink(path.c_str());  // left by a program that ended without removing it
+    // Left by a program that ended without removing it, or made by a process that is no
+    // program of this folder (the caller holds the folder alone): replaced either way, so that
+    // requests never go to somebody else.
+    if (Answered(address)) note = "replaced " + path + ", where another process answered";
+    unlink(path.c_str());
   }
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   // Made private before it listens: nobody else can connect in between.
@@ -73,8 +75,13 @@ bool ControlServer::Start(const std::string& path, std::string& reason) {
     }
     return false;
   }
-  if (!watch_.WatchReadable(fd, [this] { Accept(); })) {
+  sender_done_ = sender_.Start();
+  if (sender_done_ < 0 || !watch_.WatchReadable(sender_done_, [this] { SendersDone(); }) ||
+      !watch_.WatchReadable(fd, [this] { Accept(); })) {
     reason = "cannot watch the socket " + path;
+    if (sender_done_ >= 0) watch_.Unwatch(sender_done_);
+    sender_.Stop();
+    sender_done_ = -1;
     close(fd);
     unlink(path.c_str());
     return false;
@@ -86,6 +93,11 @@ bool ControlServer::Start(const std::string& path, std::string& reason) {
 }
 
 void ControlServer::Stop() {
+  // The sender lets go of every connection before they close.
+  if (sender_done_ >= 0) watch_.Unwatch(sender_done_);
+  sender_.Stop();
+  sender_done_ = -1;
+  for (auto& [fd, connection] : connections_) connection.sending = false;
   while (!connections_.empty()) Close(connections_.begin()->first);
   if (listener_ < 0) return;
   watch_.Unwatch(listener_);
@@ -109,9 +121,15 @@ void ControlServer::Accept() {
       continue;
     }
     if (connections_.size() >= kConnectionsMax) {
-      auto idle = connections_.begin();
+      // The longest idle goes; one whose answer is still being sent is not idle.
+      auto idle = connections_.end();
       for (auto it = connections_.begin(); it != connections_.end(); ++it) {
-        if (it->second.last < idle->second.last) idle = it;
+        if (it->second.sending) continue;
+        if (idle == connections_.end() || it->second.last < idle->second.last) idle = it;
+      }
+      if (idle == connections_.end()) {
+        close(fd);
+        continue;
       }
       Close(idle->first);
     }
@@ -127,40 +145,78 @@ void ControlServer::Accept() {
 void ControlServer::Read(int fd) {
   auto it = connections_.find(fd);
   if (it == connections_.end()) return;
-  char buffer[1024];
-  const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+  // Takes at most one request: what follows it stays in the socket and wakes the loop again,
+  // so a client that sends many at once gets one answered per loop turn, between serving steps.
+  char buffer[kLineMax + 2];
+  const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_PEEK);
   if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
     Close(fd);
     return;
   }
   if (n < 0) return;
+  const auto* newline = static_cast<const char*>(std::memchr(buffer, '\n', static_cast<size_t>(n)));
+  const size_t take = newline ? static_cast<size_t>(newline - buffer) + 1 : static_cast<size_t>(n);
+  const ssize_t taken = recv(fd, buffer, take, MSG_DONTWAIT);
+  if (taken != static_cast<ssize_t>(take)) {
+    Close(fd);
+    return;
+  }
   it->second.last = std::chrono::steady_clock::now();
   std::string& in = it->second.in;
-  in.append(buffer, static_cast<size_t>(n));
-  for (size_t end; (end = in.find('\n')) != std::string::npos;) {
-    std::string line = in.substr(0, end);
-    in.erase(0, end + 1);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    peer_pid_ = it->second.pid;
-    const std::string answer = Answer(line) + "\n";
-    peer_pid_ = 0;
-    Send(fd, answer);
-    if (connections_.count(fd) == 0) return;  // the answer could not go
-  }
-  if (in.size() > kLineMax) {
+  in.append(buffer, take);
+  if (in.size() > kLineMax + 1) {
     Send(fd, Refusal("request longer than " + std::to_string(kLineMax) + " bytes"));
     Close(fd);
+    return;
   }
+  if (!newline) return;
+  std::string line = std::exchange(in, {});
+  line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  peer_pid_ = it->second.pid;
+  const std::string answer = Answer(line) + "\n";
+  peer_pid_ = 0;
+  Send(fd, answer);
 }
 
 void ControlServer::Send(int fd, const std::string& text) {
-  // Answers are small: a client that does not take one whole is dropped.
   const ssize_t sent = send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  if (sent != static_cast<ssize_t>(text.size())) Close(fd);
+  if (sent == static_cast<ssize_t>(text.size())) return;
+  if (sent < 0 && errno != EAGAIN && errno != EINTR) {
+    Close(fd);
+    return;
+  }
+  // A large answer (the status of many gauges) or a client that reads slowly: the rest goes
+  // from the sender, and the connection takes no request until it went.
+  const size_t done = sent > 0 ? static_cast<size_t>(sent) : 0;
+  auto it = connections_.find(fd);
+  if (it == connections_.end()) return;
+  watch_.Unwatch(fd);
+  if (!sender_.Send(fd, text.substr(done))) {
+    Close(fd);
+    return;
+  }
+  it->second.sending = true;
+}
+
+void ControlServer::SendersDone() {
+  for (const auto& [fd, ok] : sender_.TakeDone()) {
+    auto it = connections_.find(fd);
+    if (it == connections_.end()) continue;
+    it->second.sending = false;
+    if (!ok || !watch_.WatchReadable(fd, [this, fd] { Read(fd); })) {
+      connections_.erase(it);
+      close(fd);
+    }
+  }
 }
 
 void ControlServer::Close(int fd) {
-  if (connections_.erase(fd) == 0) return;
+  auto it = connections_.find(fd);
+  if (it == connections_.end()) return;
+  // A connection whose answer is still being sent closes when the sender lets go of it.
+  if (it->second.sending) return;
+  connections_.erase(it);
   watch_.Unwatch(fd);
   close(fd);
 }

@@ -3,7 +3,9 @@
 // the program. One request per line (words separated by blanks, the first names the request),
 // one answer per request: a JSON object on one line with "ok" true, or "ok" false and "error".
 // Its descriptors are served from the serving loop's event set, so requests run between
-// serving steps on the serving thread, never beside the engine.
+// serving steps on the serving thread, never beside the engine. A connection gets one request
+// answered per wake-up (a client that sends many at once is served one per loop turn), and
+// the part of an answer its socket does not take at once goes from a thread of its own.
 #pragma once
 
 #include <sys/types.h>
@@ -15,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "answer_sender.h"
 #include "readable_watch.h"
 
 inline constexpr const char* kControlSocketName = "Velk_VCP.control";
@@ -41,10 +44,11 @@ class ControlServer {
   // Answers request name with handler from now on.
   void On(const std::string& name, Handler handler) { handlers_[name] = std::move(handler); }
 
-  // Listens at path (relative to the current directory; private whatever the umask). A socket
-  // file that no program answers any more is replaced. Returns false with the reason when
-  // another program answers at path, or the socket cannot be made or watched.
-  bool Start(const std::string& path, std::string& reason);
+  // Listens at path (relative to the current directory; private whatever the umask). The
+  // caller holds its working folder alone, so a socket file at path is replaced, also one that
+  // a process answers (note then says so; else it is empty). Returns false with the reason when
+  // path is no socket, or the socket cannot be made or watched.
+  bool Start(const std::string& path, std::string& reason, std::string& note);
   // Closes every connection and the socket and removes the socket file (when it is still this
   // one's). Nothing when not started.
   void Stop();
@@ -61,15 +65,19 @@ class ControlServer {
     pid_t pid = 0;
     std::string in;
     std::chrono::steady_clock::time_point last{};
+    bool sending = false;  // the sender has the rest of its answer; not watched meanwhile
   };
   void Accept();
   void Read(int fd);
   void Send(int fd, const std::string& text);
   void Close(int fd);
+  void SendersDone();
 
   IReadableWatch& watch_;
   std::map<std::string, Handler> handlers_;
   std::map<int, Connection> connections_;
+  AnswerSender sender_;
+  int sender_done_ = -1;
   int listener_ = -1;
   std::string path_;
   ino_t inode_ = 0;

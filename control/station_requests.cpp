@@ -261,24 +261,25 @@ nlohmann::json ReloadSettings(Station& station) {
     if (!NetworkEndpointFromSettings(next, slot, wanted, why)) {
       throw ControlServer::RequestError{"reload: " + why};
     }
-    const NetworkEndpoint& current = station.ports[static_cast<size_t>(slot - 1)]->network();
-    if (wanted &&
-        !(current.config() && current.config()->bind_length == wanted->bind_length &&
-          std::memcmp(&current.config()->bind, &wanted->bind, wanted->bind_length) == 0) &&
-        !CanListen(*wanted, why)) {
+    if (!station.ports[static_cast<size_t>(slot - 1)]->PrepareNetwork(wanted, why)) {
+      // Ports an earlier slot's check moved go back to the settings in force.
+      for (SlotPort* port : station.ports) {
+        std::string ignored;
+        if (port) port->ApplyNetwork(ignored);
+      }
       throw ControlServer::RequestError{"reload: network port of slot " + std::to_string(slot) +
                                         ": " + why};
     }
   }
   service::Reloading();
   const std::string reason = station.session.ApplySettings(next);
-  if (reason.empty()) {
-    // Slots whose port stayed take their network changes here (new ports took them already).
-    for (SlotPort* port : station.ports) {
-      std::string why;
-      if (port && !port->ApplyNetwork(why)) {
-        std::cerr << "Velk_VCP: no network port: " << why << std::endl;
-      }
+  // Slots whose port stayed follow the settings in force: the new ones, or the previous ones
+  // again when they were not taken over (a port moved by the check goes back). New ports took
+  // theirs already.
+  for (SlotPort* port : station.ports) {
+    std::string why;
+    if (port && !port->ApplyNetwork(why)) {
+      std::cerr << "Velk_VCP: no network port: " << why << std::endl;
     }
   }
   // The value history and MQTT follow the settings as they are now.
@@ -309,8 +310,11 @@ void AddStationRequests(ControlServer& server, Station& station) {
 
 bool StartStationSocket(ControlServer& server, Station& station) {
   AddStationRequests(server, station);
-  std::string reason;
-  if (server.Start(kControlSocketName, reason)) return true;
+  std::string reason, note;
+  if (server.Start(kControlSocketName, reason, note)) {
+    if (!note.empty()) std::cerr << "Velk_VCP: " << note << std::endl;
+    return true;
+  }
   std::cerr << "Velk_VCP: no status socket: " << reason << std::endl;
   return false;
 }

@@ -1,5 +1,6 @@
 #include "slot_port.h"
 
+#include <cstring>
 #include <iostream>
 
 SlotPort::SlotPort(int slot, const SettingsRecord& settings, std::string folder)
@@ -55,6 +56,30 @@ bool SlotPort::ApplyNetwork(std::string& reason) {
   }
   Log(name_ + ": also served over the network at " + EndpointText(*config));
   return true;
+}
+
+bool SlotPort::PrepareNetwork(const std::optional<NetworkEndpointConfig>& wanted,
+                              std::string& reason) {
+  const std::optional<NetworkEndpointConfig>& current = network_.config();
+  if (!wanted || (current && current->bind_length == wanted->bind_length &&
+                  std::memcmp(&current->bind, &wanted->bind, wanted->bind_length) == 0)) {
+    return true;
+  }
+  if (CanListen(*wanted, reason)) return true;
+  if (!current || !network_.listening() || current->port != wanted->port || name_.empty()) {
+    return false;
+  }
+  const NetworkEndpointConfig before = *current;
+  if (network_.Start(*wanted, name_, reason)) {
+    Log(name_ + ": also served over the network at " + EndpointText(*wanted));
+    return true;
+  }
+  std::string again;
+  if (!network_.Start(before, name_, again)) {
+    network_error_ = again;
+    Log(name_ + ": no network port: " + again);
+  }
+  return false;
 }
 
 void SlotPort::WriteData(const uint8_t* data, int32_t count) {

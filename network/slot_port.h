@@ -41,6 +41,11 @@ class SlotPort : public IVirtualPort {
   // kept with its client; a changed one is closed (its client hung up) and opened anew.
   // Returns false, with the reason, when the new one cannot listen (then none listens).
   bool ApplyNetwork(std::string& reason);
+  // Checks before a change that the network port wanted (nullopt: none) can listen. Where the
+  // slot's own listener stands in the way (the same port number on another address, as when
+  // 127.0.0.1 becomes 0.0.0.0), the port moves there now, its client hung up. Returns false,
+  // with the reason, when it cannot listen there; the port then listens as before.
+  bool PrepareNetwork(const std::optional<NetworkEndpointConfig>& wanted, std::string& reason);
 
   void WriteData(const uint8_t* data, int32_t count) override;
   void ReadData(uint8_t* data, int32_t& count) override;

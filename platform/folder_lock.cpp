@@ -32,11 +32,29 @@ void CloseKeepingErrno(int fd) {
 
 FolderLock::~FolderLock() { Release(); }
 
-bool FolderLock::HoldShared(const std::string& folder, const std::function<void()>& onWait) {
-  if (Hold(folder, LOCK_SH | LOCK_NB)) return true;
-  if (errno != EWOULDBLOCK) return false;
-  if (onWait) onWait();
-  return Hold(folder, LOCK_SH);
+FolderLock::ProgramResult FolderLock::HoldForProgram(const std::string& folder,
+                                                     const std::function<void()>& onWait) {
+  Release();
+  bool waited = false;
+  while (!Hold(folder, LOCK_EX | LOCK_NB)) {
+    if (errno != EWOULDBLOCK) return ProgramResult::Failed;
+    // Tools hold the tool lock whenever they hold the folder or change it through a program.
+    // The folder taken while no tool is at work is held by a program; asked twice, so that a
+    // tool that let both go in between is not taken for one.
+    const int tool = OpenLockFile(folder, kToolLockName);
+    if (tool < 0) return ProgramResult::Failed;
+    const bool toolAtWork = Lock(tool, LOCK_SH | LOCK_NB) != 0;
+    close(tool);
+    if (!toolAtWork) {
+      if (Hold(folder, LOCK_EX | LOCK_NB)) break;
+      if (errno != EWOULDBLOCK) return ProgramResult::Failed;
+      return ProgramResult::OtherProgram;
+    }
+    if (!waited && onWait) onWait();
+    waited = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return ProgramResult::Held;
 }
 
 bool FolderLock::TryHoldAlone(const std::string& folder) { return Hold(folder, LOCK_EX | LOCK_NB); }
@@ -61,9 +79,14 @@ FolderLock::ToolResult FolderLock::HoldForTool(const std::string& folder,
   // Tools take the folder lock only while they hold the tool lock: whoever holds it now is a
   // program.
   if (!Hold(folder, LOCK_EX | LOCK_NB)) {
-    const bool program = errno == EWOULDBLOCK;
-    CloseKeepingErrno(tool);
-    return program ? ToolResult::ProgramRuns : ToolResult::Failed;
+    if (errno != EWOULDBLOCK) {
+      CloseKeepingErrno(tool);
+      return ToolResult::Failed;
+    }
+    // The tool lock stays held: a tool that changes the settings through the running program
+    // reads, writes and has them taken over while no other tool does.
+    tool_fd_ = tool;
+    return ToolResult::ProgramRuns;
   }
   tool_fd_ = tool;
   return ToolResult::Held;

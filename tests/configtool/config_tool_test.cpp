@@ -151,14 +151,37 @@ TEST_F(ConfigToolTest, ToolsTakeTurnsAndAProgramSaysWhatItWaitsFor) {
   EXPECT_EQ(Read("tools.err"), "");
   EXPECT_NE(Read("Velk_VCP.CFG").find("\r\n9000:"), std::string::npos);
 
-  // A program started while a tool holds the folder says what it waits for, then serves.
+  // A program started while a tool holds the folder (and, as tools do, the tool lock) says what
+  // it waits for, then serves.
+  const int tool = open(Path(".Velk_VCP.tool.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   const int lock = open(Path(".Velk_VCP.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(flock(tool, LOCK_EX), 0);
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
   const pid_t pid = Start();
   EXPECT_TRUE(WaitFor([&] { return Err().find("waiting for it to finish") != std::string::npos; }))
       << Err();
   close(lock);
+  close(tool);
   ASSERT_TRUE(WaitUntilServing()) << Err();
+
+  // Two tools at once while the program serves, round after round: each change goes through
+  // the program in turn, and every change a tool reported done is in the file (before, most
+  // rounds lost one).
+  for (int round = 0; round < 12; ++round) {
+    const bool on = round % 2 == 0;
+    const std::string tool =
+        "VELK_DDK_LIBRARY='" + std::string(VELK_DDK_SIM) + "' '" + VELK_CONFIG_TOOL + "' ";
+    command = "cd '" + Path("") + "' && { (" + tool + "input 1.1 " + (on ? "on" : "off") +
+              " 2>>live.err; echo $? >>live.status) & (" + tool + "log " + (on ? "on" : "off") +
+              " 2>>live.err; echo $? >>live.status) & wait; }";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string settings = Read("Velk_VCP.CFG");
+    EXPECT_NE(settings.find(on ? "\r\n1000:1" : "\r\n1000:0"), std::string::npos) << round;
+    EXPECT_NE(settings.find(on ? "\r\n50:1\r\n" : "\r\n50:0\r\n"), std::string::npos) << round;
+  }
+  std::string allLive;
+  for (int i = 0; i < 24; ++i) allLive += "0\n";
+  EXPECT_EQ(Read("live.status"), allLive) << Read("live.err");
   EXPECT_EQ(Stop(pid), 0);
 }
 

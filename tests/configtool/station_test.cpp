@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -392,30 +393,40 @@ TEST(ControlServerTest, EachRequestLineGetsOneJsonAnswer) {
   for (const auto& c : cases) EXPECT_EQ(server.Answer(c.line), c.answer) << c.line;
 }
 
-TEST(ControlServerTest, ALiveSocketIsKeptAndAStaleOneReplaced) {
+TEST(ControlServerTest, AnyEarlierSocketIsReplacedAndAPlainFileKept) {
   char folder[] = "/tmp/velk-control-XXXXXX";
   ASSERT_NE(mkdtemp(folder), nullptr);
   const std::string path = std::string(folder) + "/test.control";
   NoWatch watch;
   ControlServer first(watch), second(watch);
-  std::string reason;
-  ASSERT_TRUE(first.Start(path, reason)) << reason;
-  EXPECT_FALSE(second.Start(path, reason));
-  EXPECT_EQ(reason, "another program answers at " + path);
+  std::string reason, note;
+  ASSERT_TRUE(first.Start(path, reason, note)) << reason;
+  EXPECT_EQ(note, "");
+  // A process that listened there first gets no request any more.
+  ASSERT_TRUE(second.Start(path, reason, note)) << reason;
+  EXPECT_EQ(note, "replaced " + path + ", where another process answered");
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
-  first.Stop();
+  first.Stop();  // not its socket file any more: left alone
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  second.Stop();
   EXPECT_NE(stat(path.c_str(), &info), 0);
   // A socket file whose program is gone.
-  ASSERT_TRUE(first.Start(path, reason)) << reason;
+  ASSERT_TRUE(first.Start(path, reason, note)) << reason;
   const int kept = open(path.c_str(), O_PATH);
   ASSERT_EQ(link(path.c_str(), (path + ".old").c_str()), 0);
   first.Stop();
   ASSERT_EQ(rename((path + ".old").c_str(), path.c_str()), 0);
   close(kept);
-  EXPECT_TRUE(second.Start(path, reason)) << reason;
+  EXPECT_TRUE(second.Start(path, reason, note)) << reason;
+  EXPECT_EQ(note, "");
   second.Stop();
+  // A file of the user's is no socket: refused, not removed.
+  { std::ofstream(path) << "mine"; }
+  EXPECT_FALSE(second.Start(path, reason, note));
+  EXPECT_EQ(reason, path + " exists and is no socket");
+  EXPECT_TRUE(std::filesystem::exists(path));
   std::filesystem::remove_all(folder);
 }
 

@@ -127,25 +127,38 @@ TEST_F(LifecycleFaultTest, StopSignalsWhileAnsweringAnOpenClientRunTheShutdownOn
   EXPECT_TRUE(log.ends_with("*** Programm-Ende ***\r\n"));
 }
 
-TEST_F(LifecycleFaultTest, ASecondInstanceOnTheSamePortGetsText110TakesNothingAndEnds) {
+TEST_F(LifecycleFaultTest, ASecondInstanceInTheFolderOrOnThePortTakesNothingAndEnds) {
   const pid_t first = Start(Options{}, "first");
   ASSERT_TRUE(WaitUntilServing("first")) << Err("first");
   const std::string target = LinkTarget(Path("ports/COM5"));
   ASSERT_TRUE(target.starts_with("/dev/pts/")) << target;
   const int fd = OpenPort("COM5");
   ASSERT_GE(fd, 0);
+  std::filesystem::create_directories(Path("other"));
+  for (const char* name : {"Velk_VCP.CFG", "Velk_VCP.DDK", "VCP001.LAN", "LIB000.DRV"}) {
+    if (Exists(name)) Write(std::string("other/") + name, Read(name));
+  }
 
-  // The second instance says that it has no port and ends; its shutdown leaves the first
-  // one's port alone.
-  const pid_t second = Start(Options{}, "second");
-  EXPECT_EQ(Wait(second), 1) << Err("second");
-  EXPECT_NE(Err("second").find("The selected COM port cannot be used or created"),
-            std::string::npos)
-      << Err("second");
-  EXPECT_NE(Err("second").find("no port could be created"), std::string::npos) << Err("second");
-  EXPECT_EQ(Out("second").find("serving"), std::string::npos) << Out("second");
-  EXPECT_EQ(LinkTarget(Path("ports/COM5")), target);
-  EXPECT_EQ(Ask(fd, "M1\r", kValue1), kValue1);
+  // A second instance in the same folder would share its settings file and socket; one in
+  // another folder on the same port folder finds COM5 taken. Either says so and ends; its end
+  // leaves the first one's port alone.
+  const struct {
+    const char* tag;
+    Options options;
+    const char* says;
+  } cases[] = {
+      {"same-folder", Options{}, "another Velk_VCP works in"},
+      {"same-port", Options{.folder = "other", .port_dir = Path("ports")},
+       "The selected COM port cannot be used or created"},
+  };
+  for (const auto& c : cases) {
+    const pid_t second = Start(c.options, c.tag);
+    EXPECT_EQ(Wait(second), 1) << c.tag << Err(c.tag);
+    EXPECT_NE(Err(c.tag).find(c.says), std::string::npos) << c.tag << Err(c.tag);
+    EXPECT_EQ(Out(c.tag).find("serving"), std::string::npos) << c.tag << Out(c.tag);
+    EXPECT_EQ(LinkTarget(Path("ports/COM5")), target) << c.tag;
+    EXPECT_EQ(Ask(fd, "M1\r", kValue1), kValue1) << c.tag;
+  }
   close(fd);
   EXPECT_EQ(Stop(first), 0);
   EXPECT_FALSE(Exists("ports/COM5"));
