@@ -1,8 +1,9 @@
 // A client that puts the layer's calls where programs put them: close from a signal handler,
 // close in children of a threaded program, the termios ioctls, a port reopened after its
-// descriptor was replaced, and a port held exclusively. Run under velk-client by
-// layer_calls_test.cpp: `layer_check CHECK PORT`; prints "ok" and exits 0 when the check holds,
-// exits 1 with the reason otherwise, 77 when it cannot run here.
+// descriptor was replaced, a port held exclusively, and two openers of one port at the same
+// instant. Run under velk-client by layer_calls_test.cpp: `layer_check CHECK PORT [OTHER]`
+// (OTHER: the second opener's name of the port, PORT when left out); prints "ok" and exits 0
+// when the check holds, exits 1 with the reason otherwise, 77 when it cannot run here.
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -13,6 +14,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -20,6 +23,7 @@
 #include <unistd.h>
 
 static const char* port;
+static const char* other;
 
 static int OpenPort(void) { return open(port, O_RDWR | O_NOCTTY); }
 
@@ -190,14 +194,22 @@ static int Reopened(void) {
   return 0;
 }
 
-// Opens the port as an unprivileged user (the exclusive mode does not bind root), after
-// saying "opening"; prints "opened" or "refused ERRNO-NAME", and once opened, opens it a
-// second time: "second opened" or "second refused ERRNO-NAME".
-static int Exclusive(void) {
+// Gives up root (the exclusive mode does not bind root) for nobody, staying readable in /proc
+// so that the layer sees who holds a port. Returns 0, or 77 when that is impossible.
+static int BecomeNormalUser(void) {
   if (geteuid() == 0 && (setgroups(0, NULL) != 0 || setresgid(65534, 65534, 65534) != 0 ||
                          setresuid(65534, 65534, 65534) != 0)) {
     return 77;
   }
+  prctl(PR_SET_DUMPABLE, 1);
+  return 0;
+}
+
+// Opens the port as an unprivileged user, after saying "opening"; prints "opened" or
+// "refused ERRNO-NAME", and once opened, opens it a second time: "second opened" or "second
+// refused ERRNO-NAME".
+static int Exclusive(void) {
+  if (BecomeNormalUser() != 0) return 77;
   printf("opening\n");
   fflush(stdout);
   const int fd = OpenPort();
@@ -208,12 +220,92 @@ static int Exclusive(void) {
   return 0;
 }
 
+// Two openers released together; the one that gets the port holds it until both know.
+struct Race {
+  pthread_barrier_t start;
+  pthread_barrier_t done;
+  int opened[2];
+  int error[2];
+};
+
+static struct Race* race;
+
+static void RaceToOpen(int who) {
+  pthread_barrier_wait(&race->start);
+  const int fd = open(who == 0 ? port : other, O_RDWR | O_NOCTTY);
+  race->opened[who] = fd >= 0;
+  race->error[who] = fd >= 0 ? 0 : errno;
+  pthread_barrier_wait(&race->done);
+  if (fd < 0) return;
+  ioctl(fd, TIOCNXCL);  // the next round finds the port free
+  close(fd);
+}
+
+static void* SecondOpener(void* unused) {
+  (void)unused;
+  RaceToOpen(1);
+  return NULL;
+}
+
+// 20 rounds of two threads (or, with processes, two child processes) opening the port at
+// the same instant: each round exactly one gets it, the other is refused with EBUSY.
+static int OpenAtOnce(int processes) {
+  enum { kRounds = 20 };
+  if (BecomeNormalUser() != 0) return 77;
+  race = mmap(NULL, sizeof *race, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (race == MAP_FAILED) return Fail("mmap");
+  pthread_barrierattr_t shared;
+  pthread_barrierattr_init(&shared);
+  pthread_barrierattr_setpshared(&shared, PTHREAD_PROCESS_SHARED);
+  int failures = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    pthread_barrier_init(&race->start, &shared, 2);
+    pthread_barrier_init(&race->done, &shared, 2);
+    if (processes) {
+      pid_t children[2];
+      for (int who = 0; who < 2; ++who) {
+        children[who] = fork();
+        if (children[who] < 0) return Fail("fork");
+        if (children[who] == 0) {
+          RaceToOpen(who);
+          _exit(0);
+        }
+      }
+      for (int who = 0; who < 2; ++who) waitpid(children[who], NULL, 0);
+    } else {
+      pthread_t second;
+      pthread_create(&second, NULL, SecondOpener, NULL);
+      RaceToOpen(0);
+      pthread_join(second, NULL);
+    }
+    pthread_barrier_destroy(&race->start);
+    pthread_barrier_destroy(&race->done);
+    const int opened = race->opened[0] + race->opened[1];
+    const int refused = (!race->opened[0] && race->error[0] == EBUSY) ||
+                        (!race->opened[1] && race->error[1] == EBUSY);
+    if (opened != 1 || !refused) {
+      printf("FAIL round %d: %d of 2 opened (%s, %s)\n", round, opened,
+             strerrorname_np(race->error[0]) ? strerrorname_np(race->error[0]) : "-",
+             strerrorname_np(race->error[1]) ? strerrorname_np(race->error[1]) : "-");
+      ++failures;
+    }
+  }
+  return failures != 0;
+}
+
+static int OpenAtOnceByThreads(void) { return OpenAtOnce(0); }
+
+static int OpenAtOnceByProcesses(void) { return OpenAtOnce(1); }
+
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: layer_check signal-close|fork-close|termios|reopened|exclusive PORT\n");
+  if (argc != 3 && argc != 4) {
+    fprintf(stderr,
+            "usage: layer_check signal-close|fork-close|termios|reopened|exclusive|"
+            "race-threads|race-processes PORT [OTHER]\n");
     return 64;
   }
   port = argv[2];
+  other = argc == 4 ? argv[3] : port;
   const struct {
     const char* name;
     int (*check)(void);
@@ -221,7 +313,9 @@ int main(int argc, char** argv) {
                  {"fork-close", ForkClose},
                  {"termios", TermiosRequests},
                  {"reopened", Reopened},
-                 {"exclusive", Exclusive}};
+                 {"exclusive", Exclusive},
+                 {"race-threads", OpenAtOnceByThreads},
+                 {"race-processes", OpenAtOnceByProcesses}};
   for (size_t i = 0; i < sizeof kChecks / sizeof kChecks[0]; ++i) {
     if (strcmp(argv[1], kChecks[i].name) != 0) continue;
     const int status = kChecks[i].check();
