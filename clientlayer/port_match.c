@@ -14,7 +14,7 @@
 enum { kFirstPtsMajor = 136, kLastPtsMajor = 143 };
 
 // Looks of a path at the port folder while the link it leads through keeps moving.
-enum { kMatchAttempts = 4 };
+enum { kMatchAttempts = 16 };
 
 static int IsPtsDevice(const struct stat* st) {
   if (!S_ISCHR(st->st_mode)) return 0;

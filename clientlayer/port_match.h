@@ -27,7 +27,7 @@ int PortsShared(void);
 // Returns 1 when path (relative to dirfd, as openat takes it) leads to one of the ports;
 // 0 otherwise, also when it cannot be examined. A path whose link moves to another terminal
 // while it is matched (the program moving a port to a fresh one) is matched again, up to
-// four times.
+// 16 times.
 int IsPortPath(int dirfd, const char* path);
 
 // Returns 1 when path (relative to dirfd) leads to a pseudo-terminal slave and stores its

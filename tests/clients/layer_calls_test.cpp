@@ -122,4 +122,18 @@ TEST_F(LayerCallsTest, OfTwoOpenersAtTheSameInstantExactlyOneGetsThePort) {
   std::filesystem::remove(alias);
 }
 
+// A busy port whose link moves to another terminal every 500 us while the layer matches
+// it (as the program moves a port when its client leaves), in a folder of 200 further COM
+// links that make each look at the folder take a while: no open is refused without the wait.
+TEST_F(LayerCallsTest, ABusyPortWhoseLinkMovesIsMatchedAgain) {
+  for (int n = 100; n < 300; ++n) {
+    std::filesystem::create_symlink("/dev/null", folder_ + "/COM" + std::to_string(n));
+  }
+  chmod(folder_.c_str(), 0777);  // the client, run as nobody, moves the link
+  const ClientRun run = Check("moving-link", true);
+  if (run.status == 77) GTEST_SKIP() << "cannot run the client as an unprivileged user";
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output.find("FAIL"), std::string::npos) << run.output;
+}
+
 }  // namespace

@@ -3,8 +3,10 @@
 // -p); elsewhere, and without the layer, the pseudo-terminal refuses. The layer leaves
 // every other descriptor to the system: the same outcomes with and without it.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "client_process.h"
 #include "program_fixture.h"
@@ -21,7 +23,7 @@ class ClientLayerTest : public ProgramTest {
  protected:
   void SetUp() override {
     Write("Velk_VCP.CFG", FaultSettings());
-    Start();
+    program_ = Start();
     ASSERT_TRUE(WaitUntilServing()) << Out() << Err();
   }
 
@@ -33,6 +35,8 @@ class ClientLayerTest : public ProgramTest {
     argv.insert(argv.end(), args.begin(), args.end());
     return RunClient(argv, Path(""), {{"VELK_VCP_PORT_DIR", ""}, {"VELK_CLIENT_PORTS", ""}});
   }
+
+  pid_t program_ = -1;
 };
 
 TEST_F(ClientLayerTest, PyserialSetsLinesAndFrameOnlyOnRecognisedPorts) {
@@ -114,6 +118,27 @@ TEST_F(ClientLayerTest, ClientProgramsExchangeWithThePort) {
       EXPECT_EQ(run.output.find(c.absent), std::string::npos) << c.command << ":\n" << run.output;
     }
   }
+}
+
+// A client that closes its port and opens it again at once, in one thread, in another and in
+// a child process in turn, while the program is held up (stopped for 800 ms) right then, as on
+// a loaded machine: the open waits until the program has moved the port to a fresh terminal
+// and gets its answer. The client runs without CAP_SYS_ADMIN, which the exclusive mode binds.
+TEST_F(ClientLayerTest, AClosedPortOpensAgainAtOnceWhileTheProgramIsSlowToMoveIt) {
+  std::vector<std::string> argv;
+  if (geteuid() == 0) argv = {"setpriv", "--bounding-set=-sys_admin", "--inh-caps=-sys_admin"};
+  argv.insert(argv.end(), {kVelkClient, LAYER_CHECK, "reconnect", "ports/COM5"});
+  const ClientRun run =
+      RunClient(argv, Path(""), {{"VELK_VCP_PORT_DIR", ""}}, [&](const std::string& line) {
+        if (line.rfind("answered ", 0) != 0) return;
+        kill(program_, SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        kill(program_, SIGCONT);
+      });
+  kill(program_, SIGCONT);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Count(run.output, " 10:+0001.234\n"), 6u) << run.output;
+  EXPECT_EQ(Count(run.output, "FAIL"), 0u) << run.output;
 }
 
 }  // namespace
