@@ -8,7 +8,9 @@
 velk_wine_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 velk_wine_prepare() {
-  export WINEPREFIX=${1:-${VELK_WINEPREFIX:-$velk_wine_root/build-windows/wineprefix}}
+  # Absolute: Wine refuses a relative prefix.
+  WINEPREFIX=$(realpath -m "${1:-${VELK_WINEPREFIX:-$velk_wine_root/build-windows/wineprefix}}")
+  export WINEPREFIX
   export WINEARCH=win64
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}

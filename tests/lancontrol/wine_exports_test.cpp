@@ -5,6 +5,7 @@
 // tools/test-windows.sh, which builds the DLL, prepares Wine and sets VELK_WINDOWS_DLL and
 // VELK_WINDOWS_PROBE.
 #include <fcntl.h>
+#include <gtest/gtest-spi.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -127,6 +128,16 @@ class WineProbe {
     }
   }
 
+  // Kills the probe and waits for it to end, as a probe that crashes.
+  void Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    ended_ = "the probe was killed by signal " + std::to_string(WTERMSIG(status));
+  }
+
   // What became of the probe process: running, or how it ended.
   std::string State() {
     if (pid_ <= 0) return ended_.empty() ? "not started" : ended_;
@@ -212,6 +223,26 @@ long ExitDelayOver(WineProbe& probe, const std::string& line) {
 
 std::string Connect(int slot, uint16_t port) {
   return "init " + std::to_string(slot) + " 127.0.0.1 " + std::to_string(port);
+}
+
+// A probe that dies under a test fails that test with the reason, and the run goes on.
+TEST(WineExportsTest, AProbeThatDiesFailsTheTestWithItsReason) {
+  WineProbe probe;
+  ASSERT_TRUE(probe.Running());
+  ASSERT_EQ(probe.Ask("ws2").rfind("started ", 0), 0u);
+  probe.Kill();
+  ::testing::TestPartResultArray failures;
+  {
+    ::testing::ScopedFakeTestPartResultReporter reporter(
+        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+    probe.Call("ws2");
+  }
+  std::string messages;
+  for (int i = 0; i < failures.size(); ++i) messages += failures.GetTestPartResult(i).message();
+  EXPECT_GE(failures.size(), 1);
+  EXPECT_NE(messages.find("no answer to \"ws2\": the probe was killed by signal 9"),
+            std::string::npos)
+      << messages;
 }
 
 TEST(WineExportsTest, ExportTableHoldsExactlyTheThirtySixFunctionsByPlainName) {
