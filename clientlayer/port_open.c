@@ -32,18 +32,21 @@ static void Pause(long nanoseconds) {
   nanosleep(&pause, NULL);
 }
 
+static int OpenFolder(const char* path) {
+  return (int)syscall(SYS_openat, AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 // The layer's opens of pseudo-terminals exclude each other from the open until the terminal
 // is exclusive: an flock on the port folder (on /dev/pts when the folder cannot be opened),
 // taken by every opener, in every thread and process, whatever name it opens the port by.
 // Without it two opens at the same instant both succeed before either makes the terminal
 // exclusive. The lock is held for one open, a look at the folder and one ioctl; when it cannot
-// be had within kLockWaitMs (its holder stopped, or a child forked meanwhile keeps it), the
-// open goes ahead without it. Returns the locked folder's descriptor, or -1 without a lock.
+// be had within kLockWaitMs (its holder stopped, or killed while a child it forked shares the
+// descriptor), the open goes ahead without it. Returns the locked folder's descriptor, or -1
+// without a lock.
 static int LockOpens(void) {
-  int dir =
-      (int)syscall(SYS_openat, AT_FDCWD, PortFolderPath(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0)
-    dir = (int)syscall(SYS_openat, AT_FDCWD, "/dev/pts", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dir = OpenFolder(PortFolderPath());
+  if (dir < 0) dir = OpenFolder("/dev/pts");
   if (dir < 0) return -1;
   const long long deadline = NowMs() + kLockWaitMs;
   for (;;) {
@@ -55,7 +58,8 @@ static int LockOpens(void) {
   return -1;
 }
 
-// Unlocked explicitly: a child forked while the lock was held shares the descriptor.
+// Unlocked explicitly: a child forked while the lock was held shares the descriptor, and
+// would keep the lock after this close.
 static void UnlockOpens(int dir) {
   if (dir < 0) return;
   flock(dir, LOCK_UN);
