@@ -19,10 +19,19 @@ cmake --build "$linux_build" -j "${VELK_JOBS:-$(nproc)}" --target lancontrol_win
 export VELK_WINDOWS_DLL=$windows_build/bin/Velk_Qentrix_Control.dll
 export VELK_WINDOWS_PROBE=$windows_build/bin/velk-qentrix-probe.exe
 export VELK_WINDOWS_COM_CLIENT=$windows_build/bin/velk-com-client.exe
+# Runs a test program; one that a signal ends is named with the signal, and its status kept.
+run_tests() {
+  local result=0
+  "$1" || result=$?
+  if [ "$result" -gt 128 ]; then
+    echo "test-windows: ${1##*/} was ended by signal $((result - 128))" >&2
+  fi
+  [ "$result" -eq 0 ] || status=$result
+}
 echo "== LAN control library DLL under Wine ($(wine --version))"
 status=0
-"$linux_build/bin/lancontrol_wine_tests" || status=$?
+run_tests "$linux_build/bin/lancontrol_wine_tests"
 echo "== Windows serial client under velk-wine"
-"$linux_build/bin/clients_wine_tests" || status=$?
+run_tests "$linux_build/bin/clients_wine_tests"
 wineserver -k >/dev/null 2>&1 || true
 exit $status

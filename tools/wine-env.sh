@@ -8,7 +8,9 @@
 velk_wine_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 velk_wine_prepare() {
-  export WINEPREFIX=${1:-${VELK_WINEPREFIX:-$velk_wine_root/build-windows/wineprefix}}
+  # Absolute: Wine refuses a relative prefix.
+  WINEPREFIX=$(realpath -m "${1:-${VELK_WINEPREFIX:-$velk_wine_root/build-windows/wineprefix}}")
+  export WINEPREFIX
   export WINEARCH=win64
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
@@ -20,11 +22,23 @@ velk_wine_prepare() {
   if [ ! -f "$WINEPREFIX/.velk-ready" ]; then
     mkdir -p "$WINEPREFIX"
     echo "wine-env: creating the Wine prefix $WINEPREFIX" >&2
-    wineboot --init >/dev/null 2>&1 || { echo "wine-env: wineboot failed" >&2; return 1; }
+    timeout 600 wineboot --init >/dev/null 2>&1 || { echo "wine-env: wineboot failed" >&2; return 1; }
+    # wineboot returns before the prefix's services have ended and the server has written the
+    # registry; a test started meanwhile finds a prefix half made (a fresh machine under load).
+    timeout 600 wineserver -w >/dev/null 2>&1 || true
     touch "$WINEPREFIX/.velk-ready"
   fi
-  # Starts the server that later commands share, so they do not each start one.
+  # Starts the server that later commands share, so they do not each start one, and waits
+  # until a Windows program runs in the prefix.
   wineserver --persistent=60 >/dev/null 2>&1 || true
+  local try
+  for try in 1 2 3 4 5; do
+    if timeout 120 wine cmd /c exit >/dev/null 2>&1; then return 0; fi
+    echo "wine-env: Wine is not ready yet (try $try of 5)" >&2
+    sleep 2
+  done
+  echo "wine-env: no Windows program runs in $WINEPREFIX" >&2
+  return 1
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then

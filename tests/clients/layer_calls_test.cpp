@@ -1,7 +1,8 @@
 // The layer keeps the guarantees of the calls it wraps, on a pseudo-terminal of the test's own
 // linked into a port folder as COM7: close from a signal handler and in children of a
 // threaded program, the termios ioctls, a reopened port's fresh state, a port the program
-// still holds exclusively for a moment, and a port the layer makes exclusive as it opens it.
+// still holds exclusively for a moment, a port the layer makes exclusive as it opens it, and
+// two openers of one port at the same instant.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
@@ -46,10 +47,12 @@ class LayerCallsTest : public ::testing::Test {
   }
 
   ClientRun Check(const std::string& check, bool layer,
-                  const std::function<void(const std::string&)>& on_line = {}) {
+                  const std::function<void(const std::string&)>& on_line = {},
+                  const std::string& other = "") {
     std::vector<std::string> argv;
     if (layer) argv = {kVelkClient, "-d", folder_};
     argv.insert(argv.end(), {LAYER_CHECK, check, port_});
+    if (!other.empty()) argv.push_back(other);
     return RunClient(argv, folder_, {{"VELK_VCP_PORT_DIR", ""}, {"VELK_CLIENT_PORTS", ""}},
                      on_line);
   }
@@ -98,6 +101,39 @@ TEST_F(LayerCallsTest, APortHeldExclusivelyOpensWhenReleasedWithin200Ms) {
         << "layer " << c.layer << ", released " << c.released << ", shared " << c.shared << ":\n"
         << run.output;
   }
+}
+
+// Two threads, or two processes, released together open the port, by the same name or by two
+// names of it (the terminal's own path, a link outside the folder), 20 rounds each: exactly
+// one gets it, the other is refused with EBUSY after the layer's short retry.
+TEST_F(LayerCallsTest, OfTwoOpenersAtTheSameInstantExactlyOneGetsThePort) {
+  const std::string alias = folder_ + "-alias";
+  std::filesystem::create_symlink(port_, alias);
+  const std::string names[] = {"", std::filesystem::read_symlink(port_).string(), alias};
+  for (const char* check : {"race-threads", "race-processes"}) {
+    for (const std::string& other : names) {
+      const ClientRun run = Check(check, true, {}, other);
+      if (run.status == 77) GTEST_SKIP() << "cannot run the client as an unprivileged user";
+      EXPECT_EQ(run.status, 0) << check << " " << other << ":\n" << run.output;
+      EXPECT_EQ(run.output.find("FAIL"), std::string::npos) << check << " " << other << ":\n"
+                                                            << run.output;
+    }
+  }
+  std::filesystem::remove(alias);
+}
+
+// A busy port whose link moves to another terminal every 500 us while the layer matches
+// it (as the program moves a port when its client leaves), in a folder of 200 further COM
+// links that make each look at the folder take a while: no open is refused without the wait.
+TEST_F(LayerCallsTest, ABusyPortWhoseLinkMovesIsMatchedAgain) {
+  for (int n = 100; n < 300; ++n) {
+    std::filesystem::create_symlink("/dev/null", folder_ + "/COM" + std::to_string(n));
+  }
+  chmod(folder_.c_str(), 0777);  // the client, run as nobody, moves the link
+  const ClientRun run = Check("moving-link", true);
+  if (run.status == 77) GTEST_SKIP() << "cannot run the client as an unprivileged user";
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output.find("FAIL"), std::string::npos) << run.output;
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 // pyserial on a real port of the headless program: with velk-client it sets DTR, RTS, 7E1
 // and 7E2 and reads CTS, DSR and DCD on a port it recognises (in the port folder or named by
-// -p); elsewhere, and without the layer, the pseudo-terminal refuses. The layer leaves
-// every other descriptor to the system: the same outcomes with and without it.
+// -p); elsewhere, and without the layer, the pseudo-terminal refuses the modem lines and
+// silently keeps 8 data bits without parity, while the exchange itself works. The layer
+// leaves every other descriptor to the system: the same outcomes with and without it.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "client_process.h"
 #include "program_fixture.h"
@@ -21,7 +24,7 @@ class ClientLayerTest : public ProgramTest {
  protected:
   void SetUp() override {
     Write("Velk_VCP.CFG", FaultSettings());
-    Start();
+    program_ = Start();
     ASSERT_TRUE(WaitUntilServing()) << Out() << Err();
   }
 
@@ -33,18 +36,27 @@ class ClientLayerTest : public ProgramTest {
     argv.insert(argv.end(), args.begin(), args.end());
     return RunClient(argv, Path(""), {{"VELK_VCP_PORT_DIR", ""}, {"VELK_CLIENT_PORTS", ""}});
   }
+
+  pid_t program_ = -1;
 };
 
 TEST_F(ClientLayerTest, PyserialSetsLinesAndFrameOnlyOnRecognisedPorts) {
   std::filesystem::create_directory(Path("empty"));
+  // Without the layer, pyserial opens at 7E1 without an error, but the pseudo-terminal keeps 8
+  // data bits and no parity (octal 60): the line is 8N1. Setting the frame again on the open
+  // port fails ("Invalid argument") where nothing else changes, or keeps 8 data bits without
+  // parity where the stop bits change (8N2, octal 160). The request is answered.
+  const std::vector<std::string> kKept = {"FAIL open-frame cflag frame 0o60\n", "FAIL lines",
+                                          "FAIL frame 7E2 cflag frame 0o160\n", "ok request"};
   const struct {
     std::vector<std::string> launcher;
     int status;
+    std::vector<std::string> outcome;
   } kCases[] = {
-      {{kVelkClient}, 0},                                     // the folder ./ports
-      {{kVelkClient, "-d", "empty", "-p", "ports/COM5"}, 0},  // a port given by path
-      {{kVelkClient, "-d", "empty"}, 1},                      // a folder without the port
-      {{}, 1},                                                // no layer
+      {{kVelkClient}, 0, {}},                                     // the folder ./ports
+      {{kVelkClient, "-d", "empty", "-p", "ports/COM5"}, 0, {}},  // a port given by path
+      {{kVelkClient, "-d", "empty"}, 1, kKept},                   // a folder without the port
+      {{}, 1, kKept},                                             // no layer
   };
   for (const auto& c : kCases) {
     const size_t departures = Departures();
@@ -52,9 +64,13 @@ TEST_F(ClientLayerTest, PyserialSetsLinesAndFrameOnlyOnRecognisedPorts) {
     WaitForDeparture(departures);
     EXPECT_EQ(run.status, c.status) << c.launcher.size() << " launcher words:\n" << run.output;
     if (c.status == 0) {
-      EXPECT_EQ(Count(run.output, "ok "), 11u) << run.output;
+      EXPECT_EQ(Count(run.output, "ok "), 12u) << run.output;
       EXPECT_EQ(Count(run.output, "FAIL"), 0u) << run.output;
     }
+    for (const std::string& line : c.outcome) {
+      EXPECT_NE(run.output.find(line), std::string::npos) << line << " in:\n" << run.output;
+    }
+    EXPECT_EQ(run.output.find("FAIL open-7E1"), std::string::npos) << run.output;
   }
 }
 
@@ -114,6 +130,27 @@ TEST_F(ClientLayerTest, ClientProgramsExchangeWithThePort) {
       EXPECT_EQ(run.output.find(c.absent), std::string::npos) << c.command << ":\n" << run.output;
     }
   }
+}
+
+// A client that closes its port and opens it again at once, in one thread, in another and in
+// a child process in turn, while the program is held up (stopped for 800 ms) right then, as on
+// a loaded machine: the open waits until the program has moved the port to a fresh terminal
+// and gets its answer. The client runs without CAP_SYS_ADMIN, which the exclusive mode binds.
+TEST_F(ClientLayerTest, AClosedPortOpensAgainAtOnceWhileTheProgramIsSlowToMoveIt) {
+  std::vector<std::string> argv;
+  if (geteuid() == 0) argv = {"setpriv", "--bounding-set=-sys_admin", "--inh-caps=-sys_admin"};
+  argv.insert(argv.end(), {kVelkClient, LAYER_CHECK, "reconnect", "ports/COM5"});
+  const ClientRun run =
+      RunClient(argv, Path(""), {{"VELK_VCP_PORT_DIR", ""}}, [&](const std::string& line) {
+        if (line.rfind("answered ", 0) != 0) return;
+        kill(program_, SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        kill(program_, SIGCONT);
+      });
+  kill(program_, SIGCONT);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Count(run.output, " 10:+0001.234\n"), 6u) << run.output;
+  EXPECT_EQ(Count(run.output, "FAIL"), 0u) << run.output;
 }
 
 }  // namespace

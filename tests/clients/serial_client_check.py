@@ -2,8 +2,8 @@
 """A Linux serial client of the simulated ports, run by the tests with and without velk-client.
 
 serial_client_check.py port PATH COMMAND ANSWER
-    pyserial on a port: DTR and RTS set and read back, CTS, DSR and DCD on, 7E1 and 7E2
-    kept, a request answered. One line per step; exit status 0 when every step passed.
+    pyserial on a port: opened at 7E1 (and the frame read back), DTR and RTS set and read
+    back, CTS, DSR and DCD on, 7E1 and 7E2 kept, a request answered. One line per step; exit status 0 when every step passed.
 serial_client_check.py others PATH
     The outcome of modem and frame calls on descriptors that are not ports (a pseudo-terminal,
     its master, a pipe, a file, the port's descriptor number reused by another
@@ -44,6 +44,8 @@ def check_port(path, command, answer):
     except (OSError, serial.SerialException) as error:
         step("open-7E1", False, str(error))
         return 1
+    opened = termios.tcgetattr(s.fd)[2] & FRAME
+    step("open-frame", opened == termios.CS7 | termios.PARENB, "cflag frame 0o%o" % opened)
     s.reset_input_buffer()
     for dtr, rts in ((True, True), (True, False), (False, True), (False, False), (True, True)):
         try:
