@@ -100,6 +100,7 @@ void PortBridge::ServingStep(bool tick) {
   for (IVirtualPort* port : ports_) {
     if (port) port->Pump();
   }
+  ReleaseHeldValues();
   if (tick) HotKeyStep();
   io_slot_ = current_port_;
   OpenStateStep();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <iostream>
 #include <string>
@@ -156,6 +157,8 @@ class PortBridge {
                      const std::string& answer);
   // Hands the values announced since the last call on, with the time now.
   void FlushValueEvents();
+  // Announces the values held for slots whose client's name is known now, or held too long.
+  void ReleaseHeldValues(bool all = false);
   std::string FootSwitchFlags() const;
   void DiscardFullRing();
   void ShowListsIfChanged();
@@ -191,6 +194,19 @@ class PortBridge {
   uint32_t echo_session_ = 0;
   bool echo_logged_ = false;
   unsigned shown_changes_ = 0;
+  // A value sent to a client whose name the port is still finding out: announced with the
+  // name once it is known, so that the history and MQTT record who got it.
+  struct HeldValue {
+    SentValue value;  // its texts point into text and nowhere else
+    std::string text;
+    int64_t utc_ms = 0;
+  };
+  struct HeldValues {
+    std::vector<HeldValue> values;
+    uint32_t session = 0;  // the client they were sent to
+    std::chrono::steady_clock::time_point since{};
+  };
+  std::array<HeldValues, kSlots> held_;
   IValueEvents* value_events_ = nullptr;
   bool in_step_ = false;                    // within ServingStep: the sink is flushed at its end
   bool events_pending_ = false;             // values announced since the sink's last Flush

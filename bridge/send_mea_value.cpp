@@ -31,8 +31,44 @@ void PortBridge::SendMeaValue(int16_t device, int16_t Address, double value, int
 }
 
 void PortBridge::SetValueEvents(IValueEvents* sink) {
+  ReleaseHeldValues(true);
   FlushValueEvents();
   value_events_ = sink;
+}
+
+namespace {
+
+// How long and how many values are held at most for a client whose name is not known yet.
+constexpr std::chrono::seconds kHoldLimit{5};
+constexpr size_t kHeldMax = 10000;
+
+}  // namespace
+
+void PortBridge::ReleaseHeldValues(bool all) {
+  const auto now = std::chrono::steady_clock::now();
+  for (int k = 0; k < kSlots; ++k) {
+    HeldValues& held = held_[static_cast<size_t>(k)];
+    if (held.values.empty()) continue;
+    IVirtualPort* port = Port(k);
+    const bool sameClient = port && port->ClientSession() == held.session;
+    if (!all && sameClient && !port->ClientNameKnown() && now - held.since < kHoldLimit &&
+        held.values.size() < kHeldMax) {
+      continue;
+    }
+    // A client that left before its name was known stays unnamed.
+    const std::string name = sameClient ? port->ClientName() : std::string();
+    FlushValueEvents();
+    for (size_t i = 0; i < held.values.size(); ++i) {
+      SentValue& v = held.values[i].value;
+      v.client = name;
+      v.text = held.values[i].text;
+      if (value_events_) value_events_->Announce(v);
+      const bool lastOfItsTime =
+          i + 1 == held.values.size() || held.values[i + 1].utc_ms != held.values[i].utc_ms;
+      if (value_events_ && lastOfItsTime) value_events_->Flush(held.values[i].utc_ms);
+    }
+    held.values.clear();
+  }
 }
 
 void PortBridge::AnnounceValue(int16_t device, int16_t input, double value, int16_t errorcode,
@@ -52,6 +88,18 @@ void PortBridge::AnnounceValue(int16_t device, int16_t input, double value, int1
              : errorcode == 2 ? ValueStatus::OutOfRange
                               : ValueStatus::NoValue;
   v.cause = cause_;
+  IVirtualPort* port = Port(io_slot_);
+  HeldValues& held = held_[static_cast<size_t>(io_slot_)];
+  if (!held.values.empty() && held.session != port->ClientSession()) ReleaseHeldValues();
+  if (!held.values.empty() || !port->ClientNameKnown()) {
+    if (held.values.empty()) {
+      held.session = port->ClientSession();
+      held.since = std::chrono::steady_clock::now();
+    }
+    held.values.push_back({v, answer, UtcNowMs()});
+    held.values.back().value.text = {};
+    return;
+  }
   value_events_->Announce(v);
   events_pending_ = true;
   if (!in_step_) FlushValueEvents();

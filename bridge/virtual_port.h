@@ -51,4 +51,7 @@ class IVirtualPort {
     static const std::string kUnknown;
     return kUnknown;
   }
+  // False while the port is still finding out who its client is (ClientName is empty until
+  // then); values it sends meanwhile are announced once the name is known.
+  virtual bool ClientNameKnown() { return true; }
 };

@@ -62,7 +62,7 @@ json Client(Station& station, int k) {
     PtyPort& port = slot.pty();
     if (!port.client_present()) return nullptr;
     const PtyPort::ClientCounters& counters = port.counters();
-    const std::optional<PortHolder> holder = FindPortHolder(port.slave_path());
+    const std::optional<PortHolder> holder = port.holder();
     since = counters.since;
     client = {{"pid", holder ? json(holder->pid) : json(nullptr)},
               {"program", holder ? json(holder->program) : json(nullptr)},
@@ -227,7 +227,7 @@ json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
   for (int k = 0; k < 4; ++k) {
     SlotPort* port = station.ports[static_cast<size_t>(k)];
     if (numbers[k] <= 0 || !port || name != "COM" + std::to_string(numbers[k])) continue;
-    const std::optional<PortHolder> holder = FindPortHolder(port->pty().slave_path());
+    const std::optional<PortHolder> holder = port->pty().holder();
     if (const NetworkClient* remote = port->network().client()) {
       const std::string line = name + ": an open by " + std::to_string(requester) + " (" +
                                ProgramName(requester) + ") was refused: held by network client " +

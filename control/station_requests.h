@@ -21,8 +21,9 @@ struct Station {
   std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
-// The status as documented in docs/CONTROL_SOCKET.md. Looks up who holds each port in /proc
-// and reads every input in use from the device library (never waiting for a gauge).
+// The status as documented in docs/CONTROL_SOCKET.md. Who holds each port comes from the
+// look-up made when its client came (null members while it runs); every input in use is read
+// from the device library (never waiting for a gauge).
 nlohmann::json StationStatus(Station& station);
 
 // Moves serving to slot 1..4 (PortBridge::ServeSlot). Returns the answer's members; throws

@@ -61,6 +61,7 @@ class SlotPort : public IVirtualPort {
   void SetShared(bool shared) override { pty_.SetShared(shared); }
   bool HeldAcrossRestart() override;
   const std::string& ClientName() override;
+  bool ClientNameKnown() override { return network_.client() || pty_.ClientNameKnown(); }
 
   // True while a client (pty or network) holds the slot.
   bool client_present() const { return pty_.client_present() || network_.client() != nullptr; }

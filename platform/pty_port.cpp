@@ -353,10 +353,12 @@ void PtyPort::ClientArrived() {
   in_.Clear();
   client_ = true;
   if (exclusive_) MakeExclusive();
+  holder_.Start(slave_path_);
 }
 
 void PtyPort::ClientLeft() {
   ++session_;
+  holder_.Clear();
   DropAllPending();
   client_ = false;
 }
@@ -465,11 +467,13 @@ void PtyPort::ReadData(uint8_t* data, int32_t& count) {
 const std::string& PtyPort::ClientName() {
   static const std::string kNone;
   if (!client_) return kNone;
-  if (client_name_session_ != session_) {
+  // Empty until the look-up started at the client's arrival has finished; then made once.
+  if (client_name_session_ != session_ && holder_.Done()) {
     client_name_session_ = session_;
-    const std::optional<PortHolder> holder = FindPortHolder(slave_path_);
+    const std::optional<PortHolder> holder = holder_.holder();
     client_name_ = holder ? std::to_string(holder->pid) + " " + holder->program : "";
   }
+  if (client_name_session_ != session_) client_name_.clear();
   return client_name_;
 }
 

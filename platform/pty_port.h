@@ -15,6 +15,7 @@
 #include <string>
 
 #include "byte_queue.h"
+#include "holder_lookup.h"
 #include "port_claim.h"
 #include "port_folder.h"
 #include "pty_client_watch.h"
@@ -79,9 +80,11 @@ class PtyPort : public IVirtualPort {
   uint32_t ClientSession() override;
   int32_t TakeDroppedInput() override;
   bool HeldAcrossRestart() override { return client_ && adopted_session_ == session_; }
-  // The client as "PID program", looked up in /proc once per client session (only the value
-  // events ask for it); empty without a client or when /proc cannot tell.
+  // The client as "PID program", looked up in /proc once per client session, off the serving
+  // thread (see holder()); empty without a client, until the look-up has finished, or when
+  // /proc cannot tell.
   const std::string& ClientName() override;
+  bool ClientNameKnown() override { return !client_ || holder_.Done(); }
   // True while more than kOutputPauseInput of output waits for the client.
   bool OutputBacklogged() override { return InputPaused(); }
   // True while the client's terminal echoes what it receives (its answers come back).
@@ -123,6 +126,9 @@ class PtyPort : public IVirtualPort {
   uint32_t generation() const { return generation_; }
   // The slave device clients open now (behind the link), empty without a port.
   const std::string& slave_path() const { return slave_path_; }
+  // The process holding the port, as looked up when its client came (on a thread of its own);
+  // nothing while no client holds it, while the look-up runs, or when /proc cannot tell.
+  std::optional<PortHolder> holder() const { return client_ ? holder_.holder() : std::nullopt; }
 
   // What the present client did, counted from its arrival (reset when the next one comes).
   struct ClientCounters {
@@ -169,6 +175,7 @@ class PtyPort : public IVirtualPort {
   bool exclusive_ = true;
   bool locked_ = false;           // clients are kept out: the slot's client is elsewhere
   uint32_t adopted_session_ = 0;  // the session of a client kept across a restart
+  HolderLookup holder_;           // who the client is, looked up off the serving thread
   std::string client_name_;       // ClientName of the session client_name_session_
   uint32_t client_name_session_ = 0;
   bool client_ = false;

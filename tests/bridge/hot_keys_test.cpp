@@ -89,37 +89,6 @@ TEST_F(HotKeyEngineTest, HotKeyMakesItsSlotCurrentAndResetsItsPort) {
   EXPECT_TRUE(view.Take().empty());
 }
 
-// Keeps the values the engine announces, as the history would store them.
-class KeptValues : public IValueEvents {
- public:
-  void Announce(const SentValue& v) override {
-    kept.push_back("slot " + std::to_string(v.slot) + " COM" + std::to_string(v.com) + " " +
-                   std::string(v.text.substr(0, v.text.find('\r'))));
-  }
-  void Flush(int64_t) override {}
-  std::vector<std::string> kept;
-};
-
-TEST_F(HotKeyEngineTest, EveryPortRecordsEachValueWithThePortThatAnswered) {
-  UsePreset(0);
-  UseInput(1, 1, "1", "10");
-  UseInput(1, 2, "2", "20");
-  s.VcpCom2 = 6;
-  s.AnswerEveryPort = 1;
-  KeptValues values;
-  Start();
-  bridge->SetValueEvents(&values);
-  PortClient second(PortPath(1));
-  ASSERT_TRUE(second.ok());
-  Idle(3);
-  EXPECT_EQ(Exchange("M2\r", 14, &second), "20:+000002.5\r\n");
-  EXPECT_EQ(Exchange("M1\r", 14), "10:+0001.234\r\n");
-  EXPECT_EQ(bridge->CurrentPort(), 0);
-  EXPECT_EQ(values.kept,
-            (std::vector<std::string>{"slot 2 COM6 20:+000002.5", "slot 1 COM5 10:+0001.234"}));
-  bridge->SetValueEvents(nullptr);
-}
-
 TEST_F(HotKeyEngineTest, SinglePortModeHotKeyDoesNothing) {
   UsePreset(0);
   UseInput(1, 1, "1", "10");

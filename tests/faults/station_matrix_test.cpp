@@ -182,7 +182,9 @@ TEST_P(StationMatrixTest, InvariantsHoldThroughEveryLiveChangeAndAHandOver) {
   if (!mqttUrl.empty()) {
     ASSERT_EQ(Tool("mqtt " + mqttUrl + " --station matrix"), 0) << tool_err_;
   }
-  if (listeners == Listeners::History) ASSERT_EQ(Tool("history on"), 0) << tool_err_;
+  if (listeners == Listeners::History) {
+    ASSERT_EQ(Tool("history on"), 0) << tool_err_;
+  }
 
   pid_ = Start();
   ASSERT_TRUE(WaitUntilServing()) << Err();
@@ -261,7 +263,9 @@ TEST_P(StationMatrixTest, InvariantsHoldThroughEveryLiveChangeAndAHandOver) {
       EXPECT_EQ(value.value("port", ""), slot2 ? "COM6" : first) << row;
       ++recorded;
     }
-    if (hasInputs) EXPECT_GT(recorded, 0);
+    if (hasInputs) {
+      EXPECT_GT(recorded, 0);
+    }
   }
   for (Held& h : held_) {
     close(h.fd);
