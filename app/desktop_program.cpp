@@ -23,6 +23,9 @@
 #include "x11_key_state.h"
 
 int RunDesktop(int argc, char** argv) {
+  // Ports handed over by the run before (SIGUSR2) or kept by the service manager are taken
+  // back as the ports are made.
+  service::CollectInherited();
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
   DdkLibrary device;
@@ -48,6 +51,7 @@ int RunDesktop(int argc, char** argv) {
     return main;
   });
   VCP_FORM* main = start.Form_Load();
+  service::CloseUnclaimedInherited();
   if (main == nullptr) return 1;
   for (size_t k = 0; k < ports.size(); ++k) {
     if (!ports[k].pty().link_path().empty()) {
@@ -73,7 +77,9 @@ int RunDesktop(int argc, char** argv) {
   const int status = app.exec();
   if (!endedEarly && HandOverRequested()) {
     // The window's shutdown kept the ports' masters: a new run of the program takes them.
-    std::cerr << "Velk_VCP: " << service::HandOver(false) << std::endl;
+    const std::string failed = service::HandOver(false);
+    if (failed.empty()) return 0;
+    std::cerr << "Velk_VCP: " << failed << std::endl;
     return 1;
   }
   return endedEarly ? 1 : status;

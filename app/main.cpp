@@ -103,9 +103,12 @@ int main(int argc, char** argv) {
                 << " (its settings, log and status socket are its own); ending" << std::endl;
       return 1;
     case FolderLock::ProgramResult::Failed:
-      std::cerr << "Velk_VCP: cannot lock " << fs::current_path(ec).string() << ": "
-                << std::strerror(errno) << "; ending" << std::endl;
-      return 1;
+      // A folder the lock file cannot be made in (read-only) is served all the same.
+      std::cerr << "Velk_VCP: cannot lock " << fs::current_path(ec).string() << " ("
+                << std::strerror(errno)
+                << "); serving without the lock, so velk-vcp-config cannot tell that it runs"
+                << std::endl;
+      break;
   }
 
   int count = 1;

@@ -195,6 +195,10 @@ void PortBridge::Receive() {
   RingOwnerStays();
   const int room = rx_->ring.Room();
   if (waiting <= 0 || room <= 0) return;
+  if (finishing_) {
+    FinishCommand(*port, room);
+    return;
+  }
   // Only what the ring has room for is taken; the rest waits in the port.
   const int32_t wanted = std::min<int32_t>(waiting, room);
   buffer_.resize(static_cast<size_t>(wanted));
@@ -206,6 +210,47 @@ void PortBridge::Receive() {
     if (b == ' ' && s_.Blanks != 0) continue;
     rx_->ring.Push(b);
   }
+}
+
+void PortBridge::FinishCommand(IVirtualPort& port, int room) {
+  // What the port took already is the run's to answer; beyond that only the bytes that end the
+  // command begun in the ring, one at a time.
+  int32_t taken = std::min<int32_t>(port.TakenInput(), room);
+  const std::string& end = tab_.EndText;
+  for (int i = 0; i < room; ++i) {
+    if (taken <= 0) {
+      if (rx_->ring.Empty() || end.empty() || rx_->ring.Text().ends_with(end)) return;
+    }
+    uint8_t b = 0;
+    int32_t count = 1;
+    port.ReadData(&b, count);
+    if (count != 1) return;
+    --taken;
+    if (b == ' ' && s_.Blanks != 0) continue;
+    rx_->ring.Push(b);
+  }
+}
+
+void PortBridge::FinishWhatWasTaken() {
+  finishing_ = true;
+  for (IVirtualPort* port : ports_) {
+    if (port) port->TakeOnlyWhatIsRead();
+  }
+}
+
+bool PortBridge::TakenFinished() {
+  if (!finishing_) return false;
+  for (int k = 0; k < kSlots; ++k) {
+    IVirtualPort* port = Port(k);
+    if (port && (port->TakenInput() > 0 || port->OutputPending())) return false;
+  }
+  // In prefix mode a command has no end to wait for: what is left in a ring is not taken on.
+  if (tab_.EndText.empty()) return true;
+  if (!served_rx_.ring.Empty()) return false;
+  for (const RxState& rx : slot_rx_) {
+    if (!rx.ring.Empty()) return false;
+  }
+  return true;
 }
 
 void PortBridge::DiscardFullRing() {

@@ -65,6 +65,14 @@ class PortBridge {
   // an empty "<ch>".
   void SendMeaValue(int16_t device, int16_t Address, double value, int16_t errorcode);
 
+  // Before the ports go to the next run of the program (a restart or hand-over): the commands
+  // already taken from the clients are answered, a command the run began to take is taken to
+  // its end (terminated mode), and nothing more is taken, so that the next run starts at a
+  // command's beginning. Serving steps go on as before.
+  void FinishWhatWasTaken();
+  // True once, after FinishWhatWasTaken, nothing taken waits to be answered and every answer
+  // has gone to its client.
+  bool TakenFinished();
   // Announces every value sent from now on to sink (null: to nobody); what was announced to the
   // sink before goes on first. The sink must outlive the engine or be replaced first.
   void SetValueEvents(IValueEvents* sink);
@@ -139,6 +147,8 @@ class PortBridge {
   void OpenStateStep();
   void TriggerBlock();
   void Receive();
+  // Receive while finishing: takes what the port holds and what ends the ring's command.
+  void FinishCommand(IVirtualPort& port, int room);
   void ProcessTerminated();
   void ProcessPrefix();
   void DispatchTerminated(const std::string& command, bool& ackSent);
@@ -208,6 +218,7 @@ class PortBridge {
   };
   std::array<HeldValues, kSlots> held_;
   IValueEvents* value_events_ = nullptr;
+  bool finishing_ = false;                  // FinishWhatWasTaken: take no new command
   bool in_step_ = false;                    // within ServingStep: the sink is flushed at its end
   bool events_pending_ = false;             // values announced since the sink's last Flush
   ValueCause cause_ = ValueCause::Request;  // what makes the values sent now

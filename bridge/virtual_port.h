@@ -54,4 +54,12 @@ class IVirtualPort {
   // False while the port is still finding out who its client is (ClientName is empty until
   // then); values it sends meanwhile are announced once the name is known.
   virtual bool ClientNameKnown() { return true; }
+  // Before the port goes to the next run of the program (a restart or hand-over): from now on
+  // the port takes from the terminal only what ReadData asks for, so that what the client
+  // writes stays in the terminal for the next run. Nothing for ports without such a terminal.
+  virtual void TakeOnlyWhatIsRead() {}
+  // Bytes the port has taken from its client but not yet handed on with ReadData.
+  virtual int32_t TakenInput() { return 0; }
+  // True while answers wait in the port for the client to read them.
+  virtual bool OutputPending() { return false; }
 };

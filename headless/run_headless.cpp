@@ -29,6 +29,8 @@ namespace {
 
 constexpr std::chrono::milliseconds kTick{10};
 constexpr std::chrono::seconds kGaugeCheck{1};
+// How long a run that ends waits for its clients to read the answers to what it took.
+constexpr std::chrono::seconds kFinishPatience{3};
 
 // Prints each simulated port with its absolute path and returns true; without any port says
 // so on standard error and returns false.
@@ -174,13 +176,28 @@ int RunHeadless(int argc, char** argv) {
     // After a stall (a suspended process) the ticks start again from now, not in a burst.
     if (now - next > std::chrono::seconds(1)) next = now + kTick;
   }
+  // Ports that outlive this run (a hand-over, or the service manager's store across a restart)
+  // go on with whatever their clients wrote: what this run took is answered first and nothing
+  // more is taken, so the next run starts at a command's beginning and no answer is cut.
+  if (serving && (HandOverRequested() || service::Active())) {
+    session.bridge().FinishWhatWasTaken();
+    const auto deadline = Clock::now() + kFinishPatience;
+    while (!session.bridge().TakenFinished() && Clock::now() < deadline) {
+      events.Arm(session.bridge().CurrentPort(), session.TimerEnabled(),
+                 session.bridge().AnswersEveryPort());
+      if (events.Wait(5)) events.FollowClients();
+      session.ServeInput();
+    }
+  }
   control.Stop();
   service::Stopping();
   session.Shutdown();
   if (serving && HandOverRequested()) {
     // The ports outlive this run: their masters go to the next one, started in this process.
     std::cout << "Velk_VCP: handing the ports over to a new run" << std::endl;
-    std::cerr << "Velk_VCP: " << service::HandOver(true) << std::endl;
+    const std::string failed = service::HandOver(true);
+    if (failed.empty()) return 0;
+    std::cerr << "Velk_VCP: " << failed << std::endl;
     return 1;
   }
   return serving ? 0 : 1;

@@ -62,6 +62,10 @@ class SlotPort : public IVirtualPort {
   bool HeldAcrossRestart() override;
   const std::string& ClientName() override;
   bool ClientNameKnown() override { return network_.client() || pty_.ClientNameKnown(); }
+  // A network client's connection is not kept across runs: only the pty finishes its input.
+  void TakeOnlyWhatIsRead() override { pty_.TakeOnlyWhatIsRead(); }
+  int32_t TakenInput() override { return network_.client() ? 0 : pty_.TakenInput(); }
+  bool OutputPending() override { return !network_.client() && pty_.OutputPending(); }
 
   // True while a client (pty or network) holds the slot.
   bool client_present() const { return pty_.client_present() || network_.client() != nullptr; }

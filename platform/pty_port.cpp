@@ -448,6 +448,12 @@ void PtyPort::Drain() {
 
 int32_t PtyPort::InCount() {
   if (master_ < 0 || !client_) return 0;
+  if (take_only_what_is_read_) {
+    int waiting = 0;
+    if (ioctl(master_, FIONREAD, &waiting) != 0 || waiting < 0) waiting = 0;
+    return static_cast<int32_t>(
+        std::min<size_t>(in_.size() + static_cast<size_t>(waiting), INT32_MAX));
+  }
   if (!InputPaused()) Drain();
   return static_cast<int32_t>(in_.size());
 }
@@ -455,6 +461,21 @@ int32_t PtyPort::InCount() {
 void PtyPort::ReadData(uint8_t* data, int32_t& count) {
   if (!data || count <= 0 || master_ < 0) {
     count = 0;
+    return;
+  }
+  if (take_only_what_is_read_) {
+    // What was taken goes first; then exactly what is asked comes from the terminal.
+    size_t n = std::min(in_.size(), static_cast<size_t>(count));
+    std::copy_n(in_.data(), n, data);
+    in_.Consume(n);
+    if (n < static_cast<size_t>(count) && client_) {
+      const ssize_t got = read(master_, data + n, static_cast<size_t>(count) - n);
+      if (got > 0) {
+        n += static_cast<size_t>(got);
+        counters_.bytes_in += static_cast<uint64_t>(got);
+      }
+    }
+    count = static_cast<int32_t>(n);
     return;
   }
   if (in_.size() < static_cast<size_t>(count) && client_ && !InputPaused()) Drain();

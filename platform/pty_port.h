@@ -85,6 +85,9 @@ class PtyPort : public IVirtualPort {
   // /proc cannot tell.
   const std::string& ClientName() override;
   bool ClientNameKnown() override { return !client_ || holder_.Done(); }
+  void TakeOnlyWhatIsRead() override { take_only_what_is_read_ = true; }
+  int32_t TakenInput() override { return static_cast<int32_t>(in_.size()); }
+  bool OutputPending() override { return client_ && queued_output() > 0; }
   // True while more than kOutputPauseInput of output waits for the client.
   bool OutputBacklogged() override { return InputPaused(); }
   // True while the client's terminal echoes what it receives (its answers come back).
@@ -173,10 +176,11 @@ class PtyPort : public IVirtualPort {
   Terminal spare_;
   PortClaim claim_;
   bool exclusive_ = true;
-  bool locked_ = false;           // clients are kept out: the slot's client is elsewhere
-  uint32_t adopted_session_ = 0;  // the session of a client kept across a restart
-  HolderLookup holder_;           // who the client is, looked up off the serving thread
-  std::string client_name_;       // ClientName of the session client_name_session_
+  bool locked_ = false;                  // clients are kept out: the slot's client is elsewhere
+  uint32_t adopted_session_ = 0;         // the session of a client kept across a restart
+  bool take_only_what_is_read_ = false;  // the run ends: the terminal keeps what is not asked
+  HolderLookup holder_;                  // who the client is, looked up off the serving thread
+  std::string client_name_;              // ClientName of the session client_name_session_
   uint32_t client_name_session_ = 0;
   bool client_ = false;
   uint32_t session_ = 0;  // counts client arrivals and departures

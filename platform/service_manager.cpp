@@ -177,6 +177,9 @@ std::string HandOver(bool headless) {
   args.push_back(dirFlag.data());
   args.push_back(const_cast<char*>(folder.c_str()));
   args.push_back(nullptr);
+  BlockStopSignals();
+  // A stop that came since the hand-over began wins: this run ends instead.
+  if (!HandOverRequested()) return {};
   return Reexecute(self, args.data(), handed_over);
 }
 

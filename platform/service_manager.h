@@ -46,7 +46,8 @@ void CloseUnclaimedInherited();
 void KeepForHandOver(const std::string& name, int master);
 // Runs the program's executable as it is on disk now (after an upgrade: the new binary) again
 // in this process, in the current folder (headless or not), handing it the ports kept for it.
-// Returns only on failure, with the reason.
+// Returns only on failure, with the reason, or with an empty text when a stop signal came
+// meanwhile (the program then ends as on that signal).
 std::string HandOver(bool headless);
 
 }  // namespace service

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -237,6 +238,83 @@ TEST_F(ContinuityTest, TheServingLoopFeedsTheWatchdog) {
   EXPECT_GE(manager.CountFor("WATCHDOG=1", 1s), 2u);
   EXPECT_EQ(Stop(pid), 0);
   EXPECT_TRUE(manager.WaitFor("STOPPING=1", 1s));
+}
+
+// A client floods COM5 with 20,000 commands while the program is handed over again and again
+// (SIGUSR2 every 300 ms, a second one while the first still starts, a burst every 20 ms) or
+// restarted by the service manager: every command is answered once and whole, in order, and
+// the program never dies of a signal that came while it started.
+TEST_F(ContinuityTest, AFloodIsAnsweredOnceAndWholeThroughHandOversAndRestarts) {
+  Write("Velk_VCP.CFG", FaultSettings());
+  constexpr int kCommands = 20000;
+  const struct {
+    const char* name;
+    int signal;
+    std::vector<int> gaps_ms;  // before each signal
+  } cases[] = {
+      {"hand-overs every 300 ms", SIGUSR2, std::vector<int>(10, 300)},
+      {"a second hand-over while the first starts", SIGUSR2, {300, 450, 300, 450}},
+      {"hand-overs every 20 ms", SIGUSR2, {300, 20, 20, 20, 20}},
+      {"restarts by the service manager", SIGTERM, {300, 600}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ServiceManager manager(Path("notify.sock"));
+    ASSERT_TRUE(manager.bound());
+    Options options;
+    options.env = {{"NOTIFY_SOCKET", manager.path()}};
+    pid_t pid = Start(options, "flood");
+    ASSERT_TRUE(manager.WaitFor("READY=1", 20s)) << Err("flood");
+    const int fd = OpenPort("COM5");
+    ASSERT_GE(fd, 0);
+    std::string commands;
+    for (int i = 0; i < kCommands; ++i) commands += "M1\r";
+    std::thread writer([&] { WriteAll(fd, commands, 120s); });
+    std::string received;
+    std::atomic<bool> read{false};
+    std::thread reader([&] {
+      received = ReadFor(fd, kValue1.size() * kCommands, 120s);
+      read = true;
+    });
+    int restarts = 0;
+    for (const int gap : c.gaps_ms) {
+      manager.CountFor("", std::chrono::milliseconds(gap));  // keeps the store up to date
+      if (c.signal != SIGTERM) {
+        kill(pid, c.signal);
+        continue;
+      }
+      kill(pid, SIGTERM);
+      EXPECT_EQ(Wait(pid), 0) << Err("flood");
+      const auto [stored, names] = manager.Stored();
+      options.inherited = stored;
+      options.inherited_names = names;
+      pid = Start(options, "flood" + std::to_string(++restarts));
+      if (!manager.WaitFor("READY=1", 20s)) break;
+    }
+    // The manager reads its socket all along, as a real one does: the program's notifications
+    // would wait for room otherwise.
+    while (!read) manager.CountFor("", 50ms);
+    writer.join();
+    reader.join();
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the program ended: " << Err("flood");
+    size_t whole = 0;
+    while (whole < received.size() / kValue1.size() &&
+           received.compare(whole * kValue1.size(), kValue1.size(), kValue1) == 0) {
+      ++whole;
+    }
+    EXPECT_EQ(whole, static_cast<size_t>(kCommands))
+        << received.size() << " bytes; after answer " << whole << ": "
+        << received.substr(whole * kValue1.size(), 40);
+    close(fd);
+    // A stop, even one that comes during a hand-over, ends the program cleanly.
+    kill(pid, SIGTERM);
+    int status = -1;
+    for (int i = 0; i < 400 && waitpid(pid, &status, WNOHANG) == 0; ++i) {
+      manager.CountFor("", 50ms);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << Err("flood");
+    manager.Stop();
+  }
 }
 
 }  // namespace
