@@ -180,6 +180,7 @@ int RunHeadless(int argc, char** argv) {
   if (serving && HandOverRequested()) {
     // The ports outlive this run: their masters go to the next one, started in this process.
     std::cout << "Velk_VCP: handing the ports over to a new run" << std::endl;
+    recorder.EndForHandOver();
     std::cerr << "Velk_VCP: " << service::HandOver(true) << std::endl;
     return 1;
   }

@@ -2,12 +2,16 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 
 #include "text_encoding.h"
 
 namespace {
+
+// How long the program's end waits for the MQTT clients to disconnect.
+constexpr std::chrono::seconds kCloseWait(3);
 
 // Events that wait for each listener at most: VELK_VCP_VALUE_QUEUE (1..10000000), else 100,000.
 size_t QueueCapacity() {
@@ -35,6 +39,16 @@ ValueRecorder::~ValueRecorder() {
   if (ring_) ring_->Publish(UtcNowMs());
   mqtt_.reset();
   history_.reset();
+  // The program ends: the broker hears "offline" and a clean disconnect before it does.
+  MqttPublisher::AwaitClosed(kCloseWait);
+}
+
+void ValueRecorder::EndForHandOver() {
+  if (ring_) ring_->Publish(UtcNowMs());
+  if (mqtt_) mqtt_->Quietly();
+  mqtt_.reset();
+  history_.reset();
+  MqttPublisher::AwaitClosed(kCloseWait);
 }
 
 bool ValueRecorder::Apply(const SettingsRecord& s) {

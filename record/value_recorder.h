@@ -25,7 +25,13 @@ struct RecorderFigures {
 class ValueRecorder : public IValueEvents {
  public:
   ValueRecorder() = default;
+  // Stops the listeners; waits up to 3 s for the MQTT clients to say "offline" and disconnect.
   ~ValueRecorder() override;
+  // Before the program runs itself anew in this process (a hand-over): writes what waits,
+  // disconnects from the broker without "offline" and with no last will to come (the next run
+  // connects and says "online"), and closes every socket and file of the listeners, waiting up
+  // to 3 s for that. The listeners are off afterwards.
+  void EndForHandOver();
 
   // Starts the listeners the settings s switch on (history file in the current folder) and
   // stops the others; when those settings are as at the last call, keeps what runs. Returns false

@@ -1,6 +1,7 @@
 // Values leaving the running program: a real mosquitto broker on 127.0.0.1 at a free port, a
 // real subscriber (mosquitto_sub), the value history read back with velk-vcp-config.
 #include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -8,7 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -65,6 +69,84 @@ std::vector<int> Seqs(const std::string& received) {
     if (std::regex_search(line, m, seq)) seqs.push_back(std::stoi(m[1]));
   }
   return seqs;
+}
+
+// The resident memory of process pid in MB (VmRSS), 0 when it cannot be read.
+size_t ResidentMb(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoul(line.substr(6)) / 1024;
+  }
+  return 0;
+}
+
+// The sockets process pid holds.
+size_t Sockets(pid_t pid) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  return static_cast<size_t>(Shell("exit $(ls -l " + fds + " 2>/dev/null | grep -c 'socket:')") >>
+                             8);
+}
+
+// A broker on 127.0.0.1 that accepts one client after another, answers CONNECT with a CONNACK
+// and then does what the test says with the connection (until it returns or the peer ends).
+class FakeBroker {
+ public:
+  using Then = std::function<void(int fd, const std::atomic<bool>& stop)>;
+  explicit FakeBroker(Then then) : then_(std::move(then)) {
+    listener_ = ListenLoopback(0, port_);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~FakeBroker() {
+    stop_ = true;
+    thread_.join();
+    close(listener_);
+  }
+  int port() const { return port_; }
+  int connections() const { return connections_; }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      pollfd p{listener_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      const int fd = accept(listener_, nullptr, nullptr);
+      if (fd < 0) continue;
+      ++connections_;
+      char connect[512];
+      if (read(fd, connect, sizeof connect) > 0) {
+        const unsigned char connack[] = {0x20, 0x02, 0x00, 0x00};
+        if (write(fd, connack, sizeof connack) == sizeof connack) then_(fd, stop_);
+      }
+      close(fd);
+    }
+  }
+  Then then_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::thread thread_;
+};
+
+// Writes bytes to fd until done says so, the peer ends or stop is set. Returns the bytes
+// written.
+size_t Flood(int fd, const std::atomic<bool>& stop,
+             const std::function<std::string(size_t)>& next) {
+  size_t sent = 0;
+  for (size_t k = 0; !stop; ++k) {
+    const std::string bytes = next(k);
+    if (bytes.empty()) break;
+    size_t at = 0;
+    while (at < bytes.size() && !stop) {
+      pollfd p{fd, POLLOUT, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      const ssize_t n = send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+      if (n <= 0) return sent;
+      at += static_cast<size_t>(n);
+      sent += static_cast<size_t>(n);
+    }
+  }
+  return sent;
 }
 
 class ValuesOutTest : public ProgramTest {
@@ -374,6 +456,129 @@ TEST_F(ValuesOutTest, AFullDiskDelaysNoAnswerAndIsReported) {
   })) << Err();
   EXPECT_EQ(Ask(fd, "M8\r", 14), "80:+000002.5\r\n");
   close(fd);
+}
+
+TEST_F(ValuesOutTest, ABrokerLateAtTheStartIsPublishedToOnceItIsThere) {
+  WriteSettings();
+  Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
+  // The station boots before the broker; it comes some seconds later.
+  std::this_thread::sleep_for(4s);
+  StartBroker();
+  Subscribe();
+  // Tried again at the latest every 30 s: connected well within three times that.
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return Received().find("velk/st1/status online") != std::string::npos &&
+               Received().find("velk/st1/1.1/value {\"seq\":1,") != std::string::npos;
+      },
+      90s))
+      << Received() << Err();
+  close(fd);
+}
+
+TEST_F(ValuesOutTest, AStalledOrHostileBrokerNeitherHoldsServingNorGrowsTheProgram) {
+  auto length = [](size_t n) {
+    std::string bytes;
+    do {
+      unsigned char b = n % 128;
+      n /= 128;
+      if (n > 0) b |= 128;
+      bytes += static_cast<char>(b);
+    } while (n > 0);
+    return bytes;
+  };
+  const size_t total = size_t{200} << 20;
+  const std::string chunk(64 * 1024, 'x');
+  const std::string payload(1000, 'x');
+  struct Case {
+    const char* what;
+    FakeBroker::Then then;
+  };
+  const std::vector<Case> cases = {
+      // Takes the connection and then reads nothing more: nothing is ever acknowledged.
+      {"a broker that stalls",
+       [](int, const std::atomic<bool>& stop) {
+         while (!stop) std::this_thread::sleep_for(20ms);
+       }},
+      // One PUBLISH of 200 MB, sent as fast as the program takes it.
+      {"one PUBLISH of 200 MB",
+       [&](int fd, const std::atomic<bool>& stop) {
+         const std::string header = "\x30" + length(total) + std::string("\0\1t", 3);
+         Flood(fd, stop, [&](size_t k) {
+           if (k == 0) return header;
+           return (k - 1) * chunk.size() < total ? chunk : std::string();
+         });
+       }},
+      // 200,000 QoS 2 messages of 1,000 bytes, none of them ever released.
+      {"a flood of QoS 2 PUBLISH",
+       [&](int fd, const std::atomic<bool>& stop) {
+         Flood(fd, stop, [&](size_t k) {
+           if (k >= 200000) return std::string();
+           const auto id = static_cast<unsigned>(k % 65535 + 1);
+           return "\x34" + length(5 + payload.size()) + std::string("\0\1t", 3) +
+                  static_cast<char>(id >> 8) + static_cast<char>(id & 0xff) + payload;
+         });
+       }},
+  };
+  int run = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeBroker broker(c.then);
+    Write("Velk_VCP.CFG", FaultSettings() + "603:mqtt://127.0.0.1:" +
+                              std::to_string(broker.port()) + "\r\n605:st1\r\n");
+    const std::string tag = "run" + std::to_string(++run);
+    const pid_t pid = Start(Options{}, tag);
+    ASSERT_TRUE(WaitUntilServing(tag)) << Err(tag);
+    const int fd = OpenPort("COM5");
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(WaitFor([&] { return broker.connections() > 0; })) << Err(tag);
+    // Served as ever while the broker does its worst for 3 s.
+    for (int k = 0; k < 30; ++k) {
+      ASSERT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n") << k;
+      std::this_thread::sleep_for(100ms);
+    }
+    // The program took in no more than acknowledgements (it starts at about 20 MB).
+    EXPECT_LT(ResidentMb(pid), 100u);
+    // Switching MQTT off does not wait for the broker (before, it held serving for 2 s).
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(Shell(std::string(VELK_CONFIG_TOOL) + " --dir " + Path("") + " mqtt off"), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1500ms);
+    EXPECT_EQ(Ask(fd, "M8\r", 14), "80:+000002.5\r\n");
+    EXPECT_LT(ResidentMb(pid), 100u);
+    close(fd);
+    EXPECT_EQ(Stop(pid), 0) << Err(tag);
+  }
+}
+
+TEST_F(ValuesOutTest, AHandOverKeepsTheStationOnlineAndAStopSaysOfflineOnce) {
+  StartBroker();
+  Subscribe();
+  WriteSettings();
+  const pid_t pid = Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  auto said = [&](const std::string& word) { return Count(Received(), "velk/st1/status " + word); };
+  ASSERT_TRUE(WaitFor([&] { return said("online") == 1; })) << Received();
+  const size_t sockets = Sockets(pid);
+  for (size_t k = 2; k <= 4; ++k) {
+    kill(pid, SIGUSR2);
+    ASSERT_TRUE(WaitFor([&] { return Count(Out(), "serving;") == k; })) << Out() << Err();
+    ASSERT_TRUE(WaitFor([&] { return said("online") == k; })) << Received();
+  }
+  // Each run left the broker with a DISCONNECT and took no socket along: the broker has no
+  // connection of an old run to end a keepalive later with its last will.
+  EXPECT_EQ(Sockets(pid), sockets);
+  EXPECT_EQ(said("offline"), 0u) << Received();
+  EXPECT_EQ(Read("broker.log").find("closing old connection"), std::string::npos)
+      << Read("broker.log");
+  // A normal stop says "offline" once, and no last will follows it.
+  EXPECT_EQ(Stop(pid), 0);
+  EXPECT_TRUE(WaitFor([&] { return said("offline") == 1; })) << Received();
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(said("offline"), 1u) << Received();
 }
 
 }  // namespace
