@@ -271,7 +271,7 @@ nlohmann::json ReloadSettings(Station& station) {
     }
   }
   service::Reloading();
-  const std::string reason = station.session.ApplySettings(next);
+  std::string reason = station.session.ApplySettings(next);
   if (reason.empty()) {
     // Slots whose port stayed take their network changes here (new ports took them already).
     for (SlotPort* port : station.ports) {
@@ -282,7 +282,9 @@ nlohmann::json ReloadSettings(Station& station) {
     }
   }
   // The value history and MQTT follow the settings as they are now.
-  if (station.recorder) station.recorder->ApplyTo(station.session.bridge(), Settings);
+  if (station.recorder && !station.recorder->ApplyTo(station.session.bridge(), Settings)) {
+    reason += (reason.empty() ? "" : "; ") + station.recorder->Problems();
+  }
   service::Ready("reloaded");
   if (!reason.empty()) throw ControlServer::RequestError{"reload: " + reason};
   return {{"reloaded", true}};

@@ -14,6 +14,7 @@
 
 #include "listener_priority.h"
 #include "text_encoding.h"
+#include "value_json.h"
 
 namespace {
 
@@ -196,7 +197,7 @@ bool ValueHistory::WriteTaken(size_t n) {
     sqlite3_bind_text(st, 2, Cp1252AsUtf8(e.station, station).c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_int(st, 3, e.slot);
     sqlite3_bind_text(st, 4, e.port.c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_text(st, 5, Cp1252AsUtf8(e.client, client).c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(st, 5, ClientAsUtf8(e.client, client).c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_int(st, 6, e.device);
     sqlite3_bind_int(st, 7, e.input);
     if (std::isfinite(e.number)) {

@@ -235,7 +235,7 @@ TEST_F(ValuesOutTest, EveryValueSentArrivesOnceInOrderAsJsonAndInTheHistory) {
            R"("gauge":"1.3","number":0,"text":"30:OUT OF RANGE\r\n","status":"out_of_range","cause":"request"})"},
       {"M2\r", "20:NO VALUE\r\n",
        where +
-           R"("gauge":"1.2","number":0,"text":"20:NO VALUE\r\n","status":"no_value","cause":"request"})"},
+           R"("gauge":"1.2","number":null,"text":"20:NO VALUE\r\n","status":"no_value","cause":"request"})"},
       {"press", "10:+0001.234\r\n",
        where +
            R"("gauge":"1.1","number":1.234,"text":"10:+0001.234\r\n","status":"valid","cause":"foot_switch"})"},
@@ -579,6 +579,114 @@ TEST_F(ValuesOutTest, AHandOverKeepsTheStationOnlineAndAStopSaysOfflineOnce) {
   EXPECT_TRUE(WaitFor([&] { return said("offline") == 1; })) << Received();
   std::this_thread::sleep_for(1s);
   EXPECT_EQ(said("offline"), 1u) << Received();
+}
+
+TEST_F(ValuesOutTest, TextsLeaveInUtf8AndInertInASpreadsheetAndNoValueHasNoNumber) {
+  StartBroker();
+  Subscribe();
+  // A station name in the settings' 8-bit encoding that a spreadsheet would run as a formula.
+  Write("Velk_VCP.CFG", FaultSettings() + "1000:3\r\n600:1\r\n603:mqtt://127.0.0.1:" +
+                            std::to_string(port_) + "\r\n605:=Halle \xfc\r\n");
+  Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  ASSERT_TRUE(WaitFor([&] {
+    return Received().find("velk/=Halle ü/status online") != std::string::npos;
+  })) << Received();
+  // A client program with a name beyond ASCII, as the system gives it (UTF-8).
+  const std::string client = Path("Prüfgerät");
+  ASSERT_EQ(Shell("cp /bin/bash '" + client + "'"), 0);
+  ASSERT_EQ(Shell("'" + client + "' -c \"exec 3<>'" + Path("ports/COM5") +
+                  "'; printf 'M1\\rM2\\r' >&3; read -t 2 -N 1000 answers <&3; true\""),
+            0);
+  ASSERT_TRUE(WaitFor([&] { return HistoryRows() == 2 && Seqs(Received()).size() == 2; }))
+      << Values() << Received();
+  auto status = [&] {
+    Shell(std::string(VELK_CONFIG_TOOL) + " --dir " + Path("") + " status --json >" +
+          Path("status.out"));
+    return Read("status.out");
+  };
+  // The status messages ("online") are not counted as published values.
+  EXPECT_TRUE(WaitFor([&] {
+    return status().find(R"("mqtt":{"dropped":0,"published":2,)") != std::string::npos;
+  })) << status();
+
+  struct Case {
+    const char* where;
+    std::string text;
+    std::vector<std::string> contains;
+  };
+  const std::vector<Case> cases = {
+      {"MQTT",
+       Received(),
+       {R"("station":"=Halle ü")", " Prüfgerät\",\"gauge\":\"1.1\",\"number\":1.234,",
+        R"("gauge":"1.2","number":null,"text":"20:NO VALUE\r\n","status":"no_value")"}},
+      {"JSON",
+       Values("--json"),
+       {R"("station":"=Halle ü")", " Prüfgerät\",\"gauge\":\"1.1\",\"number\":1.234,",
+        R"("gauge":"1.2","number":null,)"}},
+      {"CSV",
+       Values("--csv"),
+       {",'=Halle ü,1,COM5,", " Prüfgerät,1.1,1.234,10:+0001.234<13><10>,valid,",
+        " Prüfgerät,1.2,,20:NO VALUE<13><10>,no_value,"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    for (const std::string& part : c.contains) {
+      EXPECT_NE(c.text.find(part), std::string::npos) << part << "\n" << c.text;
+    }
+    // Nothing encoded twice (ü as "Ã¼").
+    EXPECT_EQ(c.text.find("Ã"), std::string::npos) << c.text;
+  }
+}
+
+TEST_F(ValuesOutTest, AHistoryThatCannotBeOpenedIsReportedAndNeverHangsTheProgram) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> make;
+  };
+  const std::vector<Case> cases = {
+      {"a FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0600); }},
+      {"a folder", [](const std::string& p) { mkdir(p.c_str(), 0700); }},
+  };
+  const std::string db = Path("Velk_VCP.values.db");
+  const std::string tool = "timeout 20 " + std::string(VELK_CONFIG_TOOL) + " --dir " + Path("");
+  int run = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.make(db);
+    Write("Velk_VCP.CFG", FaultSettings());
+    std::string tag = "run" + std::to_string(++run);
+    pid_t pid = Start(Options{}, tag);
+    ASSERT_TRUE(WaitUntilServing(tag)) << Err(tag);
+    // Switched on while the program runs: refused truthfully (exit status 3, the reason), the
+    // settings file as it was.
+    const std::string before = Read("Velk_VCP.CFG");
+    EXPECT_EQ(Shell(tool + " history on 2>" + Path("tool.err")), 3 << 8) << Read("tool.err");
+    EXPECT_NE(Read("tool.err").find("not a regular file"), std::string::npos) << Read("tool.err");
+    EXPECT_TRUE(Read("Velk_VCP.CFG") == before);
+    int fd = OpenPort("COM5");
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
+    close(fd);
+    EXPECT_EQ(Stop(pid), 0);
+    // On at the start: the program serves without it and says why.
+    Write("Velk_VCP.CFG", "600:1\r\n" + FaultSettings());
+    tag = "run" + std::to_string(++run);
+    pid = Start(Options{}, tag);
+    ASSERT_TRUE(WaitUntilServing(tag)) << Err(tag);
+    EXPECT_NE(Err(tag).find("value history off: Velk_VCP.values.db: not a regular file"),
+              std::string::npos)
+        << Err(tag);
+    fd = OpenPort("COM5");
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
+    close(fd);
+    // Read back: refused, not waited on.
+    EXPECT_EQ(Shell(tool + " values >/dev/null 2>" + Path("tool.err")), 1 << 8) << Read("tool.err");
+    EXPECT_NE(Read("tool.err").find("not a regular file"), std::string::npos) << Read("tool.err");
+    EXPECT_EQ(Stop(pid), 0);
+    Shell("rm -rf '" + db + "'");
+  }
 }
 
 }  // namespace
