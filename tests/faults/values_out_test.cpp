@@ -543,10 +543,15 @@ TEST_F(ValuesOutTest, AStalledOrHostileBrokerNeitherHoldsServingNorGrowsTheProgr
     }
     // The program took in no more than acknowledgements (it starts at about 20 MB).
     EXPECT_LT(ResidentMb(pid), 100u);
-    // Switching MQTT off does not wait for the broker (before, it held serving for 2 s).
-    const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(Shell(std::string(VELK_CONFIG_TOOL) + " --dir " + Path("") + " mqtt off"), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 1500ms);
+    // Switching MQTT off takes no longer than a reload that keeps it: it does not wait for the
+    // broker (before, it held serving for 2 s more).
+    auto timed = [&](const std::string& command) {
+      const auto before = std::chrono::steady_clock::now();
+      EXPECT_EQ(Shell(std::string(VELK_CONFIG_TOOL) + " --dir " + Path("") + " " + command), 0);
+      return std::chrono::steady_clock::now() - before;
+    };
+    const auto reload = timed("reload");
+    EXPECT_LT(timed("mqtt off"), reload + 1s);
     EXPECT_EQ(Ask(fd, "M8\r", 14), "80:+000002.5\r\n");
     EXPECT_LT(ResidentMb(pid), 100u);
     close(fd);
