@@ -118,6 +118,7 @@ struct MqttPublisher::Client {
   // Only the client's thread: the broker acknowledged the connection it serves now; the status
   // messages in flight (not counted as published).
   bool acknowledged = false;
+  bool online_said = false;
   std::set<int> status_mids;
   std::function<void()> wake_feeder;  // under mutex
 
@@ -130,6 +131,8 @@ struct MqttPublisher::Client {
   // Publishes a status message; true when the client took it.
   bool PublishStatus(const char* word);
   void OnConnect(int rc);
+  // The broker acknowledged the connection: says "online" and lets the feeder publish.
+  void Online();
   void OnDisconnect();
   void OnPublish(int mid);
   void Leave(bool offline) {
@@ -155,8 +158,13 @@ bool MqttPublisher::Client::PublishStatus(const char* word) {
 }
 
 void MqttPublisher::Client::OnConnect(int rc) {
-  if (rc != 0) return;
-  acknowledged = true;
+  // Publishing from within the callback would take the client's locks in the other order than
+  // elsewhere: Serve says "online" as soon as the read returns.
+  if (rc == 0) acknowledged = true;
+}
+
+void MqttPublisher::Client::Online() {
+  online_said = true;
   PublishStatus(kOnline);
   {
     std::lock_guard lock(mutex);
@@ -197,6 +205,7 @@ void MqttPublisher::Client::Run() {
         mosquitto_connect(mosq, options.url.host.c_str(), options.url.port, kKeepAliveSeconds);
     bool hostile = false;
     acknowledged = false;
+    online_said = false;
     if (rc == MOSQ_ERR_SUCCESS) {
       const int fd = mosquitto_socket(mosq);
       // A program started from here (a hand-over, a helper) does not inherit the connection.
@@ -256,6 +265,7 @@ void MqttPublisher::Client::Serve(bool& hostile) {
       }
       if (inbound == Inbound::Read) {
         rc = mosquitto_loop_read(mosq, 1);
+        if (rc == MOSQ_ERR_SUCCESS && acknowledged && !online_said) Online();
       } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
