@@ -64,6 +64,8 @@ enum class Inbound { Read, Wait, Hostile };
 // PINGRESP, each of at most 4 bytes. Returns Read when what waits is whole packets of those,
 // Wait while the last one is still arriving, Hostile for anything else (a PUBLISH of any size,
 // a packet that announces a length no acknowledgement has, more than kInboundWindow bytes).
+// What arrives between this look and the read is read at most a (small) receive buffer at a
+// time, and the next look sees what follows it.
 Inbound LookAtInbound(int fd) {
   unsigned char bytes[kInboundWindow];
   const ssize_t n = ::recv(fd, bytes, sizeof bytes, MSG_PEEK | MSG_DONTWAIT);
@@ -83,8 +85,9 @@ Inbound LookAtInbound(int fd) {
   return size == sizeof bytes ? Inbound::Hostile : Inbound::Wait;
 }
 
-// Clients whose thread still runs: a publisher's destructor leaves its client to disconnect on
-// its own. Never destroyed, so that a client still leaving at the program's end finds it.
+// The clients whose thread runs, those of destroyed publishers that are still leaving among
+// them (a destructor leaves its client to disconnect on its own). Never destroyed, so that a
+// client still leaving at the program's end finds it.
 struct Leaving {
   std::mutex mutex;
   std::condition_variable done;
