@@ -272,7 +272,7 @@ nlohmann::json ReloadSettings(Station& station) {
     }
   }
   service::Reloading();
-  const std::string reason = station.session.ApplySettings(next);
+  std::string reason = station.session.ApplySettings(next);
   // Slots whose port stayed follow the settings in force: the new ones, or the previous ones
   // again when they were not taken over (a port moved by the check goes back). New ports took
   // theirs already.
@@ -283,7 +283,9 @@ nlohmann::json ReloadSettings(Station& station) {
     }
   }
   // The value history and MQTT follow the settings as they are now.
-  if (station.recorder) station.recorder->ApplyTo(station.session.bridge(), Settings);
+  if (station.recorder && !station.recorder->ApplyTo(station.session.bridge(), Settings)) {
+    reason += (reason.empty() ? "" : "; ") + station.recorder->Problems();
+  }
   service::Ready("reloaded");
   if (!reason.empty()) throw ControlServer::RequestError{"reload: " + reason};
   return {{"reloaded", true}};

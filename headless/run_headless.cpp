@@ -195,6 +195,7 @@ int RunHeadless(int argc, char** argv) {
   if (serving && HandOverRequested()) {
     // The ports outlive this run: their masters go to the next one, started in this process.
     std::cout << "Velk_VCP: handing the ports over to a new run" << std::endl;
+    recorder.EndForHandOver();
     const std::string failed = service::HandOver(true);
     if (failed.empty()) return 0;
     std::cerr << "Velk_VCP: " << failed << std::endl;

@@ -1,6 +1,7 @@
 #include "history_query.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <limits>
@@ -29,6 +30,12 @@ ValueCause CauseOf(std::string_view word) {
 
 bool ReadHistory(const std::string& path, const HistoryFilter& filter,
                  const std::function<void(const NumberedEvent&)>& row, std::string& error) {
+  // Anything but a plain file (a FIFO would hang the reader) is refused before SQLite opens it.
+  struct stat file {};
+  if (::stat(path.c_str(), &file) == 0 && !S_ISREG(file.st_mode)) {
+    error = path + ": not a regular file";
+    return false;
+  }
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr) !=
       SQLITE_OK) {

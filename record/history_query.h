@@ -17,6 +17,7 @@ struct HistoryFilter {
 
 // Calls row for every stored event that passes filter, oldest first; seq is the event's row
 // number in the history and the texts are UTF-8. Returns false and sets error when the file
-// cannot be opened or read (a missing file is such an error); true otherwise.
+// cannot be opened or read (a missing file, and one that is not a regular file, is such an
+// error); true otherwise.
 bool ReadHistory(const std::string& path, const HistoryFilter& filter,
                  const std::function<void(const NumberedEvent&)>& row, std::string& error);

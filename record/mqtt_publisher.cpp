@@ -1,24 +1,41 @@
 #include "mqtt_publisher.h"
 
+#include <fcntl.h>
 #include <mosquitto.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
-#include <mutex>
+#include <optional>
+#include <set>
 
 #include "listener_priority.h"
 #include "value_json.h"
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int kKeepAliveSeconds = 30;
 constexpr const char* kOnline = "online";
 constexpr const char* kOffline = "offline";
 // How long the feeder lets events gather after the first before it publishes them.
 constexpr std::chrono::milliseconds kGather(10);
+// The back-off between two attempts to connect.
+constexpr std::chrono::seconds kFirstRetry(1);
+constexpr std::chrono::seconds kLastRetry(30);
+// How long a leaving client waits for "offline" and what is in flight to be acknowledged.
+constexpr std::chrono::seconds kLeaveWait(2);
+// What the client may have waiting on its socket, unread, at most: acknowledgements of a full
+// window (4 bytes each) fit many times over. The socket's receive buffer is kept small, too.
+constexpr size_t kInboundWindow = 8192;
+constexpr int kReceiveBuffer = 16384;
 
 // Returns the first line of a file that only its owner may read, or sets error.
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
@@ -40,15 +57,227 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
   return true;
 }
 
+enum class Inbound { Read, Wait, Hostile };
+
+// Looks at what waits on the client's plain TCP socket before the client reads it. The program
+// subscribes to nothing and publishes at QoS 1, so a broker only ever sends CONNACK, PUBACK and
+// PINGRESP, each of at most 4 bytes. Returns Read when what waits is whole packets of those,
+// Wait while the last one is still arriving, Hostile for anything else (a PUBLISH of any size,
+// a packet that announces a length no acknowledgement has, more than kInboundWindow bytes).
+// What arrives between this look and the read is read at most a (small) receive buffer at a
+// time, and the next look sees what follows it.
+Inbound LookAtInbound(int fd) {
+  unsigned char bytes[kInboundWindow];
+  const ssize_t n = ::recv(fd, bytes, sizeof bytes, MSG_PEEK | MSG_DONTWAIT);
+  if (n <= 0) return Inbound::Read;  // the end of the link or an error: the client sees it
+  size_t at = 0;
+  const auto size = static_cast<size_t>(n);
+  while (at < size) {
+    const unsigned type = bytes[at] >> 4;
+    if (type != 2 && type != 4 && type != 13) return Inbound::Hostile;
+    if (at + 1 >= size) break;
+    const unsigned length = bytes[at + 1];
+    if (length > 2) return Inbound::Hostile;  // also any multi-byte length
+    if (at + 2 + length > size) break;
+    at += 2 + length;
+  }
+  if (at == size) return Inbound::Read;
+  return size == sizeof bytes ? Inbound::Hostile : Inbound::Wait;
+}
+
+// The clients whose thread runs, those of destroyed publishers that are still leaving among
+// them (a destructor leaves its client to disconnect on its own). Never destroyed, so that a
+// client still leaving at the program's end finds it.
+struct Leaving {
+  std::mutex mutex;
+  std::condition_variable done;
+  int running = 0;
+};
+Leaving& LeavingClients() {
+  static Leaving* leaving = new Leaving;
+  return *leaving;
+}
+
 }  // namespace
 
+// The libmosquitto client and what its callbacks and both threads share. The client's thread
+// runs the connection: it connects (again, with back-off), reads and writes the socket, and
+// leaves when told to.
 struct MqttPublisher::Client {
+  MqttOptions options;
+  std::string topic_base;  // <prefix>/<station>
+  std::string status_topic;
   mosquitto* mosq = nullptr;
-  bool loop_started = false;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::atomic<bool> connected{false};
+  std::atomic<bool> ever_connected{false};
+  std::atomic<bool> reconnected{false};  // connected again: drops are reported at once
+  std::atomic<int> in_flight{0};
+  std::atomic<uint64_t> published{0};
+  std::atomic<uint64_t> refused{0};  // events the client refused (counted as dropped)
+  std::atomic<bool> leave{false};
+  std::atomic<bool> offline_at_leave{true};
+  // Only the client's thread: the broker acknowledged the connection it serves now; the status
+  // messages in flight (not counted as published).
+  bool acknowledged = false;
+  bool online_said = false;
+  std::set<int> status_mids;
+  std::function<void()> wake_feeder;  // under mutex
+
   ~Client() {
     if (mosq != nullptr) mosquitto_destroy(mosq);
   }
+  void Run();
+  // Serves one connection until it ends or the client leaves.
+  void Serve(bool& hostile);
+  // Publishes a status message; true when the client took it.
+  bool PublishStatus(const char* word);
+  void OnConnect(int rc);
+  // The broker acknowledged the connection: says "online" and lets the feeder publish.
+  void Online();
+  void OnDisconnect();
+  void OnPublish(int mid);
+  void Leave(bool offline) {
+    offline_at_leave = offline;
+    {
+      std::lock_guard lock(mutex);
+      leave = true;
+    }
+    changed.notify_all();
+  }
 };
+
+bool MqttPublisher::Client::PublishStatus(const char* word) {
+  int mid = 0;
+  ++in_flight;
+  if (mosquitto_publish(mosq, &mid, status_topic.c_str(), static_cast<int>(std::strlen(word)), word,
+                        1, true) != MOSQ_ERR_SUCCESS) {
+    --in_flight;
+    return false;
+  }
+  status_mids.insert(mid);
+  return true;
+}
+
+void MqttPublisher::Client::OnConnect(int rc) {
+  // Publishing from within the callback would take the client's locks in the other order than
+  // elsewhere: Serve says "online" as soon as the read returns.
+  if (rc == 0) acknowledged = true;
+}
+
+void MqttPublisher::Client::Online() {
+  online_said = true;
+  PublishStatus(kOnline);
+  {
+    std::lock_guard lock(mutex);
+    connected = true;
+    reconnected = ever_connected.exchange(true);
+    wake_feeder();
+  }
+  changed.notify_all();
+}
+
+void MqttPublisher::Client::OnDisconnect() {
+  {
+    std::lock_guard lock(mutex);
+    connected = false;
+  }
+  changed.notify_all();
+}
+
+void MqttPublisher::Client::OnPublish(int mid) {
+  bool wake = false;
+  {
+    std::lock_guard lock(mutex);
+    --in_flight;
+    if (status_mids.erase(mid) == 0) published += 1;
+    // The feeder waits for half the window to be free (or all of it, when it stops), so that
+    // it hands on many events per wake-up rather than one per acknowledgement.
+    wake = in_flight == options.window / 2 || in_flight <= 0;
+  }
+  if (wake) changed.notify_all();
+}
+
+void MqttPublisher::Client::Run() {
+  LowerListenerPriority();
+  std::chrono::seconds retry = kFirstRetry;
+  bool said_unreachable = false;
+  while (!leave) {
+    const int rc =
+        mosquitto_connect(mosq, options.url.host.c_str(), options.url.port, kKeepAliveSeconds);
+    bool hostile = false;
+    acknowledged = false;
+    online_said = false;
+    if (rc == MOSQ_ERR_SUCCESS) {
+      const int fd = mosquitto_socket(mosq);
+      // A program started from here (a hand-over, a helper) does not inherit the connection.
+      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+      if (!options.url.tls) {
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
+      }
+      Serve(hostile);
+      if (acknowledged) said_unreachable = false;
+    } else if (!said_unreachable) {
+      std::cerr << "Velk_VCP: MQTT: broker " << options.url.host << ":" << options.url.port
+                << " cannot be reached (" << mosquitto_strerror(rc)
+                << "); tried again, at the latest every " << kLastRetry.count() << " s"
+                << std::endl;
+      said_unreachable = true;
+    }
+    if (leave) break;
+    // A connection the broker acknowledged starts the back-off again; one it abused waits long.
+    if (hostile) {
+      retry = kLastRetry;
+    } else if (acknowledged) {
+      retry = kFirstRetry;
+    }
+    OnDisconnect();
+    std::unique_lock lock(mutex);
+    changed.wait_for(lock, retry, [this] { return leave.load(); });
+    retry = std::min(retry * 2, std::chrono::seconds(kLastRetry));
+  }
+}
+
+void MqttPublisher::Client::Serve(bool& hostile) {
+  std::optional<Clock::time_point> leave_by;
+  for (;;) {
+    if (leave && !leave_by) {
+      leave_by = Clock::now() + kLeaveWait;
+      if (connected && offline_at_leave) PublishStatus(kOffline);
+    }
+    if (leave_by && (!connected || in_flight <= 0 || Clock::now() >= *leave_by)) {
+      // DISCONNECT goes out at once (the broker then sends no last will), and the socket closes.
+      mosquitto_disconnect(mosq);
+      return;
+    }
+    const int fd = mosquitto_socket(mosq);
+    if (fd < 0) return;
+    pollfd p{fd, static_cast<short>(POLLIN | (mosquitto_want_write(mosq) ? POLLOUT : 0)), 0};
+    const int ready = ::poll(&p, 1, 100);
+    int rc = MOSQ_ERR_SUCCESS;
+    if (ready > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+      const Inbound inbound = options.url.tls ? Inbound::Read : LookAtInbound(fd);
+      if (inbound == Inbound::Hostile) {
+        std::cerr << "Velk_VCP: MQTT: the broker sent more than acknowledgements; connection "
+                     "dropped"
+                  << std::endl;
+        hostile = true;
+        mosquitto_disconnect(mosq);
+        return;
+      }
+      if (inbound == Inbound::Read) {
+        rc = mosquitto_loop_read(mosq, 1);
+        if (rc == MOSQ_ERR_SUCCESS && acknowledged && !online_said) Online();
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+    if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(mosq)) rc = mosquitto_loop_write(mosq, 1);
+    if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(mosq);
+    if (rc != MOSQ_ERR_SUCCESS) return;
+  }
+}
 
 std::string MqttPublisher::TopicLevel(const std::string& station) {
   std::string level = station.empty() ? "station" : station;
@@ -59,10 +288,12 @@ std::string MqttPublisher::TopicLevel(const std::string& station) {
 }
 
 MqttPublisher::MqttPublisher(const MqttOptions& options, ValueEventRing& ring)
-    : options_(options),
-      topic_base_(options.prefix + "/" + TopicLevel(options.station)),
-      client_(std::make_unique<Client>()),
-      queue_(ring) {}
+    : client_(std::make_shared<Client>()), queue_(ring) {
+  client_->options = options;
+  client_->topic_base = options.prefix + "/" + TopicLevel(options.station);
+  client_->status_topic = client_->topic_base + "/status";
+  client_->wake_feeder = [this] { queue_.Wake(); };
+}
 
 std::unique_ptr<MqttPublisher> MqttPublisher::Start(const MqttOptions& options,
                                                     ValueEventRing& ring, std::string& error) {
@@ -77,16 +308,16 @@ std::unique_ptr<MqttPublisher> MqttPublisher::Start(const MqttOptions& options,
     return nullptr;
   }
   std::unique_ptr<MqttPublisher> p(new MqttPublisher(options, ring));
+  Client& c = *p->client_;
   const std::string id =
       "velk-vcp-" + TopicLevel(options.station) + "-" + std::to_string(::getpid());
-  mosquitto* m = mosquitto_new(id.c_str(), true, p.get());
+  mosquitto* m = mosquitto_new(id.c_str(), true, &c);
   if (m == nullptr) {
     error = "cannot make an MQTT client";
     return nullptr;
   }
-  p->client_->mosq = m;
-  const std::string status = p->topic_base_ + "/status";
-  mosquitto_will_set(m, status.c_str(), 7, kOffline, 1, true);
+  c.mosq = m;
+  mosquitto_will_set(m, c.status_topic.c_str(), 7, kOffline, 1, true);
   if (!options.user.empty()) {
     mosquitto_username_pw_set(m, options.user.c_str(),
                               options.password_file.empty() ? nullptr : password.c_str());
@@ -101,116 +332,83 @@ std::unique_ptr<MqttPublisher> MqttPublisher::Start(const MqttOptions& options,
     }
   }
   mosquitto_max_inflight_messages_set(m, static_cast<unsigned>(options.window));
-  mosquitto_reconnect_delay_set(m, 1, 30, true);
   mosquitto_connect_callback_set(
-      m, [](mosquitto*, void* self, int rc) { static_cast<MqttPublisher*>(self)->OnConnect(rc); });
+      m, [](mosquitto*, void* self, int rc) { static_cast<Client*>(self)->OnConnect(rc); });
   mosquitto_disconnect_callback_set(
-      m, [](mosquitto*, void* self, int) { static_cast<MqttPublisher*>(self)->OnDisconnect(); });
+      m, [](mosquitto*, void* self, int) { static_cast<Client*>(self)->OnDisconnect(); });
   mosquitto_publish_callback_set(
-      m, [](mosquitto*, void* self, int) { static_cast<MqttPublisher*>(self)->OnPublish(); });
-  // A broker that is not there yet is tried again by the loop, with back-off.
-  mosquitto_connect_async(m, options.url.host.c_str(), options.url.port, kKeepAliveSeconds);
-  if (mosquitto_loop_start(m) != MOSQ_ERR_SUCCESS) {
-    error = "cannot start the MQTT client's thread";
-    return nullptr;
+      m, [](mosquitto*, void* self, int mid) { static_cast<Client*>(self)->OnPublish(mid); });
+  {
+    std::lock_guard lock(LeavingClients().mutex);
+    ++LeavingClients().running;
   }
-  p->client_->loop_started = true;
+  std::thread([client = p->client_] {
+    client->Run();
+    // Closed before the count says so: AwaitClosed means no socket is left.
+    mosquitto_destroy(client->mosq);
+    client->mosq = nullptr;
+    Leaving& leaving = LeavingClients();
+    {
+      std::lock_guard lock(leaving.mutex);
+      --leaving.running;
+    }
+    leaving.done.notify_all();
+  }).detach();
   p->feeder_ = std::thread([raw = p.get()] { raw->Feed(); });
   return p;
 }
 
 MqttPublisher::~MqttPublisher() {
-  stopping_ = true;
-  queue_.Close();
-  changed_.notify_all();
-  if (feeder_.joinable()) feeder_.join();
-  mosquitto* m = client_->mosq;
-  if (m != nullptr && client_->loop_started) {
-    if (connected_) {
-      const std::string status = topic_base_ + "/status";
-      ++in_flight_;
-      if (mosquitto_publish(m, nullptr, status.c_str(), 7, kOffline, 1, true) != MOSQ_ERR_SUCCESS)
-        --in_flight_;
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-      std::unique_lock lock(mutex_);
-      changed_.wait_until(lock, deadline, [this] { return in_flight_ <= 0 || !connected_; });
-    }
-    mosquitto_disconnect(m);
-    mosquitto_loop_stop(m, true);
+  {
+    std::lock_guard lock(client_->mutex);
+    stopping_ = true;
   }
+  queue_.Close();
+  client_->changed.notify_all();
+  if (feeder_.joinable()) feeder_.join();
+  {
+    std::lock_guard lock(client_->mutex);
+    client_->wake_feeder = [] {};
+  }
+  client_->Leave(!quietly_);
+}
+
+bool MqttPublisher::AwaitClosed(std::chrono::milliseconds timeout) {
+  Leaving& leaving = LeavingClients();
+  std::unique_lock lock(leaving.mutex);
+  return leaving.done.wait_for(lock, timeout, [&] { return leaving.running == 0; });
 }
 
 MqttFigures MqttPublisher::Figures() const {
+  const Client& c = *client_;
   MqttFigures f;
-  f.state = connected_ ? "connected" : ever_connected_ ? "disconnected" : "connecting";
+  f.state = c.connected ? "connected" : c.ever_connected ? "disconnected" : "connecting";
   f.queued = queue_.Size();
-  f.published = published_.load();
-  f.dropped = queue_.Dropped() + refused_;
+  f.published = c.published.load();
+  f.dropped = queue_.Dropped() + c.refused;
   return f;
-}
-
-void MqttPublisher::OnConnect(int rc) {
-  // Runs on the client's own thread: it gives way to serving, too.
-  static thread_local bool lowered = false;
-  if (!lowered) LowerListenerPriority();
-  lowered = true;
-  if (rc != 0) return;
-  const std::string status = topic_base_ + "/status";
-  ++in_flight_;
-  if (mosquitto_publish(client_->mosq, nullptr, status.c_str(), 6, kOnline, 1, true) !=
-      MOSQ_ERR_SUCCESS) {
-    --in_flight_;
-  }
-  {
-    std::lock_guard lock(mutex_);
-    connected_ = true;
-    reconnected_ = ever_connected_.exchange(true);
-  }
-  changed_.notify_all();
-  queue_.Wake();
-}
-
-void MqttPublisher::OnDisconnect() {
-  {
-    std::lock_guard lock(mutex_);
-    connected_ = false;
-  }
-  changed_.notify_all();
-}
-
-void MqttPublisher::OnPublish() {
-  bool wake = false;
-  {
-    std::lock_guard lock(mutex_);
-    --in_flight_;
-    published_ += 1;
-    // The feeder waits for half the window to be free (or all of it, when it stops), so that
-    // it hands on many events per wake-up rather than one per acknowledgement.
-    wake = in_flight_ == options_.window / 2 || in_flight_ <= 0;
-  }
-  if (wake) changed_.notify_all();
 }
 
 void MqttPublisher::Feed() {
   LowerListenerPriority();
-  using Clock = std::chrono::steady_clock;
+  Client& c = *client_;
   DropReport report;
   std::string topic, json, scratch;
   FloodPace pace;
   while (!stopping_) {
     // Drops are reported once a minute, and at once when the broker is back.
-    const std::string line =
-        report.Due("MQTT", queue_.Dropped() + refused_, Clock::now(), reconnected_.exchange(false));
+    const std::string line = report.Due("MQTT", queue_.Dropped() + c.refused, Clock::now(),
+                                        c.reconnected.exchange(false));
     if (!line.empty()) std::cerr << line << std::endl;
     int room = 0;
     {
-      std::unique_lock lock(mutex_);
-      changed_.wait_for(lock, std::chrono::seconds(1), [this] {
-        return stopping_ || (connected_ && in_flight_ <= options_.window / 2);
+      std::unique_lock lock(c.mutex);
+      c.changed.wait_for(lock, std::chrono::seconds(1), [&] {
+        return stopping_ || (c.connected && c.in_flight <= c.options.window / 2);
       });
       if (stopping_) break;
-      if (!connected_ || in_flight_ > options_.window / 2) continue;
-      room = options_.window - in_flight_;
+      if (!c.connected || c.in_flight > c.options.window / 2) continue;
+      room = c.options.window - c.in_flight;
     }
     const std::chrono::milliseconds pause = pace.Next(queue_.Dropped());
     if (pause.count() > 0) queue_.Pause(pause);
@@ -218,9 +416,9 @@ void MqttPublisher::Feed() {
     const size_t n = queue_.Take(static_cast<size_t>(room), std::chrono::seconds(1), kGather);
     size_t done = 0;
     // What the broker cannot take now (the connection went meanwhile) goes back into the queue.
-    for (; done < n && connected_; ++done) {
+    for (; done < n && c.connected; ++done) {
       const NumberedEvent& e = queue_.Taken(done);
-      topic = topic_base_;
+      topic = c.topic_base;
       topic += '/';
       topic += std::to_string(e.event.device);
       topic += '.';
@@ -228,15 +426,15 @@ void MqttPublisher::Feed() {
       topic += "/value";
       json.clear();
       AppendValueEventJson8Bit(json, e, scratch);
-      ++in_flight_;
-      const int rc = mosquitto_publish(client_->mosq, nullptr, topic.c_str(),
+      ++c.in_flight;
+      const int rc = mosquitto_publish(c.mosq, nullptr, topic.c_str(),
                                        static_cast<int>(json.size()), json.data(), 1, true);
       // A QoS 1 message that the client has taken is sent again after a lost connection,
       // even when the send itself failed; only a message it refused is gone.
       if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_LOST &&
           rc != MOSQ_ERR_ERRNO) {
-        --in_flight_;
-        ++refused_;
+        --c.in_flight;
+        ++c.refused;
       }
     }
     queue_.Release(done);

@@ -1,11 +1,14 @@
 // Publishes every value event to an MQTT broker (libmosquitto, QoS 1): the event's JSON to
 // <prefix>/<station>/<D.A>/value, retained, and "online" / "offline" to
 // <prefix>/<station>/status, retained, "offline" also as the last will. A thread of its own
-// feeds the broker from a bounded queue (oldest dropped first), so that a broker that is down,
-// slow or unreachable never delays serving; the connection is made again with back-off.
+// feeds the broker from a bounded queue (oldest dropped first), and the client runs on a second
+// thread, so that a broker that is down, late, slow or hostile never delays serving: the
+// connection is tried again with back-off (1 s doubling to 30 s) until the broker is there, and
+// it takes in nothing but acknowledgements (anything else drops the connection).
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -30,7 +33,7 @@ struct MqttOptions {
 struct MqttFigures {
   std::string state;       // "connected", "connecting" or "disconnected"
   size_t queued = 0;       // events waiting for the broker
-  uint64_t published = 0;  // events the broker acknowledged
+  uint64_t published = 0;  // value events the broker acknowledged (status messages not counted)
   uint64_t dropped = 0;    // events dropped: the queue was full (or the client refused one)
 };
 
@@ -42,8 +45,16 @@ class MqttPublisher {
   // cannot be read, or a client that cannot be made. ring must outlive the publisher.
   static std::unique_ptr<MqttPublisher> Start(const MqttOptions& options, ValueEventRing& ring,
                                               std::string& error);
-  // Publishes "offline", waits up to 2 s for what is in flight, and disconnects.
+  // Stops reading the ring and returns at once; the client's thread then publishes "offline"
+  // (unless Quietly was called), waits up to 2 s for what is in flight, disconnects and closes
+  // its sockets on its own (see AwaitClosed).
   ~MqttPublisher();
+  // Has the destructor leave without "offline" (the next run of the program takes over, and
+  // the broker is told of a clean end, so that it sends no last will).
+  void Quietly() { quietly_ = true; }
+  // Waits up to timeout until the clients of every publisher destroyed so far have
+  // disconnected and closed their sockets. Returns false when some have not by then.
+  static bool AwaitClosed(std::chrono::milliseconds timeout);
 
   MqttFigures Figures() const;
   // The topic level that stands for station: '/', '+', '#' and control characters become
@@ -57,22 +68,10 @@ class MqttPublisher {
   struct Client;
   MqttPublisher(const MqttOptions& options, ValueEventRing& ring);
   void Feed();
-  void OnConnect(int rc);
-  void OnDisconnect();
-  void OnPublish();
 
-  MqttOptions options_;
-  std::string topic_base_;  // <prefix>/<station>
-  std::unique_ptr<Client> client_;
+  std::shared_ptr<Client> client_;  // shared with the client's thread, which may outlive this
   ValueEventReader queue_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::atomic<bool> connected_{false};
-  std::atomic<bool> ever_connected_{false};
-  std::atomic<bool> reconnected_{false};  // connected again: drops are reported at once
-  std::atomic<int> in_flight_{0};
-  std::atomic<uint64_t> published_{0};
-  std::atomic<uint64_t> refused_{0};  // events the client refused (counted as dropped)
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> quietly_{false};
   std::thread feeder_;
 };

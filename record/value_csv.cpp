@@ -1,6 +1,7 @@
 #include "value_csv.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "utc_time.h"
 #include "value_json.h"
@@ -15,6 +16,43 @@ std::string Field(const std::string& text) {
     quoted += c;
   }
   return quoted + "\"";
+}
+
+// True for a text that is a plain decimal number: a sign, digits with at most one ".", an
+// exponent ("-0.5", "+1.25e-3").
+bool PlainNumber(std::string_view text) {
+  size_t i = 0;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  size_t digits = 0;
+  bool point = false;
+  for (; i < text.size(); ++i) {
+    if (text[i] >= '0' && text[i] <= '9') {
+      ++digits;
+    } else if (text[i] == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (digits == 0) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    const size_t exponent = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    if (i == exponent) return false;
+  }
+  return i == text.size();
+}
+
+// A text that a spreadsheet would take for a formula (=, +, -, @, a tab or CR first) gets an
+// apostrophe in front, so that it shows as text and is never run; a plain number stays one.
+std::string Inert(std::string text) {
+  if (text.empty() || std::string_view("=+-@\t\r").find(text.front()) == std::string_view::npos ||
+      PlainNumber(text)) {
+    return text;
+  }
+  return "'" + text;
 }
 
 std::string Visible(const std::string& text) {
@@ -39,9 +77,9 @@ std::string ValueCsvHeader() {
 std::string ValueCsvLine(const NumberedEvent& n) {
   const ValueEvent& e = n.event;
   const std::string number = JsonNumber(e.number);
-  return std::to_string(n.seq) + "," + IsoUtc(e.utc_ms) + "," + Field(e.station) + "," +
-         std::to_string(e.slot) + "," + Field(e.port) + "," + Field(e.client) + "," +
+  return std::to_string(n.seq) + "," + IsoUtc(e.utc_ms) + "," + Field(Inert(e.station)) + "," +
+         std::to_string(e.slot) + "," + Field(Inert(e.port)) + "," + Field(Inert(e.client)) + "," +
          std::to_string(e.device) + "." + std::to_string(e.input) + "," +
-         (number == "null" ? "" : number) + "," + Field(Visible(e.text)) + "," +
+         (number == "null" ? "" : number) + "," + Field(Inert(Visible(e.text))) + "," +
          ValueStatusWord(e.status) + "," + ValueCauseWord(e.cause) + "\r\n";
 }

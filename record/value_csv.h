@@ -9,5 +9,7 @@
 // Returns the header line, with its line end.
 std::string ValueCsvHeader();
 // Returns the line of one event (texts already UTF-8), with its line end. Control characters
-// of the text sent are written as their codes in angle brackets (<13><10>), as in the log.
+// of the text sent are written as their codes in angle brackets (<13><10>), as in the log; a
+// text a spreadsheet would run as a formula (=, +, -, @, tab or CR first; not a plain number
+// such as -0.5) gets an apostrophe in front. An event without a number leaves it empty.
 std::string ValueCsvLine(const NumberedEvent& e);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -13,6 +14,7 @@
 
 #include "listener_priority.h"
 #include "text_encoding.h"
+#include "value_json.h"
 
 namespace {
 
@@ -53,10 +55,28 @@ struct ValueHistory::Db {
 
 std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
                                                  ValueEventRing& ring, std::string& error) {
+  // A FIFO, device or folder in the file's place (or in its -wal or -shm file's) would hang
+  // or break SQLite: refused before it opens anything. O_NONBLOCK: opening a FIFO never waits.
+  for (const char* suffix : {"-wal", "-shm"}) {
+    struct stat st {};
+    if (::lstat((options.path + suffix).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      error = options.path + suffix + ": not a regular file; the history needs a plain file";
+      return nullptr;
+    }
+  }
   // Made private before SQLite opens it; its -wal and -shm files take the same mode.
-  const int fd = ::open(options.path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int fd = ::open(options.path.c_str(),
+                        O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
   if (fd < 0) {
-    error = options.path + ": " + std::strerror(errno);
+    error = options.path + ": " +
+            (errno == EISDIR ? "not a regular file; the history needs a plain file"
+                             : std::strerror(errno));
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    error = options.path + ": not a regular file; the history needs a plain file";
     return nullptr;
   }
   const bool privateNow = ::fchmod(fd, 0600) == 0;
@@ -73,10 +93,18 @@ std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
     return nullptr;
   }
   sqlite3_busy_timeout(db->db, 2000);
+  // Bounded in megabytes, the WAL gets an eighth of the bound and a new file gives freed
+  // pages back to the disk (incremental vacuum), so that the files on disk stay within it.
+  const int64_t wal_limit =
+      options.max_mb > 0 ? int64_t{options.max_mb} * 1024 * 1024 / 8 : int64_t{4194304};
+  const std::string wal_pragmas =
+      "PRAGMA journal_size_limit=" + std::to_string(wal_limit) +
+      ";PRAGMA wal_autocheckpoint=" + std::to_string(std::max<int64_t>(wal_limit / 4096, 8));
   // WAL with synchronous NORMAL: a commit survives a kill of the program; the file stays
   // consistent across a power loss, which may cost the last commits.
-  if (!db->Exec("PRAGMA journal_mode=WAL") || !db->Exec("PRAGMA synchronous=NORMAL") ||
-      !db->Exec("PRAGMA journal_size_limit=4194304") || !db->Exec(kSchema) ||
+  if ((options.max_mb > 0 && !db->Exec("PRAGMA auto_vacuum=INCREMENTAL")) ||
+      !db->Exec("PRAGMA journal_mode=WAL") || !db->Exec("PRAGMA synchronous=NORMAL") ||
+      !db->Exec(wal_pragmas.c_str()) || !db->Exec(kSchema) ||
       sqlite3_prepare_v2(db->db,
                          "INSERT INTO value_events(utc_ms,station,slot,port,client,device,"
                          "input,number,text,status,cause) VALUES(?,?,?,?,?,?,?,?,?,?,?)",
@@ -115,14 +143,20 @@ void ValueHistory::Run() {
   auto nextRetention = Clock::now();
   uint64_t retained_at = 0;
   FloodPace pace;
+  // Bounded in megabytes, a transaction (which the WAL holds whole) stays a small part of it.
+  const size_t batch =
+      options_.max_mb > 0
+          ? std::clamp<size_t>(static_cast<size_t>(options_.max_mb) * 256, 100, kBatch)
+          : kBatch;
   for (;;) {
     const std::chrono::milliseconds pause = pace.Next(queue_.Dropped());
     if (pause.count() > 0) queue_.Pause(pause);
-    const size_t n = queue_.Take(kBatch, std::chrono::seconds(1), kGather);
+    const size_t n = queue_.Take(batch, std::chrono::seconds(1), kGather);
     if (n > 0) {
       if (WriteTaken(n)) {
         queue_.Release(n);
         written_ += n;
+        if (options_.max_mb > 0) KeepWithinMegabytes();
         if (failing_.exchange(false)) std::cerr << "Velk_VCP: value history: writing again\n";
       } else {
         if (!failing_.exchange(true)) {
@@ -163,7 +197,7 @@ bool ValueHistory::WriteTaken(size_t n) {
     sqlite3_bind_text(st, 2, Cp1252AsUtf8(e.station, station).c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_int(st, 3, e.slot);
     sqlite3_bind_text(st, 4, e.port.c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_text(st, 5, Cp1252AsUtf8(e.client, client).c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(st, 5, ClientAsUtf8(e.client, client).c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_int(st, 6, e.device);
     sqlite3_bind_int(st, 7, e.input);
     if (std::isfinite(e.number)) {
@@ -195,14 +229,19 @@ void ValueHistory::KeepWithinRetention() {
                             std::to_string(UtcNowMs() - int64_t{days} * 86400000);
     db_->Exec(sql.c_str());
   }
-  if (options_.max_mb <= 0) return;
-  // Pages in use (freed pages are used again, so the file stops growing at this bound).
-  const int64_t limit = int64_t{options_.max_mb} * 1024 * 1024;
-  for (int round = 0; round < 20; ++round) {
-    const int64_t used =
-        (db_->Integer("PRAGMA page_count") - db_->Integer("PRAGMA freelist_count")) *
-        db_->Integer("PRAGMA page_size");
-    if (used <= limit) break;
+  if (options_.max_mb > 0) KeepWithinMegabytes();
+}
+
+void ValueHistory::KeepWithinMegabytes() {
+  // The pages in use are kept below five eighths of the bound: the WAL takes an eighth, one
+  // batch and the pages freed meanwhile (used again, or given back) the rest.
+  const int64_t limit = int64_t{options_.max_mb} * 1024 * 1024 * 5 / 8;
+  auto used = [this] {
+    return (db_->Integer("PRAGMA page_count") - db_->Integer("PRAGMA freelist_count")) *
+           db_->Integer("PRAGMA page_size");
+  };
+  if (used() <= limit) return;
+  for (int round = 0; round < 20 && used() > limit; ++round) {
     const int64_t rows = db_->Integer("SELECT count(*) FROM value_events");
     if (rows == 0) break;
     const std::string sql =
@@ -210,4 +249,7 @@ void ValueHistory::KeepWithinRetention() {
         std::to_string(std::max<int64_t>(rows / 10, 1));
     if (!db_->Exec(sql.c_str())) break;
   }
+  db_->Exec("PRAGMA incremental_vacuum");
+  // The WAL back to nothing (unless a reader holds it meanwhile).
+  db_->Exec("PRAGMA wal_checkpoint(TRUNCATE)");
 }

@@ -18,7 +18,8 @@ inline constexpr int kDefaultKeepDays = 90;
 struct HistoryOptions {
   std::string path = kHistoryFileName;
   int keep_days = 0;  // events older than this are removed (0: kDefaultKeepDays)
-  int max_mb = 0;     // the file is kept below this size by removing the oldest events
+  int max_mb = 0;     // the files on disk (the database, its WAL and shared-memory file) are kept
+                      // below this size by removing the oldest events
 };
 
 struct HistoryFigures {
@@ -30,7 +31,8 @@ struct HistoryFigures {
 
 class ValueHistory {
  public:
-  // Opens or creates the database (refusing a symbolic link), makes it 0600 and starts the
+  // Opens or creates the database (refusing a symbolic link, and a FIFO, device or folder in
+  // its place or its -wal or -shm file's, at once), makes it 0600 and starts the
   // writer thread, which writes the events published in ring from now on (the ring holds them
   // while the disk is slow or full). Returns null and sets error when the file cannot be opened
   // or set up. ring must outlive the history.
@@ -51,6 +53,8 @@ class ValueHistory {
   // Writes the n events taken from the queue in one transaction; false when it failed.
   bool WriteTaken(size_t n);
   void KeepWithinRetention();
+  // Removes the oldest events until the files on disk are within options_.max_mb again.
+  void KeepWithinMegabytes();
 
   HistoryOptions options_;
   std::unique_ptr<Db> db_;

@@ -7,9 +7,37 @@
 #include "text_encoding.h"
 #include "utc_time.h"
 
+namespace {
+
+bool ValidUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const size_t length = c < 0x80         ? 1
+                          : (c >> 5) == 6  ? 2
+                          : (c >> 4) == 14 ? 3
+                          : (c >> 3) == 30 ? 4
+                                           : 0;
+    if (length == 0 || i + length > text.size() || (length == 2 && c < 0xC2)) return false;
+    for (size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace
+
+const std::string& ClientAsUtf8(const std::string& client, std::string& scratch) {
+  // The port's client is named by the system, in UTF-8: converting it as an 8-bit text would
+  // encode it twice.
+  return ValidUtf8(client) ? client : Cp1252AsUtf8(client, scratch);
+}
+
 NumberedEvent InUtf8(NumberedEvent n) {
+  std::string scratch;
   n.event.station = Cp1252ToUtf8(n.event.station);
-  n.event.client = Cp1252ToUtf8(n.event.client);
+  n.event.client = std::string(ClientAsUtf8(n.event.client, scratch));
   n.event.text = Cp1252ToUtf8(n.event.text);
   return n;
 }
@@ -51,9 +79,9 @@ std::string JsonNumber(double number) {
 
 namespace {
 
-// Appends the JSON of n; text(s) gives each of its texts in UTF-8.
-template <typename Text>
-void AppendJson(std::string& out, const NumberedEvent& n, Text text) {
+// Appends the JSON of n; text(s) gives its station and text in UTF-8, client(s) its client.
+template <typename Text, typename Client>
+void AppendJson(std::string& out, const NumberedEvent& n, Text text, Client client) {
   const ValueEvent& e = n.event;
   out += "{\"seq\":";
   out += std::to_string(n.seq);
@@ -66,7 +94,7 @@ void AppendJson(std::string& out, const NumberedEvent& n, Text text) {
   out += ",\"port\":";
   AppendJsonString(out, e.port);
   out += ",\"client\":";
-  AppendJsonString(out, text(e.client));
+  AppendJsonString(out, client(e.client));
   out += ",\"gauge\":\"";
   out += std::to_string(e.device);
   out += '.';
@@ -86,12 +114,18 @@ void AppendJson(std::string& out, const NumberedEvent& n, Text text) {
 
 std::string ValueEventJson(const NumberedEvent& n) {
   std::string json;
-  AppendJson(json, n, [](const std::string& utf8) -> const std::string& { return utf8; });
+  auto same = [](const std::string& utf8) -> const std::string& { return utf8; };
+  AppendJson(json, n, same, same);
   return json;
 }
 
 void AppendValueEventJson8Bit(std::string& out, const NumberedEvent& n, std::string& scratch) {
-  AppendJson(out, n, [&scratch](const std::string& text) -> const std::string& {
-    return Cp1252AsUtf8(text, scratch);
-  });
+  AppendJson(
+      out, n,
+      [&scratch](const std::string& text) -> const std::string& {
+        return Cp1252AsUtf8(text, scratch);
+      },
+      [&scratch](const std::string& client) -> const std::string& {
+        return ClientAsUtf8(client, scratch);
+      });
 }

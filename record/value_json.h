@@ -15,7 +15,12 @@ void AppendJsonString(std::string& out, std::string_view utf8);
 // "null" for a number that is not finite.
 std::string JsonNumber(double number);
 
-// Returns e with its texts (8-bit, Windows-1252, as the engine has them) in UTF-8.
+// Returns the client name in UTF-8: the name itself when it is valid UTF-8 (as the system
+// gives program names), else its bytes read as Windows-1252 (made in scratch).
+const std::string& ClientAsUtf8(const std::string& client, std::string& scratch);
+
+// Returns e with its station and text (8-bit, Windows-1252, as the engine has them) and its
+// client (ClientAsUtf8) in UTF-8.
 NumberedEvent InUtf8(NumberedEvent e);
 
 // Returns one line of JSON without a line end (the event's texts in UTF-8):
@@ -24,7 +29,7 @@ NumberedEvent InUtf8(NumberedEvent e);
 //  "cause":"request"}
 std::string ValueEventJson(const NumberedEvent& e);
 
-// Appends ValueEventJson(InUtf8(n)) to out: n's texts are in Windows-1252, as the engine has
-// them; scratch holds a converted text meanwhile (nothing is allocated for ASCII texts once out
-// and scratch have grown).
+// Appends ValueEventJson(InUtf8(n)) to out: n's station and text are in Windows-1252, as the
+// engine has them; scratch holds a converted text meanwhile (nothing is allocated for ASCII texts
+// once out and scratch have grown).
 void AppendValueEventJson8Bit(std::string& out, const NumberedEvent& n, std::string& scratch);

@@ -2,12 +2,17 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <limits>
 
 #include "text_encoding.h"
 
 namespace {
+
+// How long the program's end waits for the MQTT clients to disconnect.
+constexpr std::chrono::seconds kCloseWait(3);
 
 // Events that wait for each listener at most: VELK_VCP_VALUE_QUEUE (1..10000000), else 100,000.
 size_t QueueCapacity() {
@@ -35,6 +40,16 @@ ValueRecorder::~ValueRecorder() {
   if (ring_) ring_->Publish(UtcNowMs());
   mqtt_.reset();
   history_.reset();
+  // The program ends: the broker hears "offline" and a clean disconnect before it does.
+  MqttPublisher::AwaitClosed(kCloseWait);
+}
+
+void ValueRecorder::EndForHandOver() {
+  if (ring_) ring_->Publish(UtcNowMs());
+  if (mqtt_) mqtt_->Quietly();
+  mqtt_.reset();
+  history_.reset();
+  MqttPublisher::AwaitClosed(kCloseWait);
 }
 
 bool ValueRecorder::Apply(const SettingsRecord& s) {
@@ -47,7 +62,7 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
                                              s.MqttUser,
                                              s.MqttPasswordFile,
                                              s.MqttCaFile};
-  if (applied_ && wanted == applied_settings_) return applied_ok_;
+  if (applied_ && wanted == applied_settings_) return problems_.empty();
   // What was announced goes to the listeners it was announced to.
   if (ring_) {
     ring_->Publish(UtcNowMs());
@@ -56,7 +71,11 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
   }
   applied_ = true;
   applied_settings_ = wanted;
-  bool ok = true;
+  problems_.clear();
+  auto problem = [this](const std::string& line) {
+    std::cerr << "Velk_VCP: " << line << std::endl;
+    problems_ += (problems_.empty() ? "" : "; ") + line;
+  };
   // The listeners that go take the events they have with the station they had.
   history_.reset();
   mqtt_.reset();
@@ -68,10 +87,7 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
     options.max_mb = s.HistoryMaxMb;
     std::string error;
     history_ = ValueHistory::Open(options, *ring_, error);
-    if (!history_) {
-      std::cerr << "Velk_VCP: value history off: " << error << std::endl;
-      ok = false;
-    }
+    if (!history_) problem("value history off: " + error);
   }
   if (!s.MqttUrl.empty()) {
     const std::optional<MqttUrl> url = ParseMqttUrl(s.MqttUrl);
@@ -86,13 +102,9 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
       options.ca_file = Cp1252ToUtf8(s.MqttCaFile);
       mqtt_ = MqttPublisher::Start(options, *ring_, error);
     }
-    if (!mqtt_) {
-      std::cerr << "Velk_VCP: MQTT off: " << error << std::endl;
-      ok = false;
-    }
+    if (!mqtt_) problem("MQTT off: " + error);
   }
-  applied_ok_ = ok;
-  return ok;
+  return problems_.empty();
 }
 
 bool ValueRecorder::ApplyTo(PortBridge& bridge, const SettingsRecord& s) {
@@ -102,7 +114,11 @@ bool ValueRecorder::ApplyTo(PortBridge& bridge, const SettingsRecord& s) {
   return ok;
 }
 
-void ValueRecorder::Announce(const SentValue& value) {
+void ValueRecorder::Announce(const SentValue& sent) {
+  // A value without a number stands without one (null, an empty cell), not as the 0 the
+  // device library gives with it.
+  SentValue value = sent;
+  if (value.status == ValueStatus::NoValue) value.number = std::numeric_limits<double>::quiet_NaN();
   if (!ring_->Add(value)) {
     ring_->Publish(UtcNowMs());
     ring_->Add(value);

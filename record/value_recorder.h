@@ -25,13 +25,22 @@ struct RecorderFigures {
 class ValueRecorder : public IValueEvents {
  public:
   ValueRecorder() = default;
+  // Stops the listeners; waits up to 3 s for the MQTT clients to say "offline" and disconnect.
   ~ValueRecorder() override;
+  // Before the program runs itself anew in this process (a hand-over): writes what waits,
+  // disconnects from the broker without "offline" and with no last will to come (the next run
+  // connects and says "online"), and closes every socket and file of the listeners, waiting up
+  // to 3 s for that. The listeners are off afterwards.
+  void EndForHandOver();
 
   // Starts the listeners the settings s switch on (history file in the current folder) and
   // stops the others; when those settings are as at the last call, keeps what runs. Returns false
-  // when one of them cannot start; each problem is then on standard error, and the listeners that
-  // could start run.
+  // when one of them cannot start; each problem is then on standard error and in Problems, and
+  // the listeners that could start run.
   bool Apply(const SettingsRecord& s);
+  // Why listeners the settings of the last Apply switch on do not run ("value history off:
+  // ..."; several joined by "; "); empty when they all run.
+  const std::string& Problems() const { return problems_; }
   // Apply, then has bridge announce its values here while a listener runs (to nobody
   // otherwise). Returns what Apply returns.
   bool ApplyTo(PortBridge& bridge, const SettingsRecord& s);
@@ -55,7 +64,7 @@ class ValueRecorder : public IValueEvents {
   std::unique_ptr<MqttPublisher> mqtt_;
   std::string station_;
   bool applied_ = false;
-  bool applied_ok_ = false;
+  std::string problems_;
   std::array<std::string, 9> applied_settings_;
 };
 

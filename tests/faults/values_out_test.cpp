@@ -1,6 +1,7 @@
 // Values leaving the running program: a real mosquitto broker on 127.0.0.1 at a free port, a
 // real subscriber (mosquitto_sub), the value history read back with velk-vcp-config.
 #include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -8,7 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -65,6 +69,84 @@ std::vector<int> Seqs(const std::string& received) {
     if (std::regex_search(line, m, seq)) seqs.push_back(std::stoi(m[1]));
   }
   return seqs;
+}
+
+// The resident memory of process pid in MB (VmRSS), 0 when it cannot be read.
+size_t ResidentMb(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoul(line.substr(6)) / 1024;
+  }
+  return 0;
+}
+
+// The sockets process pid holds.
+size_t Sockets(pid_t pid) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  return static_cast<size_t>(Shell("exit $(ls -l " + fds + " 2>/dev/null | grep -c 'socket:')") >>
+                             8);
+}
+
+// A broker on 127.0.0.1 that accepts one client after another, answers CONNECT with a CONNACK
+// and then does what the test says with the connection (until it returns or the peer ends).
+class FakeBroker {
+ public:
+  using Then = std::function<void(int fd, const std::atomic<bool>& stop)>;
+  explicit FakeBroker(Then then) : then_(std::move(then)) {
+    listener_ = ListenLoopback(0, port_);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~FakeBroker() {
+    stop_ = true;
+    thread_.join();
+    close(listener_);
+  }
+  int port() const { return port_; }
+  int connections() const { return connections_; }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      pollfd p{listener_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      const int fd = accept(listener_, nullptr, nullptr);
+      if (fd < 0) continue;
+      ++connections_;
+      char connect[512];
+      if (read(fd, connect, sizeof connect) > 0) {
+        const unsigned char connack[] = {0x20, 0x02, 0x00, 0x00};
+        if (write(fd, connack, sizeof connack) == sizeof connack) then_(fd, stop_);
+      }
+      close(fd);
+    }
+  }
+  Then then_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::thread thread_;
+};
+
+// Writes bytes to fd until done says so, the peer ends or stop is set. Returns the bytes
+// written.
+size_t Flood(int fd, const std::atomic<bool>& stop,
+             const std::function<std::string(size_t)>& next) {
+  size_t sent = 0;
+  for (size_t k = 0; !stop; ++k) {
+    const std::string bytes = next(k);
+    if (bytes.empty()) break;
+    size_t at = 0;
+    while (at < bytes.size() && !stop) {
+      pollfd p{fd, POLLOUT, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      const ssize_t n = send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+      if (n <= 0) return sent;
+      at += static_cast<size_t>(n);
+      sent += static_cast<size_t>(n);
+    }
+  }
+  return sent;
 }
 
 class ValuesOutTest : public ProgramTest {
@@ -153,7 +235,7 @@ TEST_F(ValuesOutTest, EveryValueSentArrivesOnceInOrderAsJsonAndInTheHistory) {
            R"("gauge":"1.3","number":0,"text":"30:OUT OF RANGE\r\n","status":"out_of_range","cause":"request"})"},
       {"M2\r", "20:NO VALUE\r\n",
        where +
-           R"("gauge":"1.2","number":0,"text":"20:NO VALUE\r\n","status":"no_value","cause":"request"})"},
+           R"("gauge":"1.2","number":null,"text":"20:NO VALUE\r\n","status":"no_value","cause":"request"})"},
       {"press", "10:+0001.234\r\n",
        where +
            R"("gauge":"1.1","number":1.234,"text":"10:+0001.234\r\n","status":"valid","cause":"foot_switch"})"},
@@ -374,6 +456,242 @@ TEST_F(ValuesOutTest, AFullDiskDelaysNoAnswerAndIsReported) {
   })) << Err();
   EXPECT_EQ(Ask(fd, "M8\r", 14), "80:+000002.5\r\n");
   close(fd);
+}
+
+TEST_F(ValuesOutTest, ABrokerLateAtTheStartIsPublishedToOnceItIsThere) {
+  WriteSettings();
+  Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
+  // The station boots before the broker; it comes some seconds later.
+  std::this_thread::sleep_for(4s);
+  StartBroker();
+  Subscribe();
+  // Tried again at the latest every 30 s: connected well within three times that.
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return Received().find("velk/st1/status online") != std::string::npos &&
+               Received().find("velk/st1/1.1/value {\"seq\":1,") != std::string::npos;
+      },
+      90s))
+      << Received() << Err();
+  close(fd);
+}
+
+TEST_F(ValuesOutTest, AStalledOrHostileBrokerNeitherHoldsServingNorGrowsTheProgram) {
+  auto length = [](size_t n) {
+    std::string bytes;
+    do {
+      unsigned char b = n % 128;
+      n /= 128;
+      if (n > 0) b |= 128;
+      bytes += static_cast<char>(b);
+    } while (n > 0);
+    return bytes;
+  };
+  const size_t total = size_t{200} << 20;
+  const std::string chunk(64 * 1024, 'x');
+  const std::string payload(1000, 'x');
+  struct Case {
+    const char* what;
+    FakeBroker::Then then;
+  };
+  const std::vector<Case> cases = {
+      // Takes the connection and then reads nothing more: nothing is ever acknowledged.
+      {"a broker that stalls",
+       [](int, const std::atomic<bool>& stop) {
+         while (!stop) std::this_thread::sleep_for(20ms);
+       }},
+      // One PUBLISH of 200 MB, sent as fast as the program takes it.
+      {"one PUBLISH of 200 MB",
+       [&](int fd, const std::atomic<bool>& stop) {
+         const std::string header = "\x30" + length(total) + std::string("\0\1t", 3);
+         Flood(fd, stop, [&](size_t k) {
+           if (k == 0) return header;
+           return (k - 1) * chunk.size() < total ? chunk : std::string();
+         });
+       }},
+      // 200,000 QoS 2 messages of 1,000 bytes, none of them ever released.
+      {"a flood of QoS 2 PUBLISH",
+       [&](int fd, const std::atomic<bool>& stop) {
+         Flood(fd, stop, [&](size_t k) {
+           if (k >= 200000) return std::string();
+           const auto id = static_cast<unsigned>(k % 65535 + 1);
+           return "\x34" + length(5 + payload.size()) + std::string("\0\1t", 3) +
+                  static_cast<char>(id >> 8) + static_cast<char>(id & 0xff) + payload;
+         });
+       }},
+  };
+  int run = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeBroker broker(c.then);
+    Write("Velk_VCP.CFG", FaultSettings() + "603:mqtt://127.0.0.1:" +
+                              std::to_string(broker.port()) + "\r\n605:st1\r\n");
+    const std::string tag = "run" + std::to_string(++run);
+    const pid_t pid = Start(Options{}, tag);
+    ASSERT_TRUE(WaitUntilServing(tag)) << Err(tag);
+    const int fd = OpenPort("COM5");
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(WaitFor([&] { return broker.connections() > 0; })) << Err(tag);
+    // Served as ever while the broker does its worst for 3 s.
+    for (int k = 0; k < 30; ++k) {
+      ASSERT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n") << k;
+      std::this_thread::sleep_for(100ms);
+    }
+    // The program took in no more than acknowledgements (it starts at about 20 MB).
+    EXPECT_LT(ResidentMb(pid), 100u);
+    // Switching MQTT off takes no longer than a reload that keeps it: it does not wait for the
+    // broker (before, it held serving for 2 s more).
+    auto timed = [&](const std::string& command) {
+      const auto before = std::chrono::steady_clock::now();
+      EXPECT_EQ(Shell(std::string(VELK_CONFIG_TOOL) + " --dir " + Path("") + " " + command), 0);
+      return std::chrono::steady_clock::now() - before;
+    };
+    const auto reload = timed("reload");
+    EXPECT_LT(timed("mqtt off"), reload + 1s);
+    EXPECT_EQ(Ask(fd, "M8\r", 14), "80:+000002.5\r\n");
+    EXPECT_LT(ResidentMb(pid), 100u);
+    close(fd);
+    EXPECT_EQ(Stop(pid), 0) << Err(tag);
+  }
+}
+
+TEST_F(ValuesOutTest, AHandOverKeepsTheStationOnlineAndAStopSaysOfflineOnce) {
+  StartBroker();
+  Subscribe();
+  WriteSettings();
+  const pid_t pid = Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  auto said = [&](const std::string& word) { return Count(Received(), "velk/st1/status " + word); };
+  ASSERT_TRUE(WaitFor([&] { return said("online") == 1; })) << Received();
+  const size_t sockets = Sockets(pid);
+  for (size_t k = 2; k <= 4; ++k) {
+    kill(pid, SIGUSR2);
+    ASSERT_TRUE(WaitFor([&] { return Count(Out(), "serving;") == k; })) << Out() << Err();
+    ASSERT_TRUE(WaitFor([&] { return said("online") == k; })) << Received();
+  }
+  // Each run left the broker with a DISCONNECT and took no socket along: the broker has no
+  // connection of an old run to end a keepalive later with its last will.
+  EXPECT_EQ(Sockets(pid), sockets);
+  EXPECT_EQ(said("offline"), 0u) << Received();
+  EXPECT_EQ(Read("broker.log").find("closing old connection"), std::string::npos)
+      << Read("broker.log");
+  // A normal stop says "offline" once, and no last will follows it.
+  EXPECT_EQ(Stop(pid), 0);
+  EXPECT_TRUE(WaitFor([&] { return said("offline") == 1; })) << Received();
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(said("offline"), 1u) << Received();
+}
+
+TEST_F(ValuesOutTest, TextsLeaveInUtf8AndInertInASpreadsheetAndNoValueHasNoNumber) {
+  StartBroker();
+  Subscribe();
+  // A station name in the settings' 8-bit encoding that a spreadsheet would run as a formula.
+  Write("Velk_VCP.CFG", FaultSettings() + "1000:3\r\n600:1\r\n603:mqtt://127.0.0.1:" +
+                            std::to_string(port_) + "\r\n605:=Halle \xfc\r\n");
+  Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  ASSERT_TRUE(WaitFor([&] {
+    return Received().find("velk/=Halle ü/status online") != std::string::npos;
+  })) << Received();
+  // A client program with a name beyond ASCII, as the system gives it (UTF-8).
+  const std::string client = Path("Prüfgerät");
+  ASSERT_EQ(Shell("cp /bin/bash '" + client + "'"), 0);
+  ASSERT_EQ(Shell("'" + client + "' -c \"exec 3<>'" + Path("ports/COM5") +
+                  "'; printf 'M1\\rM2\\r' >&3; read -t 2 -N 1000 answers <&3; true\""),
+            0);
+  ASSERT_TRUE(WaitFor([&] { return HistoryRows() == 2 && Seqs(Received()).size() == 2; }))
+      << Values() << Received();
+  auto status = [&] {
+    Shell(std::string(VELK_CONFIG_TOOL) + " --dir " + Path("") + " status --json >" +
+          Path("status.out"));
+    return Read("status.out");
+  };
+  // The status messages ("online") are not counted as published values.
+  EXPECT_TRUE(WaitFor([&] {
+    return status().find(R"("mqtt":{"dropped":0,"published":2,)") != std::string::npos;
+  })) << status();
+
+  struct Case {
+    const char* where;
+    std::string text;
+    std::vector<std::string> contains;
+  };
+  const std::vector<Case> cases = {
+      {"MQTT",
+       Received(),
+       {R"("station":"=Halle ü")", " Prüfgerät\",\"gauge\":\"1.1\",\"number\":1.234,",
+        R"("gauge":"1.2","number":null,"text":"20:NO VALUE\r\n","status":"no_value")"}},
+      {"JSON",
+       Values("--json"),
+       {R"("station":"=Halle ü")", " Prüfgerät\",\"gauge\":\"1.1\",\"number\":1.234,",
+        R"("gauge":"1.2","number":null,)"}},
+      {"CSV",
+       Values("--csv"),
+       {",'=Halle ü,1,COM5,", " Prüfgerät,1.1,1.234,10:+0001.234<13><10>,valid,",
+        " Prüfgerät,1.2,,20:NO VALUE<13><10>,no_value,"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    for (const std::string& part : c.contains) {
+      EXPECT_NE(c.text.find(part), std::string::npos) << part << "\n" << c.text;
+    }
+    // Nothing encoded twice (ü as "Ã¼").
+    EXPECT_EQ(c.text.find("Ã"), std::string::npos) << c.text;
+  }
+}
+
+TEST_F(ValuesOutTest, AHistoryThatCannotBeOpenedIsReportedAndNeverHangsTheProgram) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> make;
+  };
+  const std::vector<Case> cases = {
+      {"a FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0600); }},
+      {"a folder", [](const std::string& p) { mkdir(p.c_str(), 0700); }},
+  };
+  const std::string db = Path("Velk_VCP.values.db");
+  const std::string tool = "timeout 20 " + std::string(VELK_CONFIG_TOOL) + " --dir " + Path("");
+  int run = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.make(db);
+    Write("Velk_VCP.CFG", FaultSettings());
+    std::string tag = "run" + std::to_string(++run);
+    pid_t pid = Start(Options{}, tag);
+    ASSERT_TRUE(WaitUntilServing(tag)) << Err(tag);
+    // Switched on while the program runs: refused truthfully (exit status 3, the reason), the
+    // settings file as it was.
+    const std::string before = Read("Velk_VCP.CFG");
+    EXPECT_EQ(Shell(tool + " history on 2>" + Path("tool.err")), 3 << 8) << Read("tool.err");
+    EXPECT_NE(Read("tool.err").find("not a regular file"), std::string::npos) << Read("tool.err");
+    EXPECT_TRUE(Read("Velk_VCP.CFG") == before);
+    int fd = OpenPort("COM5");
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
+    close(fd);
+    EXPECT_EQ(Stop(pid), 0);
+    // On at the start: the program serves without it and says why.
+    Write("Velk_VCP.CFG", "600:1\r\n" + FaultSettings());
+    tag = "run" + std::to_string(++run);
+    pid = Start(Options{}, tag);
+    ASSERT_TRUE(WaitUntilServing(tag)) << Err(tag);
+    EXPECT_NE(Err(tag).find("value history off: Velk_VCP.values.db: not a regular file"),
+              std::string::npos)
+        << Err(tag);
+    fd = OpenPort("COM5");
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
+    close(fd);
+    // Read back: refused, not waited on.
+    EXPECT_EQ(Shell(tool + " values >/dev/null 2>" + Path("tool.err")), 1 << 8) << Read("tool.err");
+    EXPECT_NE(Read("tool.err").find("not a regular file"), std::string::npos) << Read("tool.err");
+    EXPECT_EQ(Stop(pid), 0);
+    Shell("rm -rf '" + db + "'");
+  }
 }
 
 }  // namespace

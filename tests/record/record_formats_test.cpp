@@ -76,13 +76,45 @@ TEST(RecordFormatsTest, AnEventAsJsonAndAsCsv) {
             R"("port":"COM6","client":"","gauge":"1.2","number":25.1,"text":"+25,1\r\n",)"
             R"("status":"out_of_range","cause":"foot_switch"})");
   EXPECT_EQ(ValueCsvLine(n),
-            "7,2026-12-08T23:25:41.123Z,\"hall \"\"3\"\"\",2,COM6,,1.2,25.1,\"+25,1<13><10>\","
+            "7,2026-12-08T23:25:41.123Z,\"hall \"\"3\"\"\",2,COM6,,1.2,25.1,\"'+25,1<13><10>\","
             "out_of_range,foot_switch\r\n");
   n.event.number = std::nan("");
   n.event.text = "\xb5m\x01";  // 8-bit text as the engine has it
   EXPECT_NE(ValueEventJson(InUtf8(n)).find(R"("number":null,"text":"µm\u0001")"),
             std::string::npos);
   EXPECT_NE(ValueCsvLine(n).find(",1.2,,"), std::string::npos);
+  // Texts a spreadsheet would run as formulas get an apostrophe; plain numbers stay numbers.
+  struct Cell {
+    std::string text;
+    std::string as_client;  // the cell of the client name
+    std::string as_text;    // the cell of the text sent (control characters made visible)
+  };
+  const Cell cells[] = {
+      {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\"", "\"'=HYPERLINK(\"\"x\"\")\""},
+      {"+1+2", "'+1+2", "'+1+2"},
+      {"-2+3", "'-2+3", "'-2+3"},
+      {"@SUM(A1)", "'@SUM(A1)", "'@SUM(A1)"},
+      {"\tx", "'\tx", "<9>x"},
+      {"-", "'-", "'-"},
+      {"-0.5", "-0.5", "-0.5"},
+      {"+1.25e-3", "+1.25e-3", "+1.25e-3"},
+      {"10:+0001.234", "10:+0001.234", "10:+0001.234"},
+  };
+  for (const Cell& c : cells) {
+    n.event.text = c.text;
+    n.event.client = c.text;
+    const std::string line = ValueCsvLine(n);
+    EXPECT_NE(line.find(",COM6," + c.as_client + ",1.2,"), std::string::npos) << line;
+    EXPECT_NE(line.find("," + c.as_text + ",out_of_range,"), std::string::npos) << line;
+  }
+  // A client name the system gave in UTF-8 stays as it is; one that is not UTF-8 is read as
+  // Windows-1252.
+  std::string scratch;
+  EXPECT_EQ(ClientAsUtf8("12 Prüfgerät", scratch), "12 Prüfgerät");
+  EXPECT_EQ(ClientAsUtf8("12 Pr\xfc"
+                         "fger\xe4t",
+                         scratch),
+            "12 Prüfgerät");
   EXPECT_EQ(MqttPublisher::TopicLevel("a/b+c#"), "a_b_c_");
   EXPECT_EQ(MqttPublisher::TopicLevel(""), "station");
 }
