@@ -73,7 +73,9 @@ int RunDesktop(int argc, char** argv) {
   const int status = app.exec();
   if (!endedEarly && HandOverRequested()) {
     // The window's shutdown kept the ports' masters: a new run of the program takes them.
-    std::cerr << "Velk_VCP: " << service::HandOver(false) << std::endl;
+    // Only a failed hand-over returns, so nothing is written before it has run.
+    const std::string failure = service::HandOver(false);
+    std::cerr << "Velk_VCP: " << failure << std::endl;
     return 1;
   }
   return endedEarly ? 1 : status;

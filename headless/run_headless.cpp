@@ -50,14 +50,22 @@ bool PrintPorts(const std::array<std::unique_ptr<SlotPort>, 4>& ports) {
 
 using Clock = std::chrono::steady_clock;
 
-// One line for the service manager: each port and whether a client holds it.
+// One line for the service manager: each port and who holds it ("COM5 (held by 1234
+// python3)", "(held by network 192.0.2.7:50122)", "(free)"). The holder is the port's
+// ClientName, looked up once per client and kept (value events use the same); "a client"
+// while it cannot be told.
 std::string ServiceStatus(const std::array<std::unique_ptr<SlotPort>, 4>& ports) {
   std::string status = "serving";
   for (const auto& port : ports) {
     const std::string& link = port->pty().link_path();
     if (link.empty()) continue;
-    status += " " + link.substr(link.rfind('/') + 1) +
-              (port->client_present() ? " (held by a client)" : " (free)");
+    status += " " + link.substr(link.rfind('/') + 1);
+    if (!port->client_present()) {
+      status += " (free)";
+      continue;
+    }
+    const std::string& holder = port->ClientName();
+    status += " (held by " + (holder.empty() ? std::string("a client") : holder) + ")";
   }
   return status;
 }
@@ -180,7 +188,9 @@ int RunHeadless(int argc, char** argv) {
   if (serving && HandOverRequested()) {
     // The ports outlive this run: their masters go to the next one, started in this process.
     std::cout << "Velk_VCP: handing the ports over to a new run" << std::endl;
-    std::cerr << "Velk_VCP: " << service::HandOver(true) << std::endl;
+    // Only a failed hand-over returns, so nothing is written before it has run.
+    const std::string failure = service::HandOver(true);
+    std::cerr << "Velk_VCP: " << failure << std::endl;
     return 1;
   }
   return serving ? 0 : 1;
