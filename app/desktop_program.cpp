@@ -77,6 +77,7 @@ int RunDesktop(int argc, char** argv) {
   const int status = app.exec();
   if (!endedEarly && HandOverRequested()) {
     // The window's shutdown kept the ports' masters: a new run of the program takes them.
+    // Only a failed hand-over returns, so nothing is written before it has run.
     const std::string failed = service::HandOver(false);
     if (failed.empty()) return 0;
     std::cerr << "Velk_VCP: " << failed << std::endl;

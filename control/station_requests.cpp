@@ -221,7 +221,18 @@ json ServeSlot(Station& station, const std::string& slotText) {
   return {{"served_slot", session.bridge().CurrentPort() + 1}};
 }
 
+namespace {
+
+// "PID (program)" for the log; a process whose program cannot be told (gone already, or
+// another user's) is "PID (unknown program)".
+std::string ProcessText(pid_t pid, const std::string& program) {
+  return std::to_string(pid) + " (" + (program.empty() ? "unknown program" : program) + ")";
+}
+
+}  // namespace
+
 json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
+  const std::string by = ProcessText(requester, ProgramName(requester));
   const SettingsRecord& s = station.session.settings();
   const int16_t numbers[4] = {s.VcpCom1, s.VcpCom2, s.VcpCom3, s.VcpCom4};
   for (int k = 0; k < 4; ++k) {
@@ -229,18 +240,15 @@ json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
     if (numbers[k] <= 0 || !port || name != "COM" + std::to_string(numbers[k])) continue;
     const std::optional<PortHolder> holder = port->pty().holder();
     if (const NetworkClient* remote = port->network().client()) {
-      const std::string line = name + ": an open by " + std::to_string(requester) + " (" +
-                               ProgramName(requester) + ") was refused: held by network client " +
-                               remote->peer_text();
+      const std::string line = name + ": an open by " + by +
+                               " was refused: held by network client " + remote->peer_text();
       std::cerr << "Velk_VCP: " << line << std::endl;
       station.session.bridge().Log().WriteLine(line);
       return json::object();
     }
-    const std::string line =
-        name + ": an open by " + std::to_string(requester) + " (" + ProgramName(requester) +
-        ") was refused: " +
-        (holder ? "held by " + std::to_string(holder->pid) + " (" + holder->program + ")"
-                : std::string("held by a program of another user"));
+    const std::string line = name + ": an open by " + by + " was refused: " +
+                             (holder ? "held by " + ProcessText(holder->pid, holder->program)
+                                     : std::string("held by a program of another user"));
     std::cerr << "Velk_VCP: " << line << std::endl;
     station.session.bridge().Log().WriteLine(line);
     return json::object();

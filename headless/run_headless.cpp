@@ -52,14 +52,22 @@ bool PrintPorts(const std::array<std::unique_ptr<SlotPort>, 4>& ports) {
 
 using Clock = std::chrono::steady_clock;
 
-// One line for the service manager: each port and whether a client holds it.
+// One line for the service manager: each port and who holds it ("COM5 (held by 1234
+// python3)", "(held by network 192.0.2.7:50122)", "(free)"). The holder is the port's
+// ClientName, looked up once per client and kept (value events use the same); "a client"
+// while it cannot be told.
 std::string ServiceStatus(const std::array<std::unique_ptr<SlotPort>, 4>& ports) {
   std::string status = "serving";
   for (const auto& port : ports) {
     const std::string& link = port->pty().link_path();
     if (link.empty()) continue;
-    status += " " + link.substr(link.rfind('/') + 1) +
-              (port->client_present() ? " (held by a client)" : " (free)");
+    status += " " + link.substr(link.rfind('/') + 1);
+    if (!port->client_present()) {
+      status += " (free)";
+      continue;
+    }
+    const std::string& holder = port->ClientName();
+    status += " (held by " + (holder.empty() ? std::string("a client") : holder) + ")";
   }
   return status;
 }
@@ -149,8 +157,13 @@ int RunHeadless(int argc, char** argv) {
       session.ServeInput();
     }
     if (service::Active()) {
+      // A holder's name comes a little after the holder (it is looked up off this thread): the
+      // line is sent again once it is known.
       unsigned held = 0;
-      for (size_t k = 0; k < ports.size(); ++k) held |= ports[k]->client_present() ? 1u << k : 0;
+      for (size_t k = 0; k < ports.size(); ++k) {
+        if (ports[k]->client_present()) held |= 1u << k;
+        if (ports[k]->client_present() && ports[k]->ClientNameKnown()) held |= 16u << k;
+      }
       if (held != held_shown) service::Status(ServiceStatus(ports));
       held_shown = held;
     }
@@ -196,6 +209,7 @@ int RunHeadless(int argc, char** argv) {
     // The ports outlive this run: their masters go to the next one, started in this process.
     std::cout << "Velk_VCP: handing the ports over to a new run" << std::endl;
     recorder.EndForHandOver();
+    // Only a failed hand-over returns, so nothing is written before it has run.
     const std::string failed = service::HandOver(true);
     if (failed.empty()) return 0;
     std::cerr << "Velk_VCP: " << failed << std::endl;

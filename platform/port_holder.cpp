@@ -44,6 +44,22 @@ bool IsNumber(const char* text) {
   return true;
 }
 
+// A process may name itself anything: control characters (C0, DEL and UTF-8's C1) become '?',
+// so that a name cannot start lines of its own in a log or drive a terminal.
+std::string Neutralised(std::string name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || c == 0x7f) {
+      name[i] = '?';
+    } else if (c == 0xc2 && i + 1 < name.size() &&
+               static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(name[i + 1]) <= 0x9f) {
+      name.replace(i, 2, "?");
+    }
+  }
+  return name;
+}
+
 }  // namespace
 
 std::string ProgramNameOf(const std::string& exe, const std::string& command_line) {
@@ -55,11 +71,11 @@ std::string ProgramNameOf(const std::string& exe, const std::string& command_lin
     if (end > start) words.push_back(command_line.substr(start, end - start));
     start = end + 1;
   }
-  if (!own.empty() && !IsWineLoader(own)) return own;
+  if (!own.empty() && !IsWineLoader(own)) return Neutralised(own);
   for (const std::string& word : words) {
-    if (EndsWithExe(word)) return AfterLastSeparator(word);
+    if (EndsWithExe(word)) return Neutralised(AfterLastSeparator(word));
   }
-  if (!words.empty()) return AfterLastSeparator(words.front());
+  if (!words.empty()) return Neutralised(AfterLastSeparator(words.front()));
   return own;
 }
 

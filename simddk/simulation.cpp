@@ -80,7 +80,9 @@ int16_t Simulation::ValueLocked(int device_number, Device& device, int input_num
                                 double& value) {
   if (!device.plugged) {
     value = 0.0;
-    return kStatusNoAnswer;
+    // A real gauge unplugged by the operator reads as one whose adapter was pulled: no value,
+    // which the client gets as the no-value answer. A simulated device stays silent.
+    return input.real ? kStatusNoValue : kStatusNoAnswer;
   }
   int16_t status = input.status;
   if (input.real) {

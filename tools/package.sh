@@ -39,9 +39,10 @@ Virtual COM port driver serving gauge values on simulated serial ports
  .
  The package holds the program (with windows where a display is available,
  headless otherwise), a device library that simulates gauges and reads real
- serial gauges and USB foot pedals, the operator tool velk-ddk, the command
- format presets, language files, icons, desktop entries and a systemd user
- unit.
+ serial gauges and USB foot pedals, the operator tool velk-ddk, the settings
+ tool velk-vcp-config, the client launchers velk-client and velk-wine with
+ their client layer, the command format presets, language files, icons,
+ desktop entries and a systemd user unit.
 EOF
     ;;
     libvelk-qentrix-control1) cat <<'EOF'

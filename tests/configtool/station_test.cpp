@@ -4,11 +4,15 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -191,6 +195,65 @@ TEST_F(StationTest, AnOpenRefusedAsBusyIsLoggedWithWhoHoldsThePort) {
   EXPECT_EQ(Stop(pid_), 0);
 }
 
+// The refused line names the requester as the kernel gives it: a process gone before the
+// program looked is an unknown program, and a program whose name holds CR LF forges no line.
+TEST_F(StationTest, ARefusedLineNamesEveryRequesterOnOneLine) {
+  Serve("5");
+  const int port = OpenPort("COM5");
+  ASSERT_GE(port, 0);
+  ASSERT_EQ(Ask(port, "M1\r", kValue1), kValue1);
+  const std::string odd = Path("py\r\nCOM5: forged");
+  std::filesystem::copy_file("/bin/sleep", odd);
+  std::filesystem::permissions(odd, std::filesystem::perms::owner_all);
+  const struct {
+    bool stays;  // the requester still runs (as odd) when the program looks
+    std::string named;
+  } cases[] = {{false, "(unknown program)"}, {true, "(py??COM5: forged)"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.named);
+    // The requester is the process that connects; the request is sent on its socket later.
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = Path("Velk_VCP.control");
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, path.c_str());
+    const pid_t child = fork();
+    if (child == 0) {
+      if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) _exit(1);
+      if (c.stays) execl(odd.c_str(), odd.c_str(), "30", static_cast<char*>(nullptr));
+      _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    if (c.stays) {
+      const std::string exe = "/proc/" + std::to_string(child) + "/exe";
+      std::error_code ec;
+      ASSERT_TRUE(WaitFor([&] { return std::filesystem::read_symlink(exe, ec) == odd; }, 10s));
+    } else {
+      int status = -1;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    const std::string request = "refused COM5\n";
+    ASSERT_EQ(write(fd, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+    const std::string line = "COM5: an open by " + std::to_string(child) + " " + c.named +
+                             " was refused: held by " + std::to_string(getpid()) + " (" +
+                             ProgramName(getpid()) + ")\n";
+    EXPECT_TRUE(WaitFor([&] { return Count(Err(), line) == 1; }, 10s)) << Err();
+    EXPECT_EQ(Count(Read("Velk_VCP.LOG"), line.substr(0, line.size() - 1)), 1u);
+    close(fd);
+    if (c.stays) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
+  }
+  EXPECT_EQ(Count(Err(), "\nCOM5: forged"), 0u) << Err();
+  EXPECT_EQ(Count(Read("Velk_VCP.LOG"), "\nCOM5: forged"), 0u);
+  close(port);
+  EXPECT_EQ(Stop(pid_), 0);
+}
+
 TEST_F(StationTest, WithoutAProgramOrForAnotherUserTheStatusIsRefused) {
   EXPECT_EQ(Config("ports 5").status, 0);
   const Run none = Config("status");
@@ -351,7 +414,7 @@ TEST_F(StationTest, EveryPortAnswersItsOwnClientWhilePushesGoToTheServedSlot) {
   EXPECT_EQ(Stop(pid_), 0);
 }
 
-TEST(ProgramNameTest, AWindowsProgramUnderWineIsNamedByItsExe) {
+TEST(ProgramNameTest, AWindowsProgramUnderWineIsNamedByItsExeAndControlsAreNeutralised) {
   const struct {
     const char* exe;
     std::string command_line;
@@ -364,6 +427,10 @@ TEST(ProgramNameTest, AWindowsProgramUnderWineIsNamedByItsExe) {
        "B.EXE"},
       {"/usr/bin/wine", std::string("wine\0", 5), "wine"},
       {"", "", ""},
+      // Control characters cannot start a line or drive a terminal; other UTF-8 stays.
+      {"/tmp/py\r\nCOM5: forged", "", "py??COM5: forged"},
+      {"/usr/bin/wine", std::string("x\x1b[2J\x7f\xc2\x9b.exe\0", 13), "x?[2J??.exe"},
+      {"/opt/m\xc3\xa4\xc3\x9f", "", "m\xc3\xa4\xc3\x9f"},
   };
   for (const auto& c : cases) EXPECT_EQ(ProgramNameOf(c.exe, c.command_line), c.name) << c.exe;
 }

@@ -87,10 +87,15 @@ TEST_F(RealGaugeProgramTest, AClientReadsAndReceivesTheValuesOfAGaugeOnASerialPo
   EXPECT_EQ(ReadLine(fd), "20:+000002.5\r\n");
   EXPECT_EQ(ReadLine(fd), "20:+00000007\r\n");
   EXPECT_EQ(AskUntil(fd, "M2\r", "20:+00000007\r\n"), "20:+00000007\r\n");
-  // A gauge that stops answering is no value, and so is one unplugged; each change shows in
-  // the status at once and is one line on standard error and in the log.
+  // A gauge that stops answering is no value, and so is one unplugged (its adapter pulled, or
+  // the device unplugged with velk-ddk); each change shows in the status at once and is one
+  // line on standard error and in the log.
   const std::string gone = "Gauge 1.1 (serial gauge) does not answer";
   const std::string back = "Gauge 1.1 (serial gauge) answers again";
+  auto ddk = [&](const std::string& command) {
+    return Shell(std::string(VELK_DDK_TOOL) + " -s " + Path("Velk_VCP.sock") + " " + command +
+                 " >/dev/null") == 0;
+  };
   const struct {
     std::function<bool()> change;
     std::string answer, status, line;
@@ -99,6 +104,8 @@ TEST_F(RealGaugeProgramTest, AClientReadsAndReceivesTheValuesOfAGaugeOnASerialPo
       {[&] { return gauge.Answer("?\r", "3\r\n"), true; }, "10:+00000003\r\n", "valid", back},
       {[&] { return gauge.Disappear(), true; }, "10:NO VALUE\r\n", "no value", gone},
       {[&] { return gauge.Reappear(); }, "10:+00000003\r\n", "valid", back},
+      {[&] { return ddk("unplug 1"); }, "10:NO VALUE\r\n", "no value", gone},
+      {[&] { return ddk("replug 1"); }, "10:+00000003\r\n", "valid", back},
   };
   size_t changes = 0;
   for (const auto& step : steps) {
@@ -125,9 +132,9 @@ TEST_F(RealGaugeProgramTest, AClientReadsAndReceivesTheValuesOfAGaugeOnASerialPo
   close(fd);
   EXPECT_EQ(Stop(pid), 0);
   EXPECT_EQ(Count(Err(), "is gone"), 1u) << Err();
-  EXPECT_EQ(Count(Err(), "Gauge 1."), 4u) << Err();
-  EXPECT_EQ(Count(Read("Velk_VCP.LOG"), gone), 2u);
-  EXPECT_EQ(Count(Read("Velk_VCP.LOG"), back), 2u);
+  EXPECT_EQ(Count(Err(), "Gauge 1."), 6u) << Err();
+  EXPECT_EQ(Count(Read("Velk_VCP.LOG"), gone), 3u);
+  EXPECT_EQ(Count(Read("Velk_VCP.LOG"), back), 3u);
 }
 
 }  // namespace

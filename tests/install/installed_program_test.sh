@@ -3,6 +3,8 @@
 #   unit:        the systemd user unit passes systemd-analyze verify (exit 77: not available)
 #   first-start: from an empty folder without a display, velk-vcp-config and Velk_VCP find
 #                the per-user folder, whose first settings switch the example gauges on
+#   lan-tool:    velk-qentrix, installed with its library to a prefix the loader does not
+#                know (as ~/.local), runs from a clean environment
 set -eu
 build=$1
 what=$2
@@ -13,11 +15,27 @@ cleanup() {
   rm -rf "$prefix"
 }
 trap cleanup EXIT
-cmake --install "$build" --prefix "$prefix/usr" >/dev/null
 fail() {
   echo "FAILED: $*"
   exit 1
 }
+
+if [ "$what" = lan-tool ]; then
+  for component in lanlib lantool; do
+    cmake --install "$build" --prefix "$prefix/local" --component "$component" >/dev/null
+  done
+  tool=$prefix/local/bin/velk-qentrix
+  [ -x "$tool" ] || fail "bin/velk-qentrix is not installed"
+  out=$(env -i PATH=/usr/bin:/bin "$tool" --help 2>&1) || fail "velk-qentrix --help: $out"
+  case $out in usage:*) ;; *) fail "velk-qentrix --help printed: $out" ;; esac
+  # The library it runs with is the one installed beside it, not the build's.
+  loaded=$(env -i PATH=/usr/bin:/bin LD_TRACE_LOADED_OBJECTS=1 "$tool" | grep Velk_Qentrix) ||
+    fail "no library traced"
+  case $loaded in *"=> $prefix/local/"*) ;; *) fail "velk-qentrix loads: $loaded" ;; esac
+  exit 0
+fi
+
+cmake --install "$build" --prefix "$prefix/usr" >/dev/null
 
 if [ "$what" = unit ]; then
   command -v systemd-analyze >/dev/null || { echo "systemd-analyze is not available"; exit 77; }
