@@ -238,7 +238,10 @@ json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
   for (int k = 0; k < 4; ++k) {
     SlotPort* port = station.ports[static_cast<size_t>(k)];
     if (numbers[k] <= 0 || !port || name != "COM" + std::to_string(numbers[k])) continue;
-    const std::optional<PortHolder> holder = port->pty().holder();
+    // Refusals are rare: one whose holder is not known yet looks it up now.
+    const std::optional<PortHolder> holder = port->pty().ClientNameKnown()
+                                                 ? port->pty().holder()
+                                                 : FindPortHolder(port->pty().slave_path());
     if (const NetworkClient* remote = port->network().client()) {
       const std::string line = name + ": an open by " + by +
                                " was refused: held by network client " + remote->peer_text();

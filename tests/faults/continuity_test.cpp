@@ -189,8 +189,10 @@ TEST_F(ContinuityTest, AClientKeepsItsPortThroughRestartsAndAHandOver) {
     } else {
       ASSERT_TRUE(WriteAll(fd, "M8\r", 1s));
     }
-    ASSERT_TRUE(manager.WaitFor("READY=1\nSTATUS=serving " + com5, 20s))
+    // Ready with the client holding COM5 at once; its name follows once it is looked up.
+    ASSERT_TRUE(manager.WaitFor("READY=1\nSTATUS=serving COM5 (held by ", 20s))
         << Err("first") << Err("second");
+    ASSERT_TRUE(manager.WaitFor("STATUS=serving " + com5, 5s)) << Err("second");
     EXPECT_EQ(ReadFor(fd, kValue8.size() + 1, 2s), kValue8);
     EXPECT_EQ(Ask(fd, "M1\r", kValue1), kValue1);
     EXPECT_EQ(Link(), terminal);
