@@ -3,6 +3,7 @@
 // answers its own client while pushes go to the served one, and strangers are refused.
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,12 +11,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -499,6 +503,82 @@ TEST(ControlServerTest, AnyEarlierSocketIsReplacedAndAPlainFileKept) {
   EXPECT_FALSE(second.Start(path, reason, note));
   EXPECT_EQ(reason, path + " exists and is no socket");
   EXPECT_TRUE(std::filesystem::exists(path));
+  std::filesystem::remove_all(folder);
+}
+
+// Watches descriptors for the server as the serving loop does; Turn serves what is readable.
+class PollWatch : public IReadableWatch {
+ public:
+  bool WatchReadable(int fd, std::function<void()> ready) override {
+    watched_[fd] = std::move(ready);
+    return true;
+  }
+  void Unwatch(int fd) override { watched_.erase(fd); }
+  void Turn() {
+    std::vector<pollfd> fds;
+    for (const auto& [fd, ready] : watched_) fds.push_back({fd, POLLIN, 0});
+    if (poll(fds.data(), fds.size(), 5) <= 0) return;
+    for (const pollfd& p : fds) {
+      auto it = watched_.find(p.fd);
+      if ((p.revents & (POLLIN | POLLHUP)) && it != watched_.end()) {
+        const std::function<void()> ready = it->second;
+        ready();
+      }
+    }
+  }
+
+ private:
+  std::map<int, std::function<void()>> watched_;
+};
+
+TEST(ControlServerTest, PipelinedRequestsAndALargeAnswerArriveWholeAndInOrder) {
+  char folder[] = "/tmp/velk-control-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/test.control";
+  PollWatch watch;
+  ControlServer server(watch);
+  int answered = 0;
+  server.On("small", [&](const std::vector<std::string>&) { return json{{"n", ++answered}}; });
+  // Far more than a socket takes at once.
+  server.On("big", [&](const std::vector<std::string>&) {
+    return json{{"n", ++answered}, {"text", std::string(3 << 20, 'x')}};
+  });
+  std::string reason, note;
+  ASSERT_TRUE(server.Start(path, reason, note)) << reason;
+  const int client = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string requests = "small\nbig\nsmall\nbig\nsmall\n";
+  ASSERT_EQ(write(client, requests.data(), requests.size()), static_cast<ssize_t>(requests.size()));
+  // One request per turn: the loop turns between them.
+  for (int turn = 0; turn < 3; ++turn) watch.Turn();
+  EXPECT_LE(answered, 3);
+  // The client reads only now; the loop keeps turning while the large answers go.
+  std::string received;
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (std::count(received.begin(), received.end(), '\n') < 5 &&
+         std::chrono::steady_clock::now() < deadline) {
+    watch.Turn();
+    char buffer[65536];
+    const ssize_t n = recv(client, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n > 0) received.append(buffer, static_cast<size_t>(n));
+    if (n == 0) break;
+  }
+  std::vector<int> order;
+  std::istringstream lines(received);
+  for (std::string line; std::getline(lines, line);) {
+    const json answer = json::parse(line, nullptr, false);
+    ASSERT_TRUE(answer.is_object()) << line.substr(0, 80);
+    order.push_back(answer.value("n", 0));
+    if (answer.contains("text")) {
+      EXPECT_EQ(answer["text"].get<std::string>().size(), 3u << 20);
+    }
+  }
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5}));
+  close(client);
+  server.Stop();
   std::filesystem::remove_all(folder);
 }
 

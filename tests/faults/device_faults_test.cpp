@@ -1,4 +1,5 @@
 // The device library of the running program missing, or answering with every status.
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "program_fixture.h"
@@ -47,6 +48,36 @@ TEST_F(ProgramTest, EveryDeviceStatusGetsItsAnswerOrNone) {
   EXPECT_NE(log.find("Device_Value(1,4)=-1\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("Device_Value(1,6)=-32768\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("Device_Value(1,7)=32767\r\n"), std::string::npos) << log;
+}
+
+// The device file goes bad while the program serves (emptied by hand), then the tool makes a
+// live change: the change is refused and says why, the program keeps its port and client, and a
+// reload after the file is mended brings the gauges back.
+TEST_F(ProgramTest, ADeviceFileBrokenWhileServingKeepsThePortsThroughALiveChange) {
+  Write("Velk_VCP.CFG", FaultSettings());
+  const pid_t pid = Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
+  const std::string tool = "'" + std::string(VELK_CONFIG_TOOL) + "' --dir '" + Path("") + "' ";
+  for (const char* broken : {"", "no device file at all\n"}) {
+    SCOPED_TRACE(broken);
+    Write("Velk_VCP.DDK", broken);
+    const int status = Shell(tool + "input 1.2 off 2>'" + Path("tool.err") + "'");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+    EXPECT_NE(Read("tool.err").find("does not start"), std::string::npos) << Read("tool.err");
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the program ended: " << Err();
+    EXPECT_TRUE(Exists("ports/COM5"));
+    // No gauge answers meanwhile, but the client keeps its port.
+    ASSERT_TRUE(WriteAll(fd, "M1\r", 1s));
+    EXPECT_EQ(ReadFor(fd, 1, 300ms), "");
+    Write("Velk_VCP.DDK", kFaultDdk);
+    EXPECT_EQ(Shell(tool + "reload"), 0);
+    EXPECT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
+  }
+  close(fd);
+  EXPECT_EQ(Stop(pid), 0);
 }
 
 }  // namespace
