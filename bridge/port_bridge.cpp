@@ -246,9 +246,14 @@ bool PortBridge::TakenFinished() {
   }
   // In prefix mode a command has no end to wait for: what is left in a ring is not taken on.
   if (tab_.EndText.empty()) return true;
-  if (!served_rx_.ring.Empty()) return false;
+  // A ring waits only for the client that filled it, and only while that client stays.
+  auto waits = [this](const RxState& rx) {
+    IVirtualPort* port = Port(rx.slot);
+    return !rx.ring.Empty() && port && port->IsOpened() && port->ClientSession() == rx.session;
+  };
+  if (waits(served_rx_)) return false;
   for (const RxState& rx : slot_rx_) {
-    if (!rx.ring.Empty()) return false;
+    if (waits(rx)) return false;
   }
   return true;
 }
