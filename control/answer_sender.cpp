@@ -63,7 +63,19 @@ bool AnswerSender::Send(int fd, std::string text) {
   if (!thread_.joinable()) return false;
   {
     std::lock_guard lock(mutex_);
-    incoming_.push_back({fd, std::move(text), 0, std::chrono::steady_clock::now() + kPatience});
+    incoming_.push_back(
+        {fd, std::move(text), nullptr, 0, std::chrono::steady_clock::now() + kPatience});
+  }
+  Poke(wake_[1]);
+  return true;
+}
+
+bool AnswerSender::Send(int fd, nlohmann::json answer) {
+  if (!thread_.joinable()) return false;
+  {
+    std::lock_guard lock(mutex_);
+    incoming_.push_back(
+        {fd, {}, std::move(answer), 0, std::chrono::steady_clock::now() + kPatience});
   }
   Poke(wake_[1]);
   return true;
@@ -94,6 +106,11 @@ void AnswerSender::Run() {
         jobs.push_back(std::move(incoming_.front()));
         incoming_.pop_front();
       }
+    }
+    for (Job& job : jobs) {
+      if (job.answer.is_null()) continue;
+      job.text = job.answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+      job.answer = nullptr;
     }
     const auto now = std::chrono::steady_clock::now();
     auto soonest = now + kPatience;

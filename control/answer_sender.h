@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <utility>
@@ -33,6 +34,10 @@ class AnswerSender {
   // Sends text on fd (non-blocking, the caller's) from the thread. Returns false when not
   // started; the caller must not write to fd until TakeDone reports it.
   bool Send(int fd, std::string text);
+  // The same for an answer still to be written out: the thread writes it as one line of JSON
+  // (texts that are no UTF-8 with replacement characters), so that neither writing a large
+  // answer nor freeing it costs the caller's thread.
+  bool Send(int fd, nlohmann::json answer);
   // The answers finished since the last call: each connection with true when its answer went
   // whole, false when the client went away or did not take it in time.
   std::vector<std::pair<int, bool>> TakeDone();
@@ -41,6 +46,7 @@ class AnswerSender {
   struct Job {
     int fd;
     std::string text;
+    nlohmann::json answer;  // written into text first, when not null
     size_t sent = 0;
     std::chrono::steady_clock::time_point deadline;
   };

@@ -174,9 +174,16 @@ void ControlServer::Read(int fd) {
   line.pop_back();
   if (!line.empty() && line.back() == '\r') line.pop_back();
   peer_pid_ = it->second.pid;
-  const std::string answer = Answer(line) + "\n";
+  nlohmann::json answer = AnswerJson(line);
   peer_pid_ = 0;
-  Send(fd, answer);
+  // Written out and sent by the sender: a large answer (the status of many gauges) costs the
+  // serving thread only its making. The connection takes no request until it went.
+  watch_.Unwatch(fd);
+  if (!sender_.Send(fd, std::move(answer))) {
+    Close(fd);
+    return;
+  }
+  it->second.sending = true;
 }
 
 void ControlServer::Send(int fd, const std::string& text) {
@@ -222,6 +229,11 @@ void ControlServer::Close(int fd) {
 }
 
 std::string ControlServer::Answer(const std::string& line) {
+  // Texts that are no valid UTF-8 are written with replacement characters, never refused.
+  return AnswerJson(line).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+nlohmann::json ControlServer::AnswerJson(const std::string& line) {
   const std::vector<std::string> words = Words(line);
   auto it = words.empty() ? handlers_.end() : handlers_.find(words.front());
   nlohmann::json answer;
@@ -238,6 +250,5 @@ std::string ControlServer::Answer(const std::string& line) {
       answer = {{"ok", false}, {"error", e.message}};
     }
   }
-  // Texts that are no valid UTF-8 are written with replacement characters, never refused.
-  return answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  return answer;
 }

@@ -56,6 +56,8 @@ class ControlServer {
 
   // The answer to one request line (no line end): what a connection gets for it.
   std::string Answer(const std::string& line);
+  // The same as JSON, not yet written out (connections have it written by the sender).
+  nlohmann::json AnswerJson(const std::string& line);
   // The process id of the client whose request is being answered (its peer credentials); 0
   // outside a request.
   pid_t peer_pid() const { return peer_pid_; }
