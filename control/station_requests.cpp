@@ -283,6 +283,7 @@ nlohmann::json ReloadSettings(Station& station) {
     }
   }
   service::Reloading();
+  const SettingsRecord previous = station.session.settings();
   std::string reason = station.session.ApplySettings(next);
   // Slots whose port stayed follow the settings in force: the new ones, or the previous ones
   // again when they were not taken over (a port moved by the check goes back). New ports took
@@ -293,9 +294,18 @@ nlohmann::json ReloadSettings(Station& station) {
       std::cerr << "Velk_VCP: no network port: " << why << std::endl;
     }
   }
-  // The value history and MQTT follow the settings as they are now.
+  // The value history and MQTT follow the settings as they are now. When they cannot, the
+  // change is undone, so that the program goes on as the settings file the tool restores says.
   if (station.recorder && !station.recorder->ApplyTo(station.session.bridge(), Settings)) {
-    reason += (reason.empty() ? "" : "; ") + station.recorder->Problems();
+    const std::string problems = station.recorder->Problems();
+    if (reason.empty() && station.session.ApplySettings(previous).empty()) {
+      for (SlotPort* port : station.ports) {
+        std::string ignored;
+        if (port) port->ApplyNetwork(ignored);
+      }
+      station.recorder->ApplyTo(station.session.bridge(), Settings);
+    }
+    reason += (reason.empty() ? "" : "; ") + problems;
   }
   service::Ready("reloaded");
   if (!reason.empty()) throw ControlServer::RequestError{"reload: " + reason};

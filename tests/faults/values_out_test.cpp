@@ -674,6 +674,8 @@ TEST_F(ValuesOutTest, AHistoryThatCannotBeOpenedIsReportedAndNeverHangsTheProgra
     EXPECT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
     close(fd);
     EXPECT_EQ(Stop(pid), 0);
+    // The program went on with the settings it had, and wrote those at its end.
+    EXPECT_EQ(Read("Velk_VCP.CFG").find("600:1"), std::string::npos);
     // On at the start: the program serves without it and says why.
     Write("Velk_VCP.CFG", "600:1\r\n" + FaultSettings());
     tag = "run" + std::to_string(++run);
