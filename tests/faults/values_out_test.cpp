@@ -563,27 +563,37 @@ TEST_F(ValuesOutTest, AHandOverKeepsTheStationOnlineAndAStopSaysOfflineOnce) {
   StartBroker();
   Subscribe();
   WriteSettings();
-  const pid_t pid = Start();
-  ASSERT_TRUE(WaitUntilServing()) << Err();
   auto said = [&](const std::string& word) { return Count(Received(), "velk/st1/status " + word); };
-  ASSERT_TRUE(WaitFor([&] { return said("online") == 1; })) << Received();
-  const size_t sockets = Sockets(pid);
-  for (size_t k = 2; k <= 4; ++k) {
-    kill(pid, SIGUSR2);
-    ASSERT_TRUE(WaitFor([&] { return Count(Out(), "serving;") == k; })) << Out() << Err();
-    ASSERT_TRUE(WaitFor([&] { return said("online") == k; })) << Received();
+  size_t offline = 0;  // said by the runs before
+  // Without windows, and with them (offscreen).
+  for (const bool desktop : {false, true}) {
+    SCOPED_TRACE(desktop ? "with windows" : "headless");
+    const std::string tag = desktop ? "desktop" : "headless";
+    const std::string served = desktop ? "simulates COM5" : "serving;";
+    const size_t online = said("online");
+    Options options;
+    options.desktop = desktop;
+    const pid_t pid = Start(options, tag);
+    ASSERT_TRUE(WaitUntilServing(tag)) << Err(tag);
+    ASSERT_TRUE(WaitFor([&] { return said("online") == online + 1; })) << Received();
+    const size_t sockets = Sockets(pid);
+    for (size_t k = 2; k <= 4; ++k) {
+      kill(pid, SIGUSR2);
+      ASSERT_TRUE(WaitFor([&] { return Count(Out(tag), served) == k; })) << Out(tag) << Err(tag);
+      ASSERT_TRUE(WaitFor([&] { return said("online") == online + k; })) << Received();
+    }
+    // Each run left the broker with a DISCONNECT and took no socket along: the broker has no
+    // connection of an old run to end a keepalive later with its last will.
+    EXPECT_EQ(Sockets(pid), sockets);
+    EXPECT_EQ(said("offline"), offline) << Received();
+    EXPECT_EQ(Read("broker.log").find("closing old connection"), std::string::npos)
+        << Read("broker.log");
+    // A normal stop says "offline" once, and no last will follows it.
+    EXPECT_EQ(Stop(pid), 0) << Err(tag);
+    EXPECT_TRUE(WaitFor([&] { return said("offline") == offline + 1; })) << Received();
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(said("offline"), ++offline) << Received();
   }
-  // Each run left the broker with a DISCONNECT and took no socket along: the broker has no
-  // connection of an old run to end a keepalive later with its last will.
-  EXPECT_EQ(Sockets(pid), sockets);
-  EXPECT_EQ(said("offline"), 0u) << Received();
-  EXPECT_EQ(Read("broker.log").find("closing old connection"), std::string::npos)
-      << Read("broker.log");
-  // A normal stop says "offline" once, and no last will follows it.
-  EXPECT_EQ(Stop(pid), 0);
-  EXPECT_TRUE(WaitFor([&] { return said("offline") == 1; })) << Received();
-  std::this_thread::sleep_for(1s);
-  EXPECT_EQ(said("offline"), 1u) << Received();
 }
 
 TEST_F(ValuesOutTest, TextsLeaveInUtf8AndInertInASpreadsheetAndNoValueHasNoNumber) {
