@@ -704,4 +704,51 @@ TEST_F(ValuesOutTest, AHistoryThatCannotBeOpenedIsReportedAndNeverHangsTheProgra
   }
 }
 
+// A history whose disk stalls (another connection holds the database's write lock) switched
+// off and on again with a new bound while a client asks: the answers keep coming, each change
+// of the tool returns at once with exit status 0 (the history that goes finishes its queue on
+// its own thread; the next one writes the file after it), and once the lock goes every value
+// queued before, during and after the changes is in the file, which stays whole.
+TEST_F(ValuesOutTest, AHistoryOnAStalledDiskIsSwitchedOffAndOnWithoutHoldingAnswersOrLosingValues) {
+  Write("Velk_VCP.CFG", "600:1\r\n" + FaultSettings());
+  const pid_t pid = Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  auto ask = [&](int times) {
+    for (int i = 0; i < times; ++i) ASSERT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n") << i;
+  };
+  ask(10);
+  ASSERT_TRUE(WaitFor([&] { return HistoryRows() == 10; })) << Values();
+  const std::string db = Path("Velk_VCP.values.db");
+  const pid_t holder = fork();
+  if (holder == 0) {
+    setpgid(0, 0);
+    execl("/bin/sh", "sh", "-c",
+          ("{ echo 'BEGIN EXCLUSIVE;'; exec sleep 120; } | exec sqlite3 '" + db + "'").c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(holder, 0);
+  setpgid(holder, holder);
+  const std::string tryWrite = "sqlite3 '" + db + "' 'BEGIN IMMEDIATE; ROLLBACK;' 2>/dev/null";
+  ASSERT_TRUE(WaitFor([&] { return Shell(tryWrite) != 0; })) << "the lock was not taken";
+  const std::string tool = std::string(VELK_CONFIG_TOOL) + " --dir " + Path("") + " ";
+  ask(10);
+  EXPECT_EQ(Shell(tool + "history off 2>" + Path("tool.err")), 0) << Read("tool.err");
+  ask(5);  // not recorded: the history is off
+  EXPECT_EQ(Shell(tool + "history on --max-mb 8 2>" + Path("tool.err")), 0) << Read("tool.err");
+  ask(10);
+  EXPECT_EQ(Shell(tool + "history on --max-mb 16 2>" + Path("tool.err")), 0) << Read("tool.err");
+  ask(10);
+  kill(-holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_TRUE(WaitFor([&] { return HistoryRows() == 40; }, 30s)) << Values() << Err();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(HistoryRows(), 40u);
+  EXPECT_EQ(Shell("test \"$(sqlite3 '" + db + "' 'PRAGMA integrity_check')\" = ok"), 0);
+  close(fd);
+  EXPECT_EQ(Stop(pid), 0) << Err();
+}
+
 }  // namespace
