@@ -22,9 +22,11 @@
 #include "port_folder.h"
 #include "process_priority.h"
 #include "program_identity.h"
+#include "service_manager.h"
 #include "settings_record.h"
 #include "setup_window.h"
 #include "several_vcps.h"
+#include "stop_signals.h"
 #include "tray_icon.h"
 #include "ui_text.h"
 
@@ -277,12 +279,34 @@ void VCP_FORM::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  const bool serving = Timer1.isActive();
+  if (serving && (HandOverRequested() || service::Active())) FinishWhatWasTaken();
   session_.Shutdown();
   Timer1.stop();
   Timer2.stop();
   Timer3.stop();
+  // The next run says "online" again: this one leaves the broker without "offline".
+  if (serving && HandOverRequested()) recorder_.EndForHandOver();
   MarkLeftScreen();
   event->accept();
+}
+
+void VCP_FORM::FinishWhatWasTaken() {
+  // The ports outlive this run (a hand-over, or the service manager's store across a restart):
+  // what was taken from the clients is answered whole and nothing more is taken, so that the
+  // next run starts at a command's beginning. Served here, not from the event loop, so that
+  // nothing else (a timer, a dialog) runs meanwhile.
+  session_.bridge().FinishWhatWasTaken();
+  const auto deadline = std::chrono::steady_clock::now() + kFinishPatience;
+  while (!session_.bridge().TakenFinished() && std::chrono::steady_clock::now() < deadline) {
+    if (events_) {
+      ArmPortEvents();
+      if (events_->Wait(5)) events_->FollowClients();
+    } else {
+      QThread::msleep(5);
+    }
+    session_.ServeInput();
+  }
 }
 
 void VCP_FORM::changeEvent(QEvent* event) {

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <chrono>
 
 #include "main_view.h"
 #include "value_recorder.h"
@@ -28,6 +29,9 @@ struct VcpServices {
   // What the serving waits for (the ports' descriptors); null: served by the poll timer only.
   PortEvents* events = nullptr;
 };
+
+// How long a hand-over waits at most for the answers to what was taken from the clients.
+inline constexpr std::chrono::seconds kFinishPatience{3};
 
 // The window deletes itself when it is unloaded (closed). The program ends then.
 class VCP_FORM : public QWidget, public IMainView {
@@ -128,6 +132,9 @@ class VCP_FORM : public QWidget, public IMainView {
   // A port's client wrote, came or went: served at once, between the poll timer's ticks.
   void PortEvents_Ready();
   void ArmPortEvents();
+  // Before the ports go to the next run: serves until what was taken from the clients is
+  // answered (kFinishPatience at most), taking no new command.
+  void FinishWhatWasTaken();
 
   IDeviceLibrary& device_;
   ITrayIcon& tray_;

@@ -51,10 +51,28 @@ struct ValueHistory::Db {
     sqlite3_finalize(st);
     return v;
   }
+  // The settings that follow the options, for a database opened or taken over. Returns false
+  // when SQLite refuses one.
+  bool Configure(const HistoryOptions& options) {
+    // Bounded in megabytes, the WAL gets an eighth of the bound and a new file gives freed
+    // pages back to the disk (incremental vacuum), so that the files on disk stay within it.
+    const int64_t wal_limit =
+        options.max_mb > 0 ? int64_t{options.max_mb} * 1024 * 1024 / 8 : int64_t{4194304};
+    const std::string wal_pragmas =
+        "PRAGMA journal_size_limit=" + std::to_string(wal_limit) +
+        ";PRAGMA wal_autocheckpoint=" + std::to_string(std::max<int64_t>(wal_limit / 4096, 8));
+    return (options.max_mb <= 0 || Exec("PRAGMA auto_vacuum=INCREMENTAL")) &&
+           Exec(wal_pragmas.c_str());
+  }
 };
 
 std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
-                                                 ValueEventRing& ring, std::string& error) {
+                                                 ValueEventRing& ring, std::string& error,
+                                                 std::unique_ptr<ValueHistory>* predecessor) {
+  if (predecessor != nullptr && *predecessor && (*predecessor)->options_.path == options.path) {
+    return std::unique_ptr<ValueHistory>(
+        new ValueHistory(options, ring, nullptr, std::move(*predecessor)));
+  }
   // A FIFO, device or folder in the file's place (or in its -wal or -shm file's) would hang
   // or break SQLite: refused before it opens anything. O_NONBLOCK: opening a FIFO never waits.
   for (const char* suffix : {"-wal", "-shm"}) {
@@ -93,18 +111,10 @@ std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
     return nullptr;
   }
   sqlite3_busy_timeout(db->db, 2000);
-  // Bounded in megabytes, the WAL gets an eighth of the bound and a new file gives freed
-  // pages back to the disk (incremental vacuum), so that the files on disk stay within it.
-  const int64_t wal_limit =
-      options.max_mb > 0 ? int64_t{options.max_mb} * 1024 * 1024 / 8 : int64_t{4194304};
-  const std::string wal_pragmas =
-      "PRAGMA journal_size_limit=" + std::to_string(wal_limit) +
-      ";PRAGMA wal_autocheckpoint=" + std::to_string(std::max<int64_t>(wal_limit / 4096, 8));
   // WAL with synchronous NORMAL: a commit survives a kill of the program; the file stays
   // consistent across a power loss, which may cost the last commits.
-  if ((options.max_mb > 0 && !db->Exec("PRAGMA auto_vacuum=INCREMENTAL")) ||
-      !db->Exec("PRAGMA journal_mode=WAL") || !db->Exec("PRAGMA synchronous=NORMAL") ||
-      !db->Exec(wal_pragmas.c_str()) || !db->Exec(kSchema) ||
+  if (!db->Configure(options) || !db->Exec("PRAGMA journal_mode=WAL") ||
+      !db->Exec("PRAGMA synchronous=NORMAL") || !db->Exec(kSchema) ||
       sqlite3_prepare_v2(db->db,
                          "INSERT INTO value_events(utc_ms,station,slot,port,client,device,"
                          "input,number,text,status,cause) VALUES(?,?,?,?,?,?,?,?,?,?,?)",
@@ -112,12 +122,15 @@ std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
     error = options.path + ": " + sqlite3_errmsg(db->db);
     return nullptr;
   }
-  return std::unique_ptr<ValueHistory>(new ValueHistory(options, ring, std::move(db)));
+  std::unique_ptr<ValueHistory> predecessor_kept;
+  if (predecessor != nullptr) predecessor_kept = std::move(*predecessor);
+  return std::unique_ptr<ValueHistory>(
+      new ValueHistory(options, ring, std::move(db), std::move(predecessor_kept)));
 }
 
 ValueHistory::ValueHistory(const HistoryOptions& options, ValueEventRing& ring,
-                           std::unique_ptr<Db> db)
-    : options_(options), db_(std::move(db)), queue_(ring) {
+                           std::unique_ptr<Db> db, std::unique_ptr<ValueHistory> predecessor)
+    : options_(options), db_(std::move(db)), queue_(ring), predecessor_(std::move(predecessor)) {
   writer_ = std::thread([this] { Run(); });
 }
 
@@ -125,6 +138,31 @@ ValueHistory::~ValueHistory() {
   stopping_ = true;
   queue_.Close();
   writer_.join();
+}
+
+void ValueHistory::Finish() { queue_.Close(); }
+
+void ValueHistory::Run() {
+  TakeOver();
+  Write();
+  finished_ = true;
+}
+
+void ValueHistory::TakeOver() {
+  if (!predecessor_) return;
+  // A stop of this history stops the predecessor's retries too: the program ends.
+  while (!predecessor_->Finished()) {
+    if (stopping_) predecessor_->stopping_ = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (!db_) {
+    db_ = std::move(predecessor_->db_);
+    if (!db_->Configure(options_)) {
+      std::cerr << "Velk_VCP: value history: " << options_.path
+                << ": the new bounds were not taken: " << sqlite3_errmsg(db_->db) << std::endl;
+    }
+  }
+  predecessor_.reset();
 }
 
 HistoryFigures ValueHistory::Figures() const {
@@ -136,7 +174,7 @@ HistoryFigures ValueHistory::Figures() const {
   return f;
 }
 
-void ValueHistory::Run() {
+void ValueHistory::Write() {
   LowerListenerPriority();
   using Clock = std::chrono::steady_clock;
   DropReport report;

@@ -36,10 +36,24 @@ class ValueHistory {
   // writer thread, which writes the events published in ring from now on (the ring holds them
   // while the disk is slow or full). Returns null and sets error when the file cannot be opened
   // or set up. ring must outlive the history.
+  // With a predecessor (a history of the same file that Finish was called on), nothing is opened
+  // here and Open returns at once: the new writer waits until the predecessor has written what
+  // it had, then takes over its database with these options (so that only one writes the file
+  // at a time), and the history owns the predecessor from then on (predecessor is null after a
+  // successful Open, kept on failure). For another file, the file is opened as without one.
   static std::unique_ptr<ValueHistory> Open(const HistoryOptions& options, ValueEventRing& ring,
-                                            std::string& error);
-  // Writes what waits (as far as the disk takes it) and stops the writer.
+                                            std::string& error,
+                                            std::unique_ptr<ValueHistory>* predecessor = nullptr);
+  // Writes what waits (as far as the disk takes it; what a failing disk holds back is given
+  // up) and stops the writer.
   ~ValueHistory();
+
+  // Returns at once: takes no event published from now on and lets the writer write what it has
+  // on its own, trying a failing disk again until it takes them.
+  void Finish();
+  // True once the writer has ended (after Finish, what it had is written); the destructor then
+  // returns at once.
+  bool Finished() const { return finished_.load(); }
 
   HistoryFigures Figures() const;
 
@@ -48,8 +62,12 @@ class ValueHistory {
 
  private:
   struct Db;
-  ValueHistory(const HistoryOptions& options, ValueEventRing& ring, std::unique_ptr<Db> db);
+  ValueHistory(const HistoryOptions& options, ValueEventRing& ring, std::unique_ptr<Db> db,
+               std::unique_ptr<ValueHistory> predecessor);
   void Run();
+  // Waits for the predecessor's writer to end and takes over its database (writer thread).
+  void TakeOver();
+  void Write();
   // Writes the n events taken from the queue in one transaction; false when it failed.
   bool WriteTaken(size_t n);
   void KeepWithinRetention();
@@ -62,5 +80,7 @@ class ValueHistory {
   std::atomic<uint64_t> written_{0};
   std::atomic<bool> failing_{false};
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> finished_{false};
+  std::unique_ptr<ValueHistory> predecessor_;  // the writer thread's alone once started
   std::thread writer_;
 };

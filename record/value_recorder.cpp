@@ -40,6 +40,7 @@ ValueRecorder::~ValueRecorder() {
   if (ring_) ring_->Publish(UtcNowMs());
   mqtt_.reset();
   history_.reset();
+  finishing_.reset();
   // The program ends: the broker hears "offline" and a clean disconnect before it does.
   MqttPublisher::AwaitClosed(kCloseWait);
 }
@@ -49,6 +50,7 @@ void ValueRecorder::EndForHandOver() {
   if (mqtt_) mqtt_->Quietly();
   mqtt_.reset();
   history_.reset();
+  finishing_.reset();
   MqttPublisher::AwaitClosed(kCloseWait);
 }
 
@@ -76,8 +78,14 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
     std::cerr << "Velk_VCP: " << line << std::endl;
     problems_ += (problems_.empty() ? "" : "; ") + line;
   };
-  // The listeners that go take the events they have with the station they had.
-  history_.reset();
+  // The listeners that go take the events they have with the station they had, on their own
+  // threads: a history that goes writes what it has while the caller goes on, and the next one
+  // writes the file only after it.
+  if (finishing_ && finishing_->Finished()) finishing_.reset();
+  if (history_) {
+    history_->Finish();
+    finishing_ = std::move(history_);
+  }
   mqtt_.reset();
   station_ = s.MqttStation.empty() ? Utf8ToCp1252(HostName()) : s.MqttStation;
   ring_->SetStation(station_);
@@ -86,7 +94,7 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
     options.keep_days = s.HistoryKeepDays;
     options.max_mb = s.HistoryMaxMb;
     std::string error;
-    history_ = ValueHistory::Open(options, *ring_, error);
+    history_ = ValueHistory::Open(options, *ring_, error, &finishing_);
     if (!history_) problem("value history off: " + error);
   }
   if (!s.MqttUrl.empty()) {

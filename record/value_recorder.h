@@ -25,7 +25,8 @@ struct RecorderFigures {
 class ValueRecorder : public IValueEvents {
  public:
   ValueRecorder() = default;
-  // Stops the listeners; waits up to 3 s for the MQTT clients to say "offline" and disconnect.
+  // Stops the listeners (a history writes what waits as far as the disk takes it); waits up to
+  // 3 s for the MQTT clients to say "offline" and disconnect.
   ~ValueRecorder() override;
   // Before the program runs itself anew in this process (a hand-over): writes what waits,
   // disconnects from the broker without "offline" and with no last will to come (the next run
@@ -34,7 +35,8 @@ class ValueRecorder : public IValueEvents {
   void EndForHandOver();
 
   // Starts the listeners the settings s switch on (history file in the current folder) and
-  // stops the others; when those settings are as at the last call, keeps what runs. Returns false
+  // stops the others; when those settings are as at the last call, keeps what runs. Returns at
+  // once for a listener that goes: it finishes what it has on its own thread. Returns false
   // when one of them cannot start; each problem is then on standard error and in Problems, and
   // the listeners that could start run.
   bool Apply(const SettingsRecord& s);
@@ -61,6 +63,8 @@ class ValueRecorder : public IValueEvents {
   // Made at the first Apply, with the capacity the environment sets; outlives the listeners.
   std::unique_ptr<ValueEventRing> ring_;
   std::unique_ptr<ValueHistory> history_;
+  // A history switched off or replaced while it still writes what it had (see Apply).
+  std::unique_ptr<ValueHistory> finishing_;
   std::unique_ptr<MqttPublisher> mqtt_;
   std::string station_;
   bool applied_ = false;

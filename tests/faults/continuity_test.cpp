@@ -325,4 +325,51 @@ TEST_F(ContinuityTest, AFloodIsAnsweredOnceAndWholeThroughHandOversAndRestarts) 
   }
 }
 
+// The program with its windows (offscreen) handed over twice during a flood of 5,000 commands,
+// three floods in a row: as without windows, every command is answered once and whole, in
+// order, and the client's link and pseudo-terminal stay what they were.
+TEST_F(ContinuityTest, WithWindowsAFloodIsAnsweredOnceAndWholeThroughHandOvers) {
+  Write("Velk_VCP.CFG", FaultSettings());
+  constexpr int kCommands = 5000;
+  Options options;
+  options.desktop = true;
+  const pid_t pid = Start(options, "desktop");
+  ASSERT_TRUE(WaitUntilServing("desktop")) << Err("desktop");
+  const std::string link = Link();
+  ASSERT_FALSE(link.empty());
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  std::string commands;
+  for (int i = 0; i < kCommands; ++i) commands += "M1\r";
+  size_t runs = 1;
+  for (int flood = 1; flood <= 3; ++flood) {
+    SCOPED_TRACE("flood " + std::to_string(flood));
+    std::thread writer([&] { WriteAll(fd, commands, 30s); });
+    std::string received;
+    std::thread reader([&] { received = ReadFor(fd, kValue1.size() * kCommands, 30s); });
+    for (int k = 0; k < 2; ++k) {
+      std::this_thread::sleep_for(30ms);
+      kill(pid, SIGUSR2);
+      ++runs;
+      EXPECT_TRUE(WaitFor([&] { return Count(Out("desktop"), "simulates COM5") == runs; }))
+          << Out("desktop") << Err("desktop");
+    }
+    writer.join();
+    reader.join();
+    size_t whole = 0;
+    while (whole < received.size() / kValue1.size() &&
+           received.compare(whole * kValue1.size(), kValue1.size(), kValue1) == 0) {
+      ++whole;
+    }
+    ASSERT_EQ(whole, static_cast<size_t>(kCommands))
+        << received.size() << " bytes; after answer " << whole << ": "
+        << received.substr(whole * kValue1.size(), 40);
+    EXPECT_EQ(received.size(), kValue1.size() * kCommands);
+    EXPECT_EQ(Link(), link);
+  }
+  EXPECT_EQ(Ask(fd, "M1\r", kValue1), kValue1);
+  close(fd);
+  EXPECT_EQ(Stop(pid), 0) << Err("desktop");
+}
+
 }  // namespace

@@ -154,7 +154,13 @@ pid_t ProgramTest::Start(const Options& options, const std::string& tag) {
       const rlimit limit{options.file_size_limit, options.file_size_limit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
     }
-    execl(VELK_VCP, VELK_VCP, "--headless", static_cast<char*>(nullptr));
+    if (options.desktop) {
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      setenv("VELK_VCP_INPUT_DEVICES", "none", 1);
+      execl(VELK_VCP, VELK_VCP, static_cast<char*>(nullptr));
+    } else {
+      execl(VELK_VCP, VELK_VCP, "--headless", static_cast<char*>(nullptr));
+    }
     _exit(127);
   }
   if (pid > 0) running_.push_back(pid);
@@ -164,7 +170,9 @@ pid_t ProgramTest::Start(const Options& options, const std::string& tag) {
 bool ProgramTest::WaitUntilServing(const std::string& tag, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (Out(tag).find("serving;") != std::string::npos) return true;
+    const std::string out = Out(tag);
+    if (out.find("serving;") != std::string::npos || out.find(" simulates ") != std::string::npos)
+      return true;
     std::this_thread::sleep_for(10ms);
   }
   return false;

@@ -51,6 +51,7 @@ class ProgramTest : public ::testing::Test {
     // LISTEN_PID set as a service manager sets them (names separated by ':').
     std::vector<int> inherited;
     std::string inherited_names;
+    bool desktop = false;  // the program with its windows (offscreen), not --headless
   };
 
   ProgramTest();
@@ -65,7 +66,8 @@ class ProgramTest : public ::testing::Test {
   // Returns its process id.
   pid_t Start(const Options& options, const std::string& tag = "run");
   pid_t Start() { return Start(Options{}); }
-  // Waits until the program with that tag prints that it serves (true) or it ends (false).
+  // Waits until the program with that tag prints that it serves, or (with its windows) the
+  // port it simulates (true), or it ends (false).
   bool WaitUntilServing(const std::string& tag = "run",
                         std::chrono::milliseconds timeout = std::chrono::seconds(20));
   // Sends SIGTERM (when still running) and returns the exit status; -1 after a crash or

@@ -563,27 +563,37 @@ TEST_F(ValuesOutTest, AHandOverKeepsTheStationOnlineAndAStopSaysOfflineOnce) {
   StartBroker();
   Subscribe();
   WriteSettings();
-  const pid_t pid = Start();
-  ASSERT_TRUE(WaitUntilServing()) << Err();
   auto said = [&](const std::string& word) { return Count(Received(), "velk/st1/status " + word); };
-  ASSERT_TRUE(WaitFor([&] { return said("online") == 1; })) << Received();
-  const size_t sockets = Sockets(pid);
-  for (size_t k = 2; k <= 4; ++k) {
-    kill(pid, SIGUSR2);
-    ASSERT_TRUE(WaitFor([&] { return Count(Out(), "serving;") == k; })) << Out() << Err();
-    ASSERT_TRUE(WaitFor([&] { return said("online") == k; })) << Received();
+  size_t offline = 0;  // said by the runs before
+  // Without windows, and with them (offscreen).
+  for (const bool desktop : {false, true}) {
+    SCOPED_TRACE(desktop ? "with windows" : "headless");
+    const std::string tag = desktop ? "desktop" : "headless";
+    const std::string served = desktop ? "simulates COM5" : "serving;";
+    const size_t online = said("online");
+    Options options;
+    options.desktop = desktop;
+    const pid_t pid = Start(options, tag);
+    ASSERT_TRUE(WaitUntilServing(tag)) << Err(tag);
+    ASSERT_TRUE(WaitFor([&] { return said("online") == online + 1; })) << Received();
+    const size_t sockets = Sockets(pid);
+    for (size_t k = 2; k <= 4; ++k) {
+      kill(pid, SIGUSR2);
+      ASSERT_TRUE(WaitFor([&] { return Count(Out(tag), served) == k; })) << Out(tag) << Err(tag);
+      ASSERT_TRUE(WaitFor([&] { return said("online") == online + k; })) << Received();
+    }
+    // Each run left the broker with a DISCONNECT and took no socket along: the broker has no
+    // connection of an old run to end a keepalive later with its last will.
+    EXPECT_EQ(Sockets(pid), sockets);
+    EXPECT_EQ(said("offline"), offline) << Received();
+    EXPECT_EQ(Read("broker.log").find("closing old connection"), std::string::npos)
+        << Read("broker.log");
+    // A normal stop says "offline" once, and no last will follows it.
+    EXPECT_EQ(Stop(pid), 0) << Err(tag);
+    EXPECT_TRUE(WaitFor([&] { return said("offline") == offline + 1; })) << Received();
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(said("offline"), ++offline) << Received();
   }
-  // Each run left the broker with a DISCONNECT and took no socket along: the broker has no
-  // connection of an old run to end a keepalive later with its last will.
-  EXPECT_EQ(Sockets(pid), sockets);
-  EXPECT_EQ(said("offline"), 0u) << Received();
-  EXPECT_EQ(Read("broker.log").find("closing old connection"), std::string::npos)
-      << Read("broker.log");
-  // A normal stop says "offline" once, and no last will follows it.
-  EXPECT_EQ(Stop(pid), 0);
-  EXPECT_TRUE(WaitFor([&] { return said("offline") == 1; })) << Received();
-  std::this_thread::sleep_for(1s);
-  EXPECT_EQ(said("offline"), 1u) << Received();
 }
 
 TEST_F(ValuesOutTest, TextsLeaveInUtf8AndInertInASpreadsheetAndNoValueHasNoNumber) {
@@ -694,6 +704,53 @@ TEST_F(ValuesOutTest, AHistoryThatCannotBeOpenedIsReportedAndNeverHangsTheProgra
     EXPECT_EQ(Stop(pid), 0);
     Shell("rm -rf '" + db + "'");
   }
+}
+
+// A history whose disk stalls (another connection holds the database's write lock) switched
+// off and on again with a new bound while a client asks: the answers keep coming, each change
+// of the tool returns at once with exit status 0 (the history that goes finishes its queue on
+// its own thread; the next one writes the file after it), and once the lock goes every value
+// queued before, during and after the changes is in the file, which stays whole.
+TEST_F(ValuesOutTest, AHistoryOnAStalledDiskIsSwitchedOffAndOnWithoutHoldingAnswersOrLosingValues) {
+  Write("Velk_VCP.CFG", "600:1\r\n" + FaultSettings());
+  const pid_t pid = Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  auto ask = [&](int times) {
+    for (int i = 0; i < times; ++i) ASSERT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n") << i;
+  };
+  ask(10);
+  ASSERT_TRUE(WaitFor([&] { return HistoryRows() == 10; })) << Values();
+  const std::string db = Path("Velk_VCP.values.db");
+  const pid_t holder = fork();
+  if (holder == 0) {
+    setpgid(0, 0);
+    execl("/bin/sh", "sh", "-c",
+          ("{ echo 'BEGIN EXCLUSIVE;'; exec sleep 120; } | exec sqlite3 '" + db + "'").c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(holder, 0);
+  setpgid(holder, holder);
+  const std::string tryWrite = "sqlite3 '" + db + "' 'BEGIN IMMEDIATE; ROLLBACK;' 2>/dev/null";
+  ASSERT_TRUE(WaitFor([&] { return Shell(tryWrite) != 0; })) << "the lock was not taken";
+  const std::string tool = std::string(VELK_CONFIG_TOOL) + " --dir " + Path("") + " ";
+  ask(10);
+  EXPECT_EQ(Shell(tool + "history off 2>" + Path("tool.err")), 0) << Read("tool.err");
+  ask(5);  // not recorded: the history is off
+  EXPECT_EQ(Shell(tool + "history on --max-mb 8 2>" + Path("tool.err")), 0) << Read("tool.err");
+  ask(10);
+  EXPECT_EQ(Shell(tool + "history on --max-mb 16 2>" + Path("tool.err")), 0) << Read("tool.err");
+  ask(10);
+  kill(-holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_TRUE(WaitFor([&] { return HistoryRows() == 40; }, 30s)) << Values() << Err();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(HistoryRows(), 40u);
+  EXPECT_EQ(Shell("test \"$(sqlite3 '" + db + "' 'PRAGMA integrity_check')\" = ok"), 0);
+  close(fd);
+  EXPECT_EQ(Stop(pid), 0) << Err();
 }
 
 }  // namespace
