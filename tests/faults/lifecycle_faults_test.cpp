@@ -142,14 +142,16 @@ TEST_F(LifecycleFaultTest, ASecondInstanceInTheFolderOrOnThePortTakesNothingAndE
   // A second instance in the same folder would share its settings file and socket; one in
   // another folder on the same port folder finds COM5 taken. Either says so and ends; its end
   // leaves the first one's port alone.
+  Options otherFolder;
+  otherFolder.folder = "other";
+  otherFolder.port_dir = Path("ports");
   const struct {
     const char* tag;
     Options options;
     const char* says;
   } cases[] = {
       {"same-folder", Options{}, "another Velk_VCP works in"},
-      {"same-port", Options{.folder = "other", .port_dir = Path("ports")},
-       "The selected COM port cannot be used or created"},
+      {"same-port", otherFolder, "The selected COM port cannot be used or created"},
   };
   for (const auto& c : cases) {
     const pid_t second = Start(c.options, c.tag);
