@@ -175,6 +175,27 @@ void PtyPort::MakeSpare() {
   if (spare_.master < 0) OpenTerminal(spare_, reason);  // without one a departure makes it
 }
 
+void PtyPort::RetireSpare() {
+  // The spare is the terminal the link has just left. Exclusive, so that an open that followed
+  // the link before it moved fails with EBUSY (root, whom the mode does not stop, excepted);
+  // the client has made it so already unless the port is shared.
+  spare_.watch.Stop();
+  const int fd = OpenOwnSlave(spare_.master, spare_.slave);
+  if (fd >= 0) {
+    ioctl(fd, TIOCEXCL);
+    close(fd);
+  }
+  Terminal previous;
+  std::swap(previous.master, retired_.master);
+  std::swap(previous.slave, retired_.slave);
+  std::swap(retired_.master, spare_.master);
+  std::swap(retired_.slave, spare_.slave);
+  // The new spare is made while the previous retired terminal is still open: the kernel gives
+  // the lowest free number, which must not be one a client may still be opening by.
+  MakeSpare();
+  CloseTerminal(previous);
+}
+
 void PtyPort::SwapTerminals() {
   std::swap(master_, spare_.master);
   std::swap(slave_path_, spare_.slave);
@@ -209,8 +230,7 @@ void PtyPort::ReplaceTerminal() {
   if (linked && (Held() || !IsHeld(spare_.master))) {
     service::ForgetPort(name_);
     service::StorePort(name_, master_);
-    CloseTerminal(spare_);
-    MakeSpare();
+    RetireSpare();
     return;
   }
   // The link could not move, or root (whom the exclusive mode does not stop) opened the old
@@ -240,6 +260,7 @@ void PtyPort::DeletePort() {
   close(master_);  // the last descriptor of the master: the client is hung up
   master_ = -1;
   CloseTerminal(spare_);
+  CloseTerminal(retired_);
   if (ReadLink(link_path_) == slave_path_) unlink(link_path_.c_str());
   claim_.Release();
   name_.clear();

@@ -5,7 +5,10 @@
 // client, once seen, holds the port alone: the terminal is made exclusive, so further opens
 // fail with EBUSY (except for root). After a client has left, the port continues on a fresh
 // pseudo-terminal behind the same link: the old one stays exclusive and keeps nothing of the
-// departed client, and the next client starts with a clean line. All calls come from one
+// departed client, and the next client starts with a clean line. The old terminal stays open,
+// exclusive and unserved, until the port moves again: a client whose open followed the link
+// just before it moved is told EBUSY and opens again (reaching the fresh terminal), instead of
+// finding the device gone or a newer terminal that took its number. All calls come from one
 // thread.
 #pragma once
 
@@ -154,6 +157,7 @@ class PtyPort : public IVirtualPort {
   static void CloseTerminal(Terminal& terminal);
   void SwapTerminals();
   void MakeSpare();
+  void RetireSpare();
   bool Link(std::string& reason);
   void ReplaceTerminal();
   void Settle(const PtyClientWatch::Changes& changes);
@@ -174,6 +178,8 @@ class PtyPort : public IVirtualPort {
   PtyClientWatch watch_;
   // A terminal made ahead, so that a departure moves the link at once.
   Terminal spare_;
+  // The terminal the link led to before its last move (see the top of this file).
+  Terminal retired_;
   PortClaim claim_;
   bool exclusive_ = true;
   bool locked_ = false;                  // clients are kept out: the slot's client is elsewhere

@@ -4,6 +4,7 @@
 // that lets root past an exclusive terminal.
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -113,6 +114,40 @@ TEST_F(ExclusivePortTest, TwoHandlesNeverLeaveAPhantomOrAnUnservedClient) {
       EXPECT_TRUE(WaitForDeparture(before, 5s)) << c.name << ", round " << round << ": a phantom";
     }
   }
+  EXPECT_EQ(Stop(pid_), 0);
+}
+
+// A normal user who leaves in the middle of a long answer leaves the next client nothing: its
+// first command, sent the moment its open succeeds, is answered at once, with its own answer
+// alone. The next client opens by the terminal the link led to before the departure, as an
+// open whose path walk read the link just before it moved does, and on EBUSY opens the link
+// again, as the client layer does. Clients make the port exclusive as they open it.
+TEST_F(ExclusivePortTest, TheFirstCommandAfterADepartureMidAnswerIsAnswered) {
+  Serve();
+  const std::string result = RunAsNormalUser([this] {
+    std::string longAsk;
+    for (int i = 0; i < 40; ++i) longAsk += "M*\r";
+    std::string failures;
+    for (int round = 0; round < 20; ++round) {
+      const std::string target = std::filesystem::read_symlink(Path("ports/COM5")).string();
+      const int leaving = OpenPort("COM5");
+      if (leaving < 0) return "round " + std::to_string(round) + ": open: " + strerror(errno);
+      ioctl(leaving, TIOCEXCL);
+      WriteAll(leaving, longAsk, 1s);
+      ReadFor(leaving, 1 + round * 97 % 2000, 2s);  // a part of the answers
+      close(leaving);
+      int fd = open(target.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0 && errno == EBUSY) fd = OpenPort("COM5");
+      if (fd < 0) return "round " + std::to_string(round) + ": open: " + strerror(errno);
+      ioctl(fd, TIOCEXCL);
+      std::string got = WriteAll(fd, "M1\r", 1s) ? ReadFor(fd, kValue1.size(), 3s) : "";
+      got += ReadFor(fd, 1, 100ms);  // nothing more
+      close(fd);
+      if (got != kValue1) failures += "round " + std::to_string(round) + " got \"" + got + "\"\n";
+    }
+    return failures;
+  });
+  EXPECT_EQ(result, "");
   EXPECT_EQ(Stop(pid_), 0);
 }
 

@@ -1,16 +1,20 @@
 // Simulated serial ports on real pseudo-terminals, driven by a client opening the port link.
 #include "pty_port.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -47,6 +51,40 @@ std::vector<uint8_t> ClientRead(int fd, size_t count, int quiet_ms = 2000) {
     got.insert(got.end(), buffer, buffer + n);
   }
   return got;
+}
+
+// Opens path read-write in a child that the exclusive mode binds as it binds a normal user
+// (a root child gives up CAP_SYS_ADMIN). Returns "opened" or the error's name.
+std::string OpenAsNormalUser(const std::string& path) {
+  int channel[2];
+  if (pipe(channel) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    std::string result;
+    if (geteuid() == 0) {
+      __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+      __user_cap_data_struct data[2]{};
+      const unsigned bit = 1u << (CAP_SYS_ADMIN % 32);
+      if (syscall(SYS_capget, &header, data) == 0) {
+        data[CAP_SYS_ADMIN / 32].effective &= ~bit;
+        data[CAP_SYS_ADMIN / 32].permitted &= ~bit;
+      }
+      if (syscall(SYS_capset, &header, data) != 0) result = "no capset";
+    }
+    if (result.empty()) {
+      const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      result = fd >= 0 ? "opened" : strerrorname_np(errno);
+    }
+    _exit(write(channel[1], result.data(), result.size()) < 0 ? 1 : 0);
+  }
+  close(channel[1]);
+  std::string result;
+  char buffer[256];
+  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) result.append(buffer, n);
+  close(channel[0]);
+  waitpid(child, nullptr, 0);
+  return result;
 }
 
 // Follows the port's clients as the serving loop does when woken, and tells whether one
@@ -320,6 +358,37 @@ TEST_F(PtyPortTest, NoClientEverSeesOutputOlderThanItsArrival) {
   port.WriteData(fresh, 3);
   port.Pump();
   EXPECT_EQ(ClientRead(second, 3), std::vector<uint8_t>(fresh, fresh + 3));
+}
+
+// An open that followed the link just before a departure moved it reaches the terminal the
+// link led to: that must still be there and refuse the client, which then opens again through
+// the link. Neither the device gone nor a spare that took its number (nobody would serve it).
+TEST_F(PtyPortTest, AnOpenByTheLinksOldTargetIsBusyNeverUnserved) {
+  for (const bool shared : {false, true}) {
+    PtyPort port(folder_);
+    port.SetShared(shared);
+    ASSERT_TRUE(port.CreatePort("COM3"));
+    for (int departure = 0; departure < 3; ++departure) {
+      const std::string old_target = fs::read_symlink(port.link_path()).string();
+      const int client = OpenClient("COM3");
+      ASSERT_GE(client, 0);
+      ASSERT_TRUE(Opened(port));
+      CloseClient(client);
+      ASSERT_FALSE(Opened(port));
+      ASSERT_NE(port.slave_path(), old_target);
+      EXPECT_EQ(OpenAsNormalUser(old_target), "EBUSY")
+          << (shared ? "shared" : "exclusive") << ", departure " << departure;
+      const int next = OpenClient("COM3");
+      ASSERT_GE(next, 0);
+      EXPECT_TRUE(Opened(port));
+      const uint8_t hello[] = {'h', 'i'};
+      port.WriteData(hello, 2);
+      port.Pump();
+      EXPECT_EQ(ClientRead(next, 2), std::vector<uint8_t>(hello, hello + 2));
+      CloseClient(next);
+      ASSERT_FALSE(Opened(port));
+    }
+  }
 }
 
 TEST_F(PtyPortTest, LineGoesBackToRawWhenTheClientLeaves) {
