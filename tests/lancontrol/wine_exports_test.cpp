@@ -92,7 +92,11 @@ class WineProbe {
       if (resolv_conf != nullptr) {
         const char* script =
             "ip link set lo up && mount --bind \"$1\" /etc/resolv.conf || exit 1;"
-            "socat -u UDP4-RECV:53,bind=127.0.0.1 /dev/null & wine \"$2\"; kill $!; wait";
+            "socat -u UDP4-RECV:53,bind=127.0.0.1 /dev/null &"
+            // The name server must listen before the first query: one sent earlier is refused
+            // at once (on a loaded machine socat can start after Wine has asked).
+            "for i in $(seq 200); do ss -Hlun 'sport = :53' | grep -q . && break; sleep 0.05; done;"
+            "wine \"$2\"; kill $!; wait";
         execlp("unshare", "unshare", "-rnm", "sh", "-c", script, "sh", resolv_conf, probe.c_str(),
                static_cast<char*>(nullptr));
       }
