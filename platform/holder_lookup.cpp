@@ -1,11 +1,15 @@
 #include "holder_lookup.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <thread>
 
 namespace {
+
+constexpr int kWineServerRetries = 20;
+constexpr std::chrono::milliseconds kWineServerPause{50};
 
 // One thread for every port's lookups, started at the first; it lives as long as the process
 // (an exec or exit ends it wherever it is: it holds nothing but its own memory).
@@ -62,6 +66,14 @@ void HolderLookup::Start(const std::string& device_path) {
   result_ = result;
   Thread().Post([result, device_path] {
     std::optional<PortHolder> found = FindPortHolder(device_path);
+    // Wine's server opens the device before it hands it to its program: found alone at first,
+    // it is asked about again for a moment, until the program holds the port too.
+    for (int again = 0;
+         again < kWineServerRetries && found && found->program.rfind("wineserver", 0) == 0;
+         ++again) {
+      std::this_thread::sleep_for(kWineServerPause);
+      found = FindPortHolder(device_path);
+    }
     std::lock_guard lock(result->mutex);
     result->holder = std::move(found);
     result->done = true;

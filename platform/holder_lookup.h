@@ -13,7 +13,9 @@
 class HolderLookup {
  public:
   // Starts looking up the holder of device_path (FindPortHolder) on the lookup thread; a
-  // lookup asked for earlier by this object is forgotten. Returns at once.
+  // lookup asked for earlier by this object is forgotten. Returns at once. Wine's server found
+  // alone is asked about again for up to a second: it opens the device before its program
+  // holds it.
   void Start(const std::string& device_path);
   // Forgets the lookup (the client left): Done() is false until the next Start.
   void Clear() { result_.reset(); }
