@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "bridge_fixture.h"
+#include "holder_lookup.h"
 
 namespace {
 
@@ -35,6 +36,9 @@ TEST_F(ValueAnnouncementTest, EveryPortRecordsEachValueWithThePortThatAnswered) 
   EXPECT_EQ(Exchange("M2\r", 14, &second), "20:+000002.5\r\n");
   EXPECT_EQ(Exchange("M1\r", 14), "10:+0001.234\r\n");
   EXPECT_EQ(bridge->CurrentPort(), 0);
+  // Recorded once the ports know who their clients are (looked up on a thread of their own).
+  ASSERT_TRUE(WaitForHolderLookups(20000));
+  Idle(10);
   EXPECT_EQ(values.kept,
             (std::vector<std::string>{"slot 2 COM6 20:+000002.5", "slot 1 COM5 10:+0001.234"}));
   bridge->SetValueEvents(nullptr);

@@ -49,6 +49,8 @@ class StationTest : public ProgramTest {
     Write("Velk_VCP.CFG", settings);
     pid_ = Start();
     ASSERT_TRUE(WaitUntilServing()) << Err();
+    // The program's socket comes just after the ports.
+    ASSERT_TRUE(WaitFor([&] { return Exists("Velk_VCP.control"); })) << Err();
   }
   // Runs a tool in the working folder; returns its exit status, output and standard error.
   struct Run {
