@@ -46,7 +46,6 @@ bool PrintPorts(const std::array<std::unique_ptr<SlotPort>, 4>& ports) {
     std::cerr << "Velk_VCP: no port could be created (the reason is above); ending" << std::endl;
     return false;
   }
-  std::cout << "Velk_VCP: serving; stop with Ctrl+C" << std::endl;
   return true;
 }
 
@@ -117,7 +116,6 @@ int RunHeadless(int argc, char** argv) {
   const bool serving = session.Start() && PrintPorts(ports);
   if (serving) recorder.ApplyTo(session.bridge(), Settings);
   service::CloseUnclaimedInherited();
-  if (serving) service::Ready(ServiceStatus(ports));
 
   // Input is served the moment it arrives. The 10 ms ticks keep their pace; where a tick
   // could only count towards the trigger block (no key can change the port, no client on
@@ -131,7 +129,13 @@ int RunHeadless(int argc, char** argv) {
                   {ports[0].get(), ports[1].get(), ports[2].get(), ports[3].get()},
                   "headless",
                   &recorder};
-  if (serving) StartStationSocket(control, station);
+  // Serving is announced once the program's socket is there too, so that a tool run at once
+  // finds the program.
+  if (serving) {
+    StartStationSocket(control, station);
+    std::cout << "Velk_VCP: serving; stop with Ctrl+C" << std::endl;
+    service::Ready(ServiceStatus(ports));
+  }
   // Real gauges are looked at once a second; without any, nothing wakes the loop for them.
   int gauges = serving ? session.CheckGauges() : 0;
   auto nextCheck = Clock::now() + kGaugeCheck;
