@@ -17,16 +17,15 @@
 #include "info_window.h"
 #include "language_file.h"
 #include "monitor_list.h"
+#include "next_run.h"
 #include "password_window.h"
 #include "port_events.h"
 #include "port_folder.h"
 #include "process_priority.h"
 #include "program_identity.h"
-#include "service_manager.h"
 #include "settings_record.h"
 #include "setup_window.h"
 #include "several_vcps.h"
-#include "stop_signals.h"
 #include "tray_icon.h"
 #include "ui_text.h"
 
@@ -76,6 +75,7 @@ VCP_FORM::VCP_FORM(VcpServices services, QWidget* parent)
       List2(new QListWidget(this)),
       device_(services.device),
       tray_(services.tray),
+      recorder_(services.recorder),
       session_(*this, services.device, services.ports, std::move(services.probe), services.keys),
       events_(services.events) {
   setObjectName("VCP_FORM");
@@ -161,7 +161,7 @@ bool VCP_FORM::Form_Initialize() {
   PortFolderLabel->setText("Ports: " + QDir(QString::fromStdString(PortFolder())).absolutePath());
   RaiseProcessPriority();
   const bool serving = session_.Start();
-  if (serving) recorder_.ApplyTo(session_.bridge(), Settings);
+  if (serving && recorder_) recorder_->ApplyTo(session_.bridge(), Settings);
   if (serving) Timer1.start();
   ArmPortEvents();
   return serving;
@@ -211,7 +211,7 @@ void VCP_FORM::SetupButton_Click() {
   if (sequence_depth_ > 0) return;
   Sequence sequence(*this);
   session_.SetupButton_Click();
-  if (!session_.ShutDown()) recorder_.ApplyTo(session_.bridge(), Settings);
+  if (!session_.ShutDown() && recorder_) recorder_->ApplyTo(session_.bridge(), Settings);
 }
 
 void VCP_FORM::Quit_Click() {
@@ -280,33 +280,16 @@ void VCP_FORM::closeEvent(QCloseEvent* event) {
     return;
   }
   const bool serving = Timer1.isActive();
-  if (serving && (HandOverRequested() || service::Active())) FinishWhatWasTaken();
+  // The ports outlive this run (a hand-over, or the service manager's store across a restart):
+  // served here, not from the event loop, so that nothing else (a timer, a dialog) runs
+  // meanwhile.
+  if (serving && PortsOutliveRun()) FinishForNextRun(session_, events_);
   session_.Shutdown();
   Timer1.stop();
   Timer2.stop();
   Timer3.stop();
-  // The next run says "online" again: this one leaves the broker without "offline".
-  if (serving && HandOverRequested()) recorder_.EndForHandOver();
   MarkLeftScreen();
   event->accept();
-}
-
-void VCP_FORM::FinishWhatWasTaken() {
-  // The ports outlive this run (a hand-over, or the service manager's store across a restart):
-  // what was taken from the clients is answered whole and nothing more is taken, so that the
-  // next run starts at a command's beginning. Served here, not from the event loop, so that
-  // nothing else (a timer, a dialog) runs meanwhile.
-  session_.bridge().FinishWhatWasTaken();
-  const auto deadline = std::chrono::steady_clock::now() + kFinishPatience;
-  while (!session_.bridge().TakenFinished() && std::chrono::steady_clock::now() < deadline) {
-    if (events_) {
-      ArmPortEvents();
-      if (events_->Wait(5)) events_->FollowClients();
-    } else {
-      QThread::msleep(5);
-    }
-    session_.ServeInput();
-  }
 }
 
 void VCP_FORM::changeEvent(QEvent* event) {

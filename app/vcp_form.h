@@ -5,7 +5,6 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
-#include <chrono>
 
 #include "main_view.h"
 #include "value_recorder.h"
@@ -28,10 +27,10 @@ struct VcpServices {
   ITrayIcon& tray;
   // What the serving waits for (the ports' descriptors); null: served by the poll timer only.
   PortEvents* events = nullptr;
+  // The value history and MQTT publisher the session announces its values to; it must outlive
+  // the window. Null: values go to nobody.
+  ValueRecorder* recorder = nullptr;
 };
-
-// How long a hand-over waits at most for the answers to what was taken from the clients.
-inline constexpr std::chrono::seconds kFinishPatience{3};
 
 // The window deletes itself when it is unloaded (closed). The program ends then.
 class VCP_FORM : public QWidget, public IMainView {
@@ -50,8 +49,6 @@ class VCP_FORM : public QWidget, public IMainView {
   // started to unload: what the start-up form waits for.
   bool HasLeftScreen() const { return left_screen_; }
   VcpSession& session() { return session_; }
-  // The value history and MQTT publisher the session announces its values to.
-  ValueRecorder& recorder() { return recorder_; }
 
   QTimer Timer1;  // poll timer, 10 ms
   QTimer Timer2;  // close timer, 250 ms, one-shot
@@ -132,13 +129,10 @@ class VCP_FORM : public QWidget, public IMainView {
   // A port's client wrote, came or went: served at once, between the poll timer's ticks.
   void PortEvents_Ready();
   void ArmPortEvents();
-  // Before the ports go to the next run: serves until what was taken from the clients is
-  // answered (kFinishPatience at most), taking no new command.
-  void FinishWhatWasTaken();
 
   IDeviceLibrary& device_;
   ITrayIcon& tray_;
-  ValueRecorder recorder_;  // outlives the session, which announces to it
+  ValueRecorder* recorder_;
   VcpSession session_;
   PortEvents* events_;
   QSocketNotifier* events_notifier_ = nullptr;

@@ -291,7 +291,6 @@ std::string VcpSession::ApplySettings(const SettingsRecord& next) {
     }
   }
   bridge_.Log().WriteLine("Device_Init()");
-  WriteSettings("", s_);
   // A served slot that is off now leaves serving to slot 1.
   if (SlotNumbers()[static_cast<size_t>(bridge_.CurrentPort())] <= 0) bridge_.SetCurrentPort(0);
   timer_enabled_ = true;

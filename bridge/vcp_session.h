@@ -70,10 +70,10 @@ class VcpSession {
   void SetupButton_Click();
   // Takes over settings changed outside the program (the settings tool, or the file edited and
   // reloaded) as closing the setup window does: the device library closed and started again,
-  // the command table rebuilt, the settings file written. Only the slots whose port number
-  // changed are made anew, so the clients of the other ports keep them. Returns an empty text,
-  // or the reason when nothing was taken over: the previous settings stay in effect (busy, a
-  // port that cannot be made, a device library that does not start with them). Port 1 at 0
+  // the command table rebuilt. The settings file is not written: next came from it. Only the slots
+  // whose port number changed are made anew, so the clients of the other ports keep them. Returns
+  // an empty text, or the reason when nothing was taken over: the previous settings stay in effect
+  // (busy, a port that cannot be made, a device library that does not start with them). Port 1 at 0
   // (the first free number) keeps the number it has. When the library starts with neither
   // the new nor the previous settings (its device file went bad meanwhile), the previous
   // settings and the ports stay and the program serves on without gauges; the reason says so.

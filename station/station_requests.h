@@ -3,23 +3,11 @@
 // served port moves as its hot key moves it). Both front ends register the same requests.
 #pragma once
 
-#include <array>
-#include <chrono>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "control_server.h"
-#include "slot_port.h"
-#include "value_recorder.h"
-#include "vcp_session.h"
-
-struct Station {
-  VcpSession& session;
-  std::array<SlotPort*, 4> ports;
-  std::string front_end;              // "headless" or "desktop"
-  ValueRecorder* recorder = nullptr;  // the value history and MQTT; null: none
-  std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
-};
+#include "station.h"
 
 // The status as documented in docs/CONTROL_SOCKET.md. Who holds each port comes from the
 // look-up made when its client came (null members while it runs); every input in use is read

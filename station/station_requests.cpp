@@ -14,6 +14,7 @@
 #include "number_text.h"
 #include "port_holder.h"
 #include "service_manager.h"
+#include "settings_change.h"
 #include "settings_file.h"
 #include "text_encoding.h"
 
@@ -44,8 +45,8 @@ std::string StatusName(int16_t status) {
 }
 
 json Client(Station& station, int k) {
-  SlotPort& slot = *station.ports[static_cast<size_t>(k)];
-  const PortBridge::SlotActivity activity = station.session.bridge().Activity(k);
+  SlotPort& slot = *station.slot(static_cast<size_t>(k));
+  const PortBridge::SlotActivity activity = station.session().bridge().Activity(k);
   json client;
   std::chrono::system_clock::time_point since;
   if (const NetworkClient* remote = slot.network().client()) {
@@ -85,7 +86,7 @@ json Client(Station& station, int k) {
 // The slot's network port: where it listens and how, or why it does not; null when none is
 // configured.
 json Network(Station& station, int k) {
-  SlotPort& slot = *station.ports[static_cast<size_t>(k)];
+  SlotPort& slot = *station.slot(static_cast<size_t>(k));
   const std::optional<NetworkEndpointConfig>& config = slot.network().config();
   if (!config) {
     if (slot.network_error().empty()) return nullptr;
@@ -104,8 +105,8 @@ json Network(Station& station, int k) {
 }
 
 json Gauges(Station& station) {
-  const SettingsRecord& s = station.session.settings();
-  IDeviceLibrary& device = station.session.device();
+  const SettingsRecord& s = station.session().settings();
+  IDeviceLibrary& device = station.session().device();
   const int16_t language = RoundToInt16(NumericValue(LanguageTexts[999])).value_or(0);
   json gauges = json::array();
   for (int d = kFirstStoredDevice; d <= kLastStoredDevice; ++d) {
@@ -142,9 +143,8 @@ json Gauges(Station& station) {
 }  // namespace
 
 // The value history's and the MQTT publisher's figures; null members for those that are off.
-json Values(const Station& station) {
-  if (!station.recorder) return {{"history", nullptr}, {"mqtt", nullptr}};
-  const RecorderFigures f = station.recorder->Figures();
+json Values(Station& station) {
+  const RecorderFigures f = station.recorder().Figures();
   json history = nullptr, mqtt = nullptr;
   if (f.history_on) {
     history = {{"queued", f.history.queued},
@@ -162,12 +162,12 @@ json Values(const Station& station) {
 }
 
 json StationStatus(Station& station) {
-  VcpSession& session = station.session;
+  VcpSession& session = station.session();
   const SettingsRecord& s = session.settings();
   const int16_t numbers[4] = {s.VcpCom1, s.VcpCom2, s.VcpCom3, s.VcpCom4};
   json ports = json::array();
   for (int k = 0; k < 4; ++k) {
-    SlotPort* port = station.ports[static_cast<size_t>(k)];
+    SlotPort* port = station.slot(static_cast<size_t>(k));
     if (numbers[k] <= 0 || !port) continue;
     const std::string& link = port->pty().link_path();
     ports.push_back({
@@ -180,11 +180,11 @@ json StationStatus(Station& station) {
   }
   struct stat info {};
   const bool logExists = stat(kLogFileName, &info) == 0;
-  const auto up = std::chrono::steady_clock::now() - station.started;
+  const auto up = std::chrono::steady_clock::now() - station.started();
   return {
       {"version", VELK_VERSION},
       {"pid", getpid()},
-      {"front_end", station.front_end},
+      {"front_end", station.front_end()},
       {"uptime_s", std::chrono::duration_cast<std::chrono::seconds>(up).count()},
       {"folder", fs::current_path().string()},
       {"serving",
@@ -209,7 +209,7 @@ json ServeSlot(Station& station, const std::string& slotText) {
     throw ControlServer::RequestError{"serve: give a slot 1..4"};
   }
   slot = slotText[0] - '0';
-  VcpSession& session = station.session;
+  VcpSession& session = station.session();
   if (session.Busy() != 0 || session.ShutDown()) {
     throw ControlServer::RequestError{"serve: the ports are being made anew; try again"};
   }
@@ -233,10 +233,10 @@ std::string ProcessText(pid_t pid, const std::string& program) {
 
 json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
   const std::string by = ProcessText(requester, ProgramName(requester));
-  const SettingsRecord& s = station.session.settings();
+  const SettingsRecord& s = station.session().settings();
   const int16_t numbers[4] = {s.VcpCom1, s.VcpCom2, s.VcpCom3, s.VcpCom4};
   for (int k = 0; k < 4; ++k) {
-    SlotPort* port = station.ports[static_cast<size_t>(k)];
+    SlotPort* port = station.slot(static_cast<size_t>(k));
     if (numbers[k] <= 0 || !port || name != "COM" + std::to_string(numbers[k])) continue;
     // Refusals are rare: one whose holder is not known yet looks it up now.
     const std::optional<PortHolder> holder = port->pty().ClientNameKnown()
@@ -246,14 +246,14 @@ json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
       const std::string line = name + ": an open by " + by +
                                " was refused: held by network client " + remote->peer_text();
       std::cerr << "Velk_VCP: " << line << std::endl;
-      station.session.bridge().Log().WriteLine(line);
+      station.session().bridge().Log().WriteLine(line);
       return json::object();
     }
     const std::string line = name + ": an open by " + by + " was refused: " +
                              (holder ? "held by " + ProcessText(holder->pid, holder->program)
                                      : std::string("held by a program of another user"));
     std::cerr << "Velk_VCP: " << line << std::endl;
-    station.session.bridge().Log().WriteLine(line);
+    station.session().bridge().Log().WriteLine(line);
     return json::object();
   }
   throw ControlServer::RequestError{"no port " + name + " here"};
@@ -264,50 +264,7 @@ nlohmann::json ReloadSettings(Station& station) {
   if (!ReadSettings("", next)) {
     throw ControlServer::RequestError{"reload: the settings file cannot be read"};
   }
-  // Network ports are checked before anything changes: a reload either takes them all or
-  // leaves everything as it was.
-  for (int slot = 1; slot <= 4; ++slot) {
-    std::optional<NetworkEndpointConfig> wanted;
-    std::string why;
-    if (!NetworkEndpointFromSettings(next, slot, wanted, why)) {
-      throw ControlServer::RequestError{"reload: " + why};
-    }
-    if (!station.ports[static_cast<size_t>(slot - 1)]->PrepareNetwork(wanted, why)) {
-      // Ports an earlier slot's check moved go back to the settings in force.
-      for (SlotPort* port : station.ports) {
-        std::string ignored;
-        if (port) port->ApplyNetwork(ignored);
-      }
-      throw ControlServer::RequestError{"reload: network port of slot " + std::to_string(slot) +
-                                        ": " + why};
-    }
-  }
-  service::Reloading();
-  const SettingsRecord previous = station.session.settings();
-  std::string reason = station.session.ApplySettings(next);
-  // Slots whose port stayed follow the settings in force: the new ones, or the previous ones
-  // again when they were not taken over (a port moved by the check goes back). New ports took
-  // theirs already.
-  for (SlotPort* port : station.ports) {
-    std::string why;
-    if (port && !port->ApplyNetwork(why)) {
-      std::cerr << "Velk_VCP: no network port: " << why << std::endl;
-    }
-  }
-  // The value history and MQTT follow the settings as they are now. When they cannot, the
-  // change is undone, so that the program goes on as the settings file the tool restores says.
-  if (station.recorder && !station.recorder->ApplyTo(station.session.bridge(), Settings)) {
-    const std::string problems = station.recorder->Problems();
-    if (reason.empty() && station.session.ApplySettings(previous).empty()) {
-      for (SlotPort* port : station.ports) {
-        std::string ignored;
-        if (port) port->ApplyNetwork(ignored);
-      }
-      station.recorder->ApplyTo(station.session.bridge(), Settings);
-    }
-    reason += (reason.empty() ? "" : "; ") + problems;
-  }
-  service::Ready("reloaded");
+  const std::string reason = ChangeStationSettings(station, next);
   if (!reason.empty()) throw ControlServer::RequestError{"reload: " + reason};
   return {{"reloaded", true}};
 }

@@ -1,0 +1,59 @@
+#include "settings_change.h"
+
+#include <iostream>
+#include <optional>
+
+#include "endpoint_config.h"
+#include "service_manager.h"
+#include "station.h"
+
+namespace {
+
+// Every slot's network port follows the settings in force. Failures are said on standard
+// error; the port then does not listen.
+void FollowNetworkSettings(Station& station, bool say) {
+  for (size_t k = 0; k < Station::kSlots; ++k) {
+    std::string why;
+    if (!station.slot(k)->ApplyNetwork(why) && say) {
+      std::cerr << "Velk_VCP: no network port: " << why << std::endl;
+    }
+  }
+}
+
+}  // namespace
+
+std::string ChangeStationSettings(Station& station, const SettingsRecord& next) {
+  // Network ports are checked before anything changes: a change either takes them all or
+  // leaves everything as it was.
+  for (int slot = 1; slot <= static_cast<int>(Station::kSlots); ++slot) {
+    std::optional<NetworkEndpointConfig> wanted;
+    std::string why;
+    if (!NetworkEndpointFromSettings(next, slot, wanted, why)) return why;
+    if (!station.slot(static_cast<size_t>(slot - 1))->PrepareNetwork(wanted, why)) {
+      // Ports an earlier slot's check moved go back to the settings in force.
+      FollowNetworkSettings(station, false);
+      return "network port of slot " + std::to_string(slot) + ": " + why;
+    }
+  }
+  service::Reloading();
+  VcpSession& session = station.session();
+  const SettingsRecord previous = session.settings();
+  std::string reason = session.ApplySettings(next);
+  // Slots whose port stayed follow the settings in force: the new ones, or the previous ones
+  // again when they were not taken over (a port moved by the check goes back). New ports took
+  // theirs already.
+  FollowNetworkSettings(station, true);
+  // The value history and MQTT follow the settings as they are now. When they cannot, the
+  // change is undone, so that the program goes on as the settings file the tool restores says.
+  ValueRecorder& recorder = station.recorder();
+  if (!recorder.ApplyTo(session.bridge(), Settings)) {
+    const std::string problems = recorder.Problems();
+    if (reason.empty() && session.ApplySettings(previous).empty()) {
+      FollowNetworkSettings(station, false);
+      recorder.ApplyTo(session.bridge(), Settings);
+    }
+    reason += (reason.empty() ? "" : "; ") + problems;
+  }
+  service::Ready("reloaded");
+  return reason;
+}
