@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -297,8 +298,9 @@ TEST_F(StationTest, WithoutAProgramOrForAnotherUserTheStatusIsRefused) {
 }
 
 // While a client holds its port, the tool's changes are taken over by the running program:
-// the client keeps its descriptor and terminal and its next command follows them; a change the
-// program cannot take over leaves the settings as they were.
+// the client keeps its descriptor and terminal and its next command follows them; a change
+// taken over writes the settings file once; a change the program cannot take over leaves the
+// settings file as it was.
 TEST_F(StationTest, ChangesAreTakenOverWithoutClosingAPort) {
   Serve("5");
   const int fd = OpenPort("COM5");
@@ -307,6 +309,27 @@ TEST_F(StationTest, ChangesAreTakenOverWithoutClosingAPort) {
   std::error_code ec;
   const auto terminal = std::filesystem::read_symlink(Path("ports/COM5"), ec);
   Write("ports/COM7", "a user's file\n");
+  // Every write of the settings file, the program's and the tool's, is a rename onto its name.
+  // The renames from the temporary files are watched too: they keep two renames onto the name
+  // from merging into one event.
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, Path("").c_str(), IN_MOVED_FROM | IN_MOVED_TO), 0);
+  auto settings_writes = [watch] {
+    int writes = 0;
+    alignas(inotify_event) char buffer[8192];
+    for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+      for (char* at = buffer; at < buffer + n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(at);
+        if ((event->mask & IN_MOVED_TO) && event->len > 0 &&
+            std::string(event->name) == "Velk_VCP.CFG") {
+          ++writes;
+        }
+        at += sizeof(inotify_event) + event->len;
+      }
+    }
+    return writes;
+  };
   const struct {
     const char* arguments;
     int status;
@@ -318,11 +341,19 @@ TEST_F(StationTest, ChangesAreTakenOverWithoutClosingAPort) {
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.arguments);
+    const std::string before = Read("Velk_VCP.CFG");
+    settings_writes();
     const Run run = Config(step.arguments);
     EXPECT_EQ(run.status, step.status) << run.err;
     EXPECT_EQ(Ask(fd, "M1\r", step.answer), step.answer);
     EXPECT_EQ(std::filesystem::read_symlink(Path("ports/COM5"), ec), terminal);
+    if (step.status == 0) {
+      EXPECT_EQ(settings_writes(), 1);
+    } else {
+      EXPECT_EQ(Read("Velk_VCP.CFG"), before);
+    }
   }
+  close(watch);
   EXPECT_TRUE(Exists("ports/COM6"));
   EXPECT_NE(Read("Velk_VCP.CFG").find("\r\n82:6\r\n"), std::string::npos);
   close(fd);
