@@ -1,5 +1,6 @@
 #include "slot_port.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 

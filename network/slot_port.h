@@ -28,7 +28,8 @@ class SlotPort : public IVirtualPort {
   const PtyPort& pty() const { return pty_; }
   NetworkEndpoint& network() { return network_; }
   const NetworkEndpoint& network() const { return network_; }
-  // The line the slot serves now: the network client while one holds the slot, else the pty.
+  // The line the slot serves now: the network client while one holds the slot (also one whose
+  // connection has just ended, until the slot or its endpoint next looks), else the pty.
   ClientLine& line() { return *line_; }
   // Where network refusals and arrivals are logged (the activity log); standard error
   // always gets them.
