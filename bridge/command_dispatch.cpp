@@ -15,8 +15,9 @@ struct PortBridge::Match {
   double limit = 0.0;
 };
 
-void PortBridge::ProcessTerminated() {
-  const std::string text = rx_->ring.Text();
+void PortBridge::ProcessTerminated(const ServingContext& c) {
+  RxState& rx = c.rx;
+  const std::string text = rx.ring.Text();
   const std::string& end = tab_.EndText;
   const std::string& separator = tab_.SeparatorText;
   size_t start = 0;
@@ -24,13 +25,13 @@ void PortBridge::ProcessTerminated() {
   // commands leave the ring one by one, so that a backlog can hold back the rest.
   for (size_t at; (at = text.find(end, start)) != std::string::npos;) {
     const size_t stop = at + end.size();
-    if (!rx_->message_open) {
+    if (!rx.message_open) {
       log_.Command(text.substr(start, stop - start));
-      rx_->message_open = true;
-      rx_->message_ack = false;
+      rx.message_open = true;
+      rx.message_ack = false;
     }
     while (start < stop) {
-      if (!RingOwnerStays() || Backlogged()) return;
+      if (!RingOwnerStays(c) || Backlogged(c)) return;
       const std::string_view rest(text.data() + start, stop - start);
       const size_t cut = separator.empty() ? std::string::npos : rest.find(separator);
       std::string command(rest.substr(0, cut));
@@ -39,32 +40,33 @@ void PortBridge::ProcessTerminated() {
         command += end;
         used = cut + separator.size();
       }
-      rx_->ring.Consume(static_cast<int>(used));
+      rx.ring.Consume(static_cast<int>(used));
       start += used;
-      DispatchTerminated(command, rx_->message_ack);
+      DispatchTerminated(c, command, rx.message_ack);
     }
-    rx_->message_open = false;
+    rx.message_open = false;
   }
 }
 
-void PortBridge::DispatchTerminated(const std::string& command, bool& ackSent) {
-  SlotActivity& activity = Record(io_slot_).activity;
+void PortBridge::DispatchTerminated(const ServingContext& c, const std::string& command,
+                                    bool& ackSent) {
+  SlotActivity& activity = Record(c.slot).activity;
   ++activity.commands;
   activity.last_command = command;
   const CommandCandidate* best = nullptr;
   if (!command.empty()) {
-    for (const CommandCandidate& c : index_.Bucket(static_cast<uint8_t>(command.front()))) {
-      if (best && c.TerminatedRank() >= best->TerminatedRank()) continue;
-      const bool hit = c.type == CommandCandidate::Limit
-                           ? command.size() > c.text.size() + 1 && command.starts_with(c.text)
-                           : command == c.text;
+    for (const CommandCandidate& k : index_.Bucket(static_cast<uint8_t>(command.front()))) {
+      if (best && k.TerminatedRank() >= best->TerminatedRank()) continue;
+      const bool hit = k.type == CommandCandidate::Limit
+                           ? command.size() > k.text.size() + 1 && command.starts_with(k.text)
+                           : command == k.text;
       if (!hit) continue;
-      best = &c;
+      best = &k;
       if (best->TerminatedRank() == 0) break;
     }
   }
   if (!best) {
-    IVirtualPort* port = Port(io_slot_);
+    IVirtualPort* port = c.port;
     if (port && port->EchoesAnswers()) {
       // The client's line echoes: an answer would come back as another unknown command, and
       // so on for ever. Unknown commands go unanswered while it echoes; logged once a client.
@@ -76,35 +78,36 @@ void PortBridge::DispatchTerminated(const std::string& command, bool& ackSent) {
       }
       return;
     }
-    SendText(tab_.UndefAnswer);
+    SendText(c, tab_.UndefAnswer);
     return;
   }
   switch (best->type) {
     case CommandCandidate::AllForm:
     case CommandCandidate::SingleForm:
-      RunKind(best->number, best->d, best->a, best->type == CommandCandidate::AllForm, true,
+      RunKind(c, best->number, best->d, best->a, best->type == CommandCandidate::AllForm, true,
               ackSent);
       break;
     case CommandCandidate::Limit:
       SetLimit(best->number, best->d, best->a,
                NumericValue(std::string_view(command).substr(best->text.size())));
-      Acknowledge(ackSent);
+      Acknowledge(c, ackSent);
       break;
     case CommandCandidate::FsQuery:
-      SendText(foot_switch_down_ == 0 ? tab_.FsAnswerUp : tab_.FsAnswerDown);
+      SendText(c, foot_switch_down_ == 0 ? tab_.FsAnswerUp : tab_.FsAnswerDown);
       break;
     case CommandCandidate::Extra:
-      SendText(tab_.ExtraAnswer[best->number]);
+      SendText(c, tab_.ExtraAnswer[best->number]);
       break;
   }
 }
 
-void PortBridge::ProcessPrefix() {
-  const std::string text = rx_->ring.Text();
+void PortBridge::ProcessPrefix(const ServingContext& serving) {
+  RxState& rx = serving.rx;
+  const std::string text = rx.ring.Text();
   size_t base = 0;  // bytes of text consumed in this tick
   while (base < text.size()) {
-    if (!RingOwnerStays() || Backlogged()) return;
-    size_t skip = static_cast<size_t>(rx_->prefix_skip);
+    if (!RingOwnerStays(serving) || Backlogged(serving)) return;
+    size_t skip = static_cast<size_t>(rx.prefix_skip);
     Match match;
     bool found = false;
     while (base + skip < text.size()) {
@@ -117,32 +120,32 @@ void PortBridge::ProcessPrefix() {
       ++skip;
     }
     // Skipped bytes are consumed only together with the next command.
-    rx_->prefix_skip = static_cast<int>(skip);
+    rx.prefix_skip = static_cast<int>(skip);
     if (!found) return;
 
     const CommandCandidate& c = *match.candidate;
-    SlotActivity& activity = Record(io_slot_).activity;
+    SlotActivity& activity = Record(serving.slot).activity;
     ++activity.commands;
     activity.last_command = text.substr(base + skip, match.length);
     bool ackSent = false;
     switch (c.type) {
       case CommandCandidate::AllForm:
       case CommandCandidate::SingleForm:
-        RunKind(c.number, c.d, c.a, c.type == CommandCandidate::AllForm, false, ackSent);
+        RunKind(serving, c.number, c.d, c.a, c.type == CommandCandidate::AllForm, false, ackSent);
         break;
       case CommandCandidate::FsQuery:
-        SendText(foot_switch_down_ == 0 ? tab_.FsAnswerUp : tab_.FsAnswerDown);
+        SendText(serving, foot_switch_down_ == 0 ? tab_.FsAnswerUp : tab_.FsAnswerDown);
         break;
       case CommandCandidate::Limit:
         SetLimit(c.number, c.d, c.a, match.limit);
         break;
       case CommandCandidate::Extra:
-        SendText(tab_.ExtraAnswer[c.number]);
+        SendText(serving, tab_.ExtraAnswer[c.number]);
         break;
     }
-    rx_->ring.Consume(static_cast<int>(skip + match.length));
+    rx.ring.Consume(static_cast<int>(skip + match.length));
     base += skip + match.length;
-    rx_->prefix_skip = 0;
+    rx.prefix_skip = 0;
     if (c.type != CommandCandidate::Limit) log_.Command(std::string(c.text));
   }
 }
@@ -175,12 +178,13 @@ bool PortBridge::CouldStillMatch(std::string_view text) const {
   return false;
 }
 
-void PortBridge::RunKind(int kind, int d, int a, bool allForm, bool withLog, bool& ackSent) {
+void PortBridge::RunKind(const ServingContext& c, int kind, int d, int a, bool allForm,
+                         bool withLog, bool& ackSent) {
   if (kind == 1) {
-    Acknowledge(ackSent);
+    Acknowledge(c, ackSent);
     if (!allForm) {
       if (tab_.Entry(d, a).Active > 0)
-        AnswerValue(static_cast<int16_t>(d), static_cast<int16_t>(a), withLog);
+        AnswerValue(c, static_cast<int16_t>(d), static_cast<int16_t>(a), withLog);
       return;
     }
     for (int16_t dd = kFirstDevice; dd <= kLastDevice; ++dd) {
@@ -188,7 +192,7 @@ void PortBridge::RunKind(int kind, int d, int a, bool allForm, bool withLog, boo
       for (int16_t aa = 1; aa <= kLastAddress; ++aa) {
         if (tab_.Entry(dd, aa).Active <= 0) continue;
         if (withLog) log_.WriteLine("DAS-Command");
-        AnswerValue(dd, aa, withLog);
+        AnswerValue(c, dd, aa, withLog);
       }
     }
     return;
@@ -214,7 +218,7 @@ void PortBridge::RunKind(int kind, int d, int a, bool allForm, bool withLog, boo
     set(tab_.Entry(d, a));
   }
   if ((kind == 4 || kind == 5) && withLog) log_.WriteLine("DAF-Command  : " + FootSwitchFlags());
-  Acknowledge(ackSent);
+  Acknowledge(c, ackSent);
 }
 
 void PortBridge::SetLimit(int j, int d, int a, double value) {
@@ -235,8 +239,8 @@ void PortBridge::SetLimit(int j, int d, int a, double value) {
   }
 }
 
-void PortBridge::Acknowledge(bool& ackSent) {
+void PortBridge::Acknowledge(const ServingContext& c, bool& ackSent) {
   if (ackSent) return;
-  SendText(tab_.OkAnswer);
+  SendText(c, tab_.OkAnswer);
   ackSent = true;
 }

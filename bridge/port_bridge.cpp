@@ -18,24 +18,23 @@ void PortBridge::CreateCommandTab() {
 }
 
 void PortBridge::ResetAllRings() {
-  RxState* const active = rx_;
-  for (RxState* rx : {&served_rx_, &slot_rx_[0], &slot_rx_[1], &slot_rx_[2], &slot_rx_[3]}) {
-    rx_ = rx;
-    ResetRing();
-  }
-  rx_ = active;
+  ResetRing(served_rx_);
+  for (RxState& rx : slot_rx_) ResetRing(rx);
 }
 
-void PortBridge::ResetRing() {
-  rx_->ring.Reset();
-  rx_->prefix_skip = 0;
-  rx_->message_open = false;
-  rx_->message_ack = false;
+void PortBridge::ResetRing(RxState& rx) {
+  rx.ring.Reset();
+  rx.prefix_skip = 0;
+  rx.message_open = false;
+  rx.message_ack = false;
 }
 
-bool PortBridge::Backlogged() const {
-  IVirtualPort* port = Port(io_slot_);
-  return port && port->OutputBacklogged();
+PortBridge::ServingContext PortBridge::Serving(int slot, RxState& rx, ValueCause cause) const {
+  return {static_cast<int16_t>(slot), rx, Port(slot), cause};
+}
+
+bool PortBridge::Backlogged(const ServingContext& c) {
+  return c.port && c.port->OutputBacklogged();
 }
 
 void PortBridge::ResetPollState() {
@@ -45,7 +44,7 @@ void PortBridge::ResetPollState() {
 }
 
 void PortBridge::SetCurrentPort(int16_t slotIndex) {
-  if (slotIndex >= 0 && slotIndex < kSlots) current_port_ = io_slot_ = slotIndex;
+  if (slotIndex >= 0 && slotIndex < kSlots) current_port_ = slotIndex;
 }
 
 bool PortBridge::ServeSlot(int slot) {
@@ -53,7 +52,7 @@ bool PortBridge::ServeSlot(int slot) {
   if (slot < 1 || slot > kSlots || numbers[slot - 1] <= 0) return false;
   view_.SetPortIcon(slot);
   if (current_port_ + 1 == slot) return true;
-  current_port_ = io_slot_ = static_cast<int16_t>(slot - 1);
+  current_port_ = static_cast<int16_t>(slot - 1);
   IVirtualPort* port = Port(current_port_);
   // A client of the newly served port gets nothing that waited before it was served; where
   // every port answers, its commands were answered all along and stay its own.
@@ -102,7 +101,6 @@ void PortBridge::ServingStep(bool tick) {
   }
   ReleaseHeldValues();
   if (tick) HotKeyStep();
-  io_slot_ = current_port_;
   OpenStateStep();
   if (ports_open_ != 0) {
     // Pushes go to the served port only.
@@ -112,10 +110,10 @@ void PortBridge::ServingStep(bool tick) {
     }
     if (AnswersEveryPort()) {
       for (int k = 0; k < kSlots; ++k) {
-        if (Port(k)) ServeSlotInput(k, slot_rx_[static_cast<size_t>(k)]);
+        if (Port(k)) ServeSlotInput(Serving(k, slot_rx_[static_cast<size_t>(k)]));
       }
     } else {
-      ServeSlotInput(current_port_, served_rx_);
+      ServeSlotInput(Serving(current_port_, served_rx_));
     }
   }
   for (IVirtualPort* port : ports_) {
@@ -127,20 +125,16 @@ void PortBridge::ServingStep(bool tick) {
   ShowListsIfChanged();
 }
 
-void PortBridge::ServeSlotInput(int slot, RxState& rx) {
-  io_slot_ = static_cast<int16_t>(slot);
-  rx_ = &rx;
-  Receive();
-  if (!rx_->ring.Empty()) {
+void PortBridge::ServeSlotInput(const ServingContext& c) {
+  Receive(c);
+  if (!c.rx.ring.Empty()) {
     if (tab_.EndText.empty()) {
-      ProcessPrefix();
+      ProcessPrefix(c);
     } else {
-      ProcessTerminated();
+      ProcessTerminated(c);
     }
   }
-  DiscardFullRing();
-  io_slot_ = current_port_;
-  rx_ = &served_rx_;
+  DiscardFullRing(c);
 }
 
 void PortBridge::HotKeyStep() {
@@ -169,34 +163,34 @@ void PortBridge::OpenStateStep() {
   }
 }
 
-bool PortBridge::RingOwnerStays() {
-  IVirtualPort* port = Port(io_slot_);
-  const uint32_t session = port ? port->ClientSession() : 0;
-  const int32_t droppedByPort = port ? port->TakeDroppedInput() : 0;
-  if (rx_->slot == io_slot_ && rx_->session == session) return true;
+bool PortBridge::RingOwnerStays(const ServingContext& c) {
+  RxState& rx = c.rx;
+  const uint32_t session = c.port ? c.port->ClientSession() : 0;
+  const int32_t droppedByPort = c.port ? c.port->TakeDroppedInput() : 0;
+  if (rx.slot == c.slot && rx.session == session) return true;
   // Another port is served, or its client left or was replaced (maybe within one step):
   // what the ring holds came from someone else and is not answered.
-  const int64_t dropped = int64_t{rx_->ring.Used()} + droppedByPort;
-  if (rx_->slot == io_slot_ && dropped > 0) {
+  const int64_t dropped = int64_t{rx.ring.Used()} + droppedByPort;
+  if (rx.slot == c.slot && dropped > 0) {
     log_.WriteLine("Client gone: " + std::to_string(dropped) + " bytes not answered");
   }
-  ResetRing();
-  rx_->slot = io_slot_;
-  rx_->session = session;
+  ResetRing(rx);
+  rx.slot = c.slot;
+  rx.session = session;
   return false;
 }
 
-void PortBridge::Receive() {
-  IVirtualPort* port = Port(io_slot_);
+void PortBridge::Receive(const ServingContext& c) {
+  IVirtualPort* port = c.port;
   if (!port) return;
   // The port is asked first: taking input is where it notices a client leaving, and the
   // ring is then checked against the client that holds the port now.
   const int32_t waiting = port->InCount();
-  RingOwnerStays();
-  const int room = rx_->ring.Room();
+  RingOwnerStays(c);
+  const int room = c.rx.ring.Room();
   if (waiting <= 0 || room <= 0) return;
   if (finishing_) {
-    FinishCommand(*port, room);
+    FinishCommand(c, room);
     return;
   }
   // Only what the ring has room for is taken; the rest waits in the port.
@@ -208,18 +202,20 @@ void PortBridge::Receive() {
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t b = buffer_[static_cast<size_t>(i)];
     if (b == ' ' && s_.Blanks != 0) continue;
-    rx_->ring.Push(b);
+    c.rx.ring.Push(b);
   }
 }
 
-void PortBridge::FinishCommand(IVirtualPort& port, int room) {
+void PortBridge::FinishCommand(const ServingContext& c, int room) {
+  IVirtualPort& port = *c.port;
+  ReceiveRing& ring = c.rx.ring;
   // What the port took already is the run's to answer; beyond that only the bytes that end the
   // command begun in the ring, one at a time.
   int32_t taken = std::min<int32_t>(port.TakenInput(), room);
   const std::string& end = tab_.EndText;
   for (int i = 0; i < room; ++i) {
     if (taken <= 0) {
-      if (rx_->ring.Empty() || end.empty() || rx_->ring.Text().ends_with(end)) return;
+      if (ring.Empty() || end.empty() || ring.Text().ends_with(end)) return;
     }
     uint8_t b = 0;
     int32_t count = 1;
@@ -227,7 +223,7 @@ void PortBridge::FinishCommand(IVirtualPort& port, int room) {
     if (count != 1) return;
     --taken;
     if (b == ' ' && s_.Blanks != 0) continue;
-    rx_->ring.Push(b);
+    ring.Push(b);
   }
 }
 
@@ -258,16 +254,17 @@ bool PortBridge::TakenFinished() {
   return true;
 }
 
-void PortBridge::DiscardFullRing() {
+void PortBridge::DiscardFullRing(const ServingContext& c) {
+  RxState& rx = c.rx;
   // A ring full of commands that wait for the client to read is no garbage.
-  if (rx_->ring.Room() > 0 || Backlogged()) return;
+  if (rx.ring.Room() > 0 || Backlogged(c)) return;
   // Full and nothing in it could be cut: in prefix mode the bytes known to match nothing go,
   // otherwise (a command that never ends) everything.
   const int discard =
-      (tab_.EndText.empty() && rx_->prefix_skip > 0) ? rx_->prefix_skip : rx_->ring.Used();
-  rx_->ring.Consume(discard);
-  rx_->prefix_skip = 0;
-  rx_->message_open = false;
+      (tab_.EndText.empty() && rx.prefix_skip > 0) ? rx.prefix_skip : rx.ring.Used();
+  rx.ring.Consume(discard);
+  rx.prefix_skip = 0;
+  rx.message_open = false;
   log_.WriteLine("Receive buffer full: " + std::to_string(discard) + " bytes discarded");
 }
 

@@ -58,11 +58,11 @@ class PortBridge {
 
   // Formats value by the value format, fills it into the answer template of errorcode
   // (0 AnswerString, 2 Range, any other Timeout), records it and writes it to the current
-  // port. A valid value whose digits before the decimal separator do not fit the width is
-  // answered with the Range template (error code 2) and logged; a value that is not finite is
-  // answered as no value (error code 1), and no value always takes the Timeout template. An answer
-  // that is empty or only blanks is recorded, not sent. device and Address outside the table give
-  // an empty "<ch>".
+  // port (the served slot), announcing it as a requested value. A valid value whose digits before
+  // the decimal separator do not fit the width is answered with the Range template (error code 2)
+  // and logged; a value that is not finite is answered as no value (error code 1), and no value
+  // always takes the Timeout template. An answer that is empty or only blanks is recorded, not
+  // sent. device and Address outside the table give an empty "<ch>".
   void SendMeaValue(int16_t device, int16_t Address, double value, int16_t errorcode);
 
   // Before the ports go to the next run of the program (a restart or hand-over): the commands
@@ -108,7 +108,8 @@ class PortBridge {
   void SetPortsOpen(int16_t value) { ports_open_ = value; }
   int16_t TickCounter() const { return tick_counter_; }
   int16_t FootSwitchDown() const { return foot_switch_down_; }
-  const ReceiveRing& RxRing() const { return rx_->ring; }
+  // The served slot's receive ring (while every port answers, each slot has a ring of its own).
+  const ReceiveRing& RxRing() const { return served_rx_.ring; }
   // The command table; through the non-const form only flags and limit values may change
   // (the texts are indexed until the next CreateCommandTab).
   CommandTab& Table() { return tab_; }
@@ -138,46 +139,63 @@ class PortBridge {
     SlotActivity activity;
     uint32_t session = 0;
   };
+  // What is served in this moment, handed from receiving through cutting and dispatch to the
+  // answers and their value announcements: the slot index 0..3, its receive state, its port
+  // (null for an element without a port) and what makes the values sent. An answer goes to
+  // the port of the slot whose input is served; a push to the served slot's.
+  struct ServingContext {
+    int16_t slot = 0;
+    RxState& rx;
+    IVirtualPort* port = nullptr;
+    ValueCause cause = ValueCause::Request;
+  };
+  ServingContext Serving(int slot, RxState& rx, ValueCause cause = ValueCause::Request) const;
 
   void ServingStep(bool tick);
-  // Takes, cuts and answers the input of slot index slot, with the receive state rx.
-  void ServeSlotInput(int slot, RxState& rx);
+  // Takes, cuts and answers the input of the slot c serves, with its receive state.
+  void ServeSlotInput(const ServingContext& c);
   SlotRecord& Record(int slot);
   void HotKeyStep();
   void OpenStateStep();
   void TriggerBlock();
-  void Receive();
+  void Receive(const ServingContext& c);
   // Receive while finishing: takes what the port holds and what ends the ring's command.
-  void FinishCommand(IVirtualPort& port, int room);
-  void ProcessTerminated();
-  void ProcessPrefix();
-  void DispatchTerminated(const std::string& command, bool& ackSent);
+  void FinishCommand(const ServingContext& c, int room);
+  void ProcessTerminated(const ServingContext& c);
+  void ProcessPrefix(const ServingContext& c);
+  void DispatchTerminated(const ServingContext& c, const std::string& command, bool& ackSent);
   bool MatchPrefix(std::string_view text, Match& match) const;
-  // True while the bytes in ring_ still belong to the client holding the current port;
-  // when they do not, the ring is emptied.
-  bool RingOwnerStays();
+  // True while the bytes in c's ring still belong to the client holding c's port; when they
+  // do not, the ring is emptied and given to that client.
+  bool RingOwnerStays(const ServingContext& c);
   bool CouldStillMatch(std::string_view text) const;
-  void RunKind(int kind, int d, int a, bool allForm, bool withLog, bool& ackSent);
+  void RunKind(const ServingContext& c, int kind, int d, int a, bool allForm, bool withLog,
+               bool& ackSent);
   void SetLimit(int j, int d, int a, double value);
-  void AnswerValue(int16_t d, int16_t a, bool logRead);
-  void Acknowledge(bool& ackSent);
-  void SendText(const std::string& text);
-  void WriteToCurrentPort(const std::string& bytes);
-  void AnnounceValue(int16_t device, int16_t input, double value, int16_t errorcode,
-                     const std::string& answer);
+  // Reads the value of gauge d, input a, and sends it to c's port (SendValue).
+  void AnswerValue(const ServingContext& c, int16_t d, int16_t a, bool logRead);
+  void Acknowledge(const ServingContext& c, bool& ackSent);
+  void SendText(const ServingContext& c, const std::string& text);
+  // The one path of every value, answered or pushed: formatted as SendMeaValue says, written
+  // to c's port and announced with c's slot, client and cause.
+  void SendValue(const ServingContext& c, int16_t device, int16_t Address, double value,
+                 int16_t errorcode);
+  void WriteTo(const ServingContext& c, const std::string& bytes);
+  void AnnounceValue(const ServingContext& c, int16_t device, int16_t input, double value,
+                     int16_t errorcode, const std::string& answer);
   // Hands the values announced since the last call on, with the time now.
   void FlushValueEvents();
   // Announces the values held for slots whose client's name is known now, or held too long.
   void ReleaseHeldValues(bool all = false);
   std::string FootSwitchFlags() const;
-  void DiscardFullRing();
+  void DiscardFullRing(const ServingContext& c);
   void ShowListsIfChanged();
-  // Empties the ring and forgets what was known of its bytes.
-  void ResetRing();
+  // Empties the ring of rx and forgets what was known of its bytes.
+  static void ResetRing(RxState& rx);
   // The same for every receive state.
   void ResetAllRings();
-  // True while the current port has so much unsent output that commands wait.
-  bool Backlogged() const;
+  // True while c's port has so much unsent output that commands wait.
+  static bool Backlogged(const ServingContext& c);
 
   IMainView& view_;
   IDeviceLibrary& device_;
@@ -191,12 +209,11 @@ class PortBridge {
   // The receive state of the served port, and of each other port while every port answers.
   RxState served_rx_;
   std::array<RxState, kSlots> slot_rx_;
-  RxState* rx_ = &served_rx_;
   std::array<SlotRecord, kSlots> records_;
   std::vector<uint8_t> buffer_;  // reception's read buffer, kept between steps
+  // The served slot: its input is taken (every slot's while every port answers) and pushes go
+  // to it.
   int16_t current_port_ = 0;
-  // The slot whose input is served, and whom answers go to, in this moment.
-  int16_t io_slot_ = 0;
   int16_t ports_open_ = 0;
   int16_t tick_counter_ = 0;
   int16_t foot_switch_down_ = 0;
@@ -218,8 +235,7 @@ class PortBridge {
   };
   std::array<HeldValues, kSlots> held_;
   IValueEvents* value_events_ = nullptr;
-  bool finishing_ = false;                  // FinishWhatWasTaken: take no new command
-  bool in_step_ = false;                    // within ServingStep: the sink is flushed at its end
-  bool events_pending_ = false;             // values announced since the sink's last Flush
-  ValueCause cause_ = ValueCause::Request;  // what makes the values sent now
+  bool finishing_ = false;       // FinishWhatWasTaken: take no new command
+  bool in_step_ = false;         // within ServingStep: the sink is flushed at its end
+  bool events_pending_ = false;  // values announced since the sink's last Flush
 };

@@ -7,6 +7,11 @@
 #include "value_text.h"
 
 void PortBridge::SendMeaValue(int16_t device, int16_t Address, double value, int16_t errorcode) {
+  SendValue(Serving(current_port_, served_rx_), device, Address, value, errorcode);
+}
+
+void PortBridge::SendValue(const ServingContext& c, int16_t device, int16_t Address, double value,
+                           int16_t errorcode) {
   ValueText v = FormatValueText(value, s_);
   if (!std::isfinite(value) && errorcode == 0) errorcode = 1;
   // Only a valid value that does not fit is out of range; "no value" keeps its template.
@@ -24,9 +29,9 @@ void PortBridge::SendMeaValue(int16_t device, int16_t Address, double value, int
   const std::string answer = FillAnswerTemplate(templ, v.text, meaValAdr);
   log_.Answer(answer);
   if (TrimSpaces(answer).empty()) return;
-  WriteToCurrentPort(answer);
-  if (value_events_ != nullptr && Port(io_slot_) != nullptr) {
-    AnnounceValue(device, Address, value, errorcode, answer);
+  WriteTo(c, answer);
+  if (value_events_ != nullptr && c.port != nullptr) {
+    AnnounceValue(c, device, Address, value, errorcode, answer);
   }
 }
 
@@ -71,15 +76,16 @@ void PortBridge::ReleaseHeldValues(bool all) {
   }
 }
 
-void PortBridge::AnnounceValue(int16_t device, int16_t input, double value, int16_t errorcode,
-                               const std::string& answer) {
+void PortBridge::AnnounceValue(const ServingContext& c, int16_t device, int16_t input, double value,
+                               int16_t errorcode, const std::string& answer) {
   const int16_t numbers[kSlots] = {s_.VcpCom1, s_.VcpCom2, s_.VcpCom3, s_.VcpCom4};
   // The value is recorded with the port it was written to: in every-port mode that is the
   // slot whose client asked, not the served one.
+  IVirtualPort* port = c.port;
   SentValue v;
-  v.slot = io_slot_ + 1;
-  v.com = io_slot_ >= 0 && io_slot_ < kSlots ? std::max<int16_t>(numbers[io_slot_], 0) : 0;
-  v.client = Port(io_slot_)->ClientName();
+  v.slot = c.slot + 1;
+  v.com = c.slot >= 0 && c.slot < kSlots ? std::max<int16_t>(numbers[c.slot], 0) : 0;
+  v.client = port->ClientName();
   v.device = device;
   v.input = input;
   v.number = value;
@@ -87,9 +93,8 @@ void PortBridge::AnnounceValue(int16_t device, int16_t input, double value, int1
   v.status = errorcode == 0   ? ValueStatus::Valid
              : errorcode == 2 ? ValueStatus::OutOfRange
                               : ValueStatus::NoValue;
-  v.cause = cause_;
-  IVirtualPort* port = Port(io_slot_);
-  HeldValues& held = held_[static_cast<size_t>(io_slot_)];
+  v.cause = c.cause;
+  HeldValues& held = held_[static_cast<size_t>(c.slot)];
   if (!held.values.empty() && held.session != port->ClientSession()) ReleaseHeldValues();
   if (!held.values.empty() || !port->ClientNameKnown()) {
     if (held.values.empty()) {
@@ -111,16 +116,16 @@ void PortBridge::FlushValueEvents() {
   value_events_->Flush(UtcNowMs());
 }
 
-void PortBridge::SendText(const std::string& text) {
+void PortBridge::SendText(const ServingContext& c, const std::string& text) {
   if (text.empty()) return;
-  WriteToCurrentPort(text);
+  WriteTo(c, text);
   log_.Answer(text);
 }
 
-void PortBridge::WriteToCurrentPort(const std::string& bytes) {
-  IVirtualPort* port = Port(io_slot_);
+void PortBridge::WriteTo(const ServingContext& c, const std::string& bytes) {
+  IVirtualPort* port = c.port;
   if (!port || bytes.empty()) return;
-  SlotActivity& activity = Record(io_slot_).activity;
+  SlotActivity& activity = Record(c.slot).activity;
   ++activity.answers;
   activity.last_answer = bytes;
   port->WriteData(reinterpret_cast<const uint8_t*>(bytes.data()),

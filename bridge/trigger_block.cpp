@@ -5,12 +5,9 @@ constexpr int kLastDataKeyAddress = 120;
 }
 
 void PortBridge::TriggerBlock() {
-  // Values sent from here were pushed by a data key or the foot switch, not asked for.
-  struct RequestAgain {
-    ValueCause& cause;
-    ~RequestAgain() { cause = ValueCause::Request; }
-  } requestAgain{cause_};
-  cause_ = ValueCause::DataKey;
+  // Values sent from here were pushed by a data key or the foot switch, not asked for; they go
+  // to the served slot only.
+  ServingContext push = Serving(current_port_, served_rx_, ValueCause::DataKey);
   for (int16_t d = kFirstDevice; d <= kLastDevice; ++d) {
     if (tab_.DeviceUsed[d] <= 0) continue;
     for (int16_t a = 1; a <= kLastDataKeyAddress; ++a) {
@@ -25,7 +22,7 @@ void PortBridge::TriggerBlock() {
         continue;
       }
       log_.WriteLine("Gauge-Triggering");
-      SendMeaValue(d, input, value, 0);
+      SendValue(push, d, input, value, 0);
     }
   }
 
@@ -39,12 +36,12 @@ void PortBridge::TriggerBlock() {
   }
   if (sum > 0 && foot_switch_down_ == 0) {
     log_.WriteLine("Foot switch is pressed  : " + FootSwitchFlags());
-    cause_ = ValueCause::FootSwitch;
+    push.cause = ValueCause::FootSwitch;
     for (int16_t d = kFirstDevice; d <= kLastDevice; ++d) {
       if (tab_.DeviceUsed[d] <= 0) continue;
       for (int16_t a = 1; a <= kLastAddress; ++a) {
         const CommandEntry& e = tab_.Entry(d, a);
-        if (e.Active > 0 && e.FootSwitch > 0) AnswerValue(d, a, true);
+        if (e.Active > 0 && e.FootSwitch > 0) AnswerValue(push, d, a, true);
       }
     }
   }
@@ -52,7 +49,7 @@ void PortBridge::TriggerBlock() {
   if (sum > 0) foot_switch_down_ = 1;
 }
 
-void PortBridge::AnswerValue(int16_t d, int16_t a, bool logRead) {
+void PortBridge::AnswerValue(const ServingContext& c, int16_t d, int16_t a, bool logRead) {
   double value = 0.0;
   const int16_t status = device_.Device_Value(d, a, value);
   health_.Note(d, a, status);
@@ -61,7 +58,7 @@ void PortBridge::AnswerValue(int16_t d, int16_t a, bool logRead) {
                    ")=" + std::to_string(status));
   }
   if (status < 0) return;
-  SendMeaValue(d, a, value, status == 0 ? 0 : status == 136 ? 2 : 1);
+  SendValue(c, d, a, value, status == 0 ? 0 : status == 136 ? 2 : 1);
 }
 
 std::string PortBridge::FootSwitchFlags() const {

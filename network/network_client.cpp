@@ -36,12 +36,13 @@ NetworkClient::NetworkClient(int fd, const sockaddr_storage& peer, socklen_t pee
     port = ntohs(reinterpret_cast<const sockaddr_in6*>(address)->sin6_port);
   }
   peer_text_ = host + ":" + std::to_string(port);
-  counters_.since = std::chrono::system_clock::now();
+  client_name_ = "network " + peer_text_;
+  output_.StartClient();
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
   SetOption(fd_, IPPROTO_TCP, TCP_NODELAY, 1);
   // A modest kernel buffer, so that a client that does not read is held back by the port's
   // own bound (as a pty client is) instead of megabytes queued in the kernel.
-  SetOption(fd_, SOL_SOCKET, SO_SNDBUF, static_cast<int>(kOutputPauseInput));
+  SetOption(fd_, SOL_SOCKET, SO_SNDBUF, static_cast<int>(BoundedOutput::kPauseInput));
   // A peer that vanished (pulled cable, sleeping laptop) is found by the kernel within the
   // idle limit: probes after a third of it, three more a ninth apart; data it never
   // acknowledges ends the connection after the whole limit.
@@ -68,12 +69,12 @@ void NetworkClient::End(const std::string& reason) {
   gone_reason_ = reason;
   unserved_at_end_ = in_.size();
   in_.Clear();
-  answers_.Clear();
+  output_.Clear();
   wire_.Clear();
 }
 
 bool NetworkClient::ReadAllowed() const {
-  return !gone() && !finished_ && in_.size() < kInputMax && !InputPaused();
+  return !gone() && !finished_ && in_.size() < BoundedOutput::kInputMax && !InputPaused();
 }
 
 uint32_t NetworkClient::Events() const {
@@ -83,7 +84,7 @@ uint32_t NetworkClient::Events() const {
   uint32_t events = finished_ || end_seen_ ? 0u : static_cast<uint32_t>(EPOLLRDHUP);
   if (ReadAllowed()) events |= EPOLLIN;
   const bool suspended = telnet_ && telnet_->OutputSuspended();
-  if (!wire_.empty() || (!answers_.empty() && !suspended)) events |= EPOLLOUT;
+  if (!wire_.empty() || (!output_.empty() && !suspended)) events |= EPOLLOUT;
   return events;
 }
 
@@ -106,7 +107,7 @@ void NetworkClient::Ready(uint32_t events) {
 void NetworkClient::Drain() {
   uint8_t chunk[kChunk];
   while (ReadAllowed()) {
-    const size_t wanted = std::min(kChunk, kInputMax - in_.size());
+    const size_t wanted = std::min(kChunk, BoundedOutput::kInputMax - in_.size());
     const ssize_t n = recv(fd_, chunk, wanted, MSG_DONTWAIT);
     if (n == 0) {
       finished_ = true;
@@ -136,7 +137,7 @@ void NetworkClient::Drain() {
 
 void NetworkClient::Data(const uint8_t* bytes, size_t count) {
   in_.Append(bytes, count);
-  counters_.bytes_in += count;
+  output_.CountInput(count);
 }
 
 void NetworkClient::Reply(const uint8_t* bytes, size_t count) {
@@ -146,7 +147,7 @@ void NetworkClient::Reply(const uint8_t* bytes, size_t count) {
 
 void NetworkClient::Purge(bool input, bool output) {
   if (input) in_.Clear();
-  if (output) answers_.Clear();
+  if (output) output_.Clear();
 }
 
 int32_t NetworkClient::InCount() {
@@ -169,14 +170,15 @@ void NetworkClient::ReadData(uint8_t* data, int32_t& count) {
 
 void NetworkClient::WriteData(const uint8_t* data, int32_t count) {
   if (gone() || !data || count <= 0) return;
-  const size_t size = static_cast<size_t>(count);
-  if (OutputWaiting() + size > kOutputQueueMax) {
-    ++dropped_answers_;
-    counters_.dropped_bytes += size;
-    return;
+  const bool idle = OutputWaiting() == 0;
+  if (output_.Add(data, static_cast<size_t>(count), wire_.size()) && idle) {
+    output_since_ = Clock::now();
   }
-  if (OutputWaiting() == 0) output_since_ = Clock::now();
-  (telnet_ ? answers_ : wire_).Append(data, size);
+}
+
+const std::string& NetworkClient::ClientName() {
+  static const std::string kNone;
+  return gone() ? kNone : client_name_;
 }
 
 void NetworkClient::Pump() {
@@ -187,17 +189,18 @@ void NetworkClient::Pump() {
 
 void NetworkClient::Send() {
   for (;;) {
-    if (telnet_ && !telnet_->OutputSuspended() && !answers_.empty() &&
-        wire_.size() < kFramedAhead) {
-      const size_t n = std::min(answers_.size(), kFramedAhead);
+    if (telnet_ && !telnet_->OutputSuspended() && !output_.empty() && wire_.size() < kFramedAhead) {
+      const size_t n = std::min(output_.size(), kFramedAhead);
       framed_.clear();  // its memory is kept: every answer passes here
-      TelnetComPort::Escape(answers_.data(), n, framed_);
+      TelnetComPort::Escape(output_.data(), n, framed_);
       wire_.Append(reinterpret_cast<const uint8_t*>(framed_.data()), framed_.size());
-      answers_.Consume(n);
-      counters_.bytes_out += n;
+      output_.Consume(n);
     }
-    if (wire_.empty()) return;
-    const ssize_t sent = send(fd_, wire_.data(), wire_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    // Raw data goes to the socket as it waits; telnet data once framed.
+    const uint8_t* bytes = telnet_ ? wire_.data() : output_.data();
+    const size_t size = telnet_ ? wire_.size() : output_.size();
+    if (size == 0) return;
+    const ssize_t sent = send(fd_, bytes, size, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent < 0) {
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) {
@@ -205,24 +208,30 @@ void NetworkClient::Send() {
       }
       return;
     }
-    if (!telnet_) counters_.bytes_out += static_cast<uint64_t>(sent);
-    wire_.Consume(static_cast<size_t>(sent));
+    if (telnet_) {
+      wire_.Consume(static_cast<size_t>(sent));
+    } else {
+      output_.Consume(static_cast<size_t>(sent));
+    }
     output_since_ = Clock::now();
-    if (wire_.empty() && (answers_.empty() || !telnet_ || telnet_->OutputSuspended())) return;
+    if (!telnet_) {
+      if (output_.empty()) return;
+    } else if (wire_.empty() && (output_.empty() || telnet_->OutputSuspended())) {
+      return;
+    }
   }
 }
 
-void NetworkClient::Reset() {
+void NetworkClient::ResetPort() {
   in_.Clear();
-  answers_.Clear();
-  if (!telnet_) wire_.Clear();  // framed telnet output may hold replies
+  output_.Clear();  // raw output waits here only; framed telnet output may hold replies
 }
 
 int NetworkClient::FollowTimers(Clock::time_point now) {
   if (gone()) return -1;
   Clock::time_point next = Clock::time_point::max();
   const bool suspended = telnet_ && telnet_->OutputSuspended();
-  if (!wire_.empty() || (!answers_.empty() && !suspended)) {
+  if (!wire_.empty() || (!output_.empty() && !suspended)) {
     const Clock::time_point limit = output_since_ + idle_limit_;
     if (now >= limit) {
       End("the client took no output for " + std::to_string(idle_limit_.count()) + " s");

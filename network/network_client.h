@@ -1,10 +1,11 @@
 // The network client of a port slot: one TCP connection, raw or with the telnet COM port
-// option, carrying the port's data both ways with the same bounds as a pty client: input is
-// taken up to kInputMax, no more is taken while kOutputPauseInput of output waits (so the
-// engine answers no further command), and an answer that does not fit kOutputQueueMax is
-// dropped whole. The connection ends on a reset or error, on the client's end of sending once
-// what it sent is answered, and when the client takes no output for the idle limit. All
-// calls come from the serving thread.
+// option, carrying the port's data both ways as a client line (ClientLine) with the bounds of
+// BoundedOutput, as a pty client: input is taken up to kInputMax, no more is taken while
+// kPauseInput of output waits (so the engine answers no further command), and an answer that
+// does not fit kQueueMax is dropped whole. The telnet coding stays inside: the line carries
+// the port's bytes only. The connection ends on a reset or error, on the client's end of
+// sending once what it sent is answered, and when the client takes no output for the idle
+// limit. All calls come from the serving thread.
 #pragma once
 
 #include <sys/socket.h>
@@ -15,15 +16,14 @@
 #include <memory>
 #include <string>
 
+#include "bounded_output.h"
 #include "byte_queue.h"
+#include "client_line.h"
 #include "endpoint_config.h"
 #include "telnet_com_port.h"
 
-class NetworkClient : private TelnetComPort::Sink {
+class NetworkClient : public ClientLine, private TelnetComPort::Sink {
  public:
-  static constexpr size_t kOutputPauseInput = 64 * 1024;
-  static constexpr size_t kOutputQueueMax = 1024 * 1024;
-  static constexpr size_t kInputMax = 64 * 1024;
   // After the client ended its sending, what it sent is still answered for this long at most.
   static constexpr std::chrono::seconds kFinishLimit{5};
 
@@ -51,13 +51,27 @@ class NetworkClient : private TelnetComPort::Sink {
   // -1 when none runs.
   int FollowTimers(Clock::time_point now);
 
-  // The port's data path, as IVirtualPort describes it.
-  int32_t InCount();
-  void ReadData(uint8_t* data, int32_t& count);
-  void WriteData(const uint8_t* data, int32_t count);
-  void Pump();
-  void Reset();
-  bool InputPaused() const { return OutputWaiting() > kOutputPauseInput; }
+  // The port's data path, as ClientLine describes it. IsOpened is true until the connection
+  // has ended.
+  bool IsOpened() override { return !gone(); }
+  int32_t InCount() override;
+  void ReadData(uint8_t* data, int32_t& count) override;
+  void WriteData(const uint8_t* data, int32_t count) override;
+  void Pump() override;
+  // Discards received data and output not yet framed; framed telnet output, which may hold
+  // replies to the client's negotiation, stays.
+  void ResetPort() override;
+  bool OutputBacklogged() override { return InputPaused(); }
+  // A network line does not echo, and is not kept across runs of the program.
+  bool EchoesAnswers() override { return false; }
+  bool HeldAcrossRestart() override { return false; }
+  int32_t TakenInput() override { return 0; }
+  bool OutputPending() override { return false; }
+  // "network 192.168.1.5:50123"; empty once the connection has ended.
+  const std::string& ClientName() override;
+  bool ClientNameKnown() override { return true; }
+  const ClientCounters& counters() const override { return output_.counters(); }
+  bool InputPaused() const { return output_.Backlogged(wire_.size()); }
 
   // True once the connection has ended; why says how ("closed by the client", ...).
   bool gone() const { return !gone_reason_.empty(); }
@@ -71,20 +85,12 @@ class NetworkClient : private TelnetComPort::Sink {
   // The line settings the client made (RFC 2217), null for a raw connection.
   const TelnetComPort::Line* line() const { return telnet_ ? &telnet_->line() : nullptr; }
 
-  struct Counters {
-    std::chrono::system_clock::time_point since{};
-    uint64_t bytes_in = 0;       // data taken from the client (telnet framing excluded)
-    uint64_t bytes_out = 0;      // data sent to the client
-    uint64_t dropped_bytes = 0;  // answers dropped whole because the client did not read
-  };
-  const Counters& counters() const { return counters_; }
-
  private:
   void Data(const uint8_t* bytes, size_t count) override;
   void Reply(const uint8_t* bytes, size_t count) override;
   void Purge(bool input, bool output) override;
 
-  size_t OutputWaiting() const { return answers_.size() + wire_.size(); }
+  size_t OutputWaiting() const { return output_.size() + wire_.size(); }
   bool ReadAllowed() const;
   void Drain();
   void Send();
@@ -100,11 +106,11 @@ class NetworkClient : private TelnetComPort::Sink {
   Clock::time_point finished_at_{};   // when it did
   Clock::time_point output_since_{};  // last time output moved, or began to wait
   std::string gone_reason_;
-  Counters counters_;
-  ByteQueue in_;        // data from the client, not served yet
-  ByteQueue answers_;   // data for the client, not yet framed (rfc2217)
-  ByteQueue wire_;      // bytes for the socket, framed
+  std::string client_name_;  // ClientName while connected
+  ByteQueue in_;             // data from the client, not served yet
+  // Data for the client, not yet sent (raw) or not yet framed (rfc2217), and the counters.
+  BoundedOutput output_;
+  ByteQueue wire_;      // bytes for the socket, framed (rfc2217 only)
   std::string framed_;  // answers being framed for wire_
-  size_t dropped_answers_ = 0;
   size_t unserved_at_end_ = 0;
 };

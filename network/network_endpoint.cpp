@@ -95,12 +95,15 @@ bool NetworkEndpoint::Start(const NetworkEndpointConfig& config, const std::stri
   return true;
 }
 
+void NetworkEndpoint::DropClient() {
+  client_.reset();
+  ++session_;
+  if (hooks_.client_changed) hooks_.client_changed(nullptr);
+  if (hooks_.end_lock_out) hooks_.end_lock_out();
+}
+
 void NetworkEndpoint::Stop() {
-  if (client_) {
-    client_.reset();
-    ++session_;
-    if (hooks_.end_lock_out) hooks_.end_lock_out();
-  }
+  if (client_) DropClient();
   if (listener_ >= 0) {
     service::ForgetPort(KeptName(name_));
     service::KeepForHandOver(KeptName(name_), listener_);
@@ -124,10 +127,8 @@ void NetworkEndpoint::Settle() {
       name_ + ": network client " + client_->peer_text() + " left (" + client_->gone_reason() + ")";
   const int64_t dropped = int64_t{dropped_input_} + static_cast<int64_t>(client_->unserved_input());
   dropped_input_ = static_cast<int32_t>(std::min<int64_t>(dropped, INT32_MAX));
-  client_.reset();
-  ++session_;
   ++generation_;
-  if (hooks_.end_lock_out) hooks_.end_lock_out();
+  DropClient();
   // Logged once the pty lets clients in again.
   Log(line);
 }
@@ -180,6 +181,7 @@ void NetworkEndpoint::Accept() {
                                               "Velk_VCP " + name_, config_->idle_limit);
     ++session_;
     ++generation_;
+    if (hooks_.client_changed) hooks_.client_changed(client_.get());
     Log(name_ + ": network client " + client_->peer_text() + " (" +
         ProtocolName(config_->protocol) + ") holds the port");
     Settle();  // a connection that failed at once

@@ -31,6 +31,8 @@ class NetworkEndpoint : public INetworkSide {
     std::function<std::string()> holder;
     // Writes a line to the activity log and standard error.
     std::function<void(const std::string&)> log;
+    // A network client came (the client) or left (null): the slot serves that line now.
+    std::function<void(NetworkClient*)> client_changed;
   };
 
   explicit NetworkEndpoint(Hooks hooks) : hooks_(std::move(hooks)) {}
@@ -67,6 +69,8 @@ class NetworkEndpoint : public INetworkSide {
   void Accept();
   void Refuse(int fd, const std::string& address, const std::string& why, bool tell);
   void Log(const std::string& line);
+  // Ends the client (it left or the listener stops): counts the session, lets pty clients in.
+  void DropClient();
 
   Hooks hooks_;
   std::optional<NetworkEndpointConfig> config_;

@@ -1,5 +1,6 @@
 #include "slot_port.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 
@@ -12,6 +13,9 @@ SlotPort::SlotPort(int slot, const SettingsRecord& settings, std::string folder)
           [this] { pty_.EndLockOut(); },
           [this] { return pty_.ClientName(); },
           [this](const std::string& line) { Log(line); },
+          [this](NetworkClient* client) {
+            line_ = client ? static_cast<ClientLine*>(client) : &pty_;
+          },
       }) {}
 
 void SlotPort::Log(const std::string& line) {
@@ -82,73 +86,24 @@ bool SlotPort::PrepareNetwork(const std::optional<NetworkEndpointConfig>& wanted
   return false;
 }
 
-void SlotPort::WriteData(const uint8_t* data, int32_t count) {
-  if (NetworkClient* client = network_.client()) {
-    client->WriteData(data, count);
-  } else {
-    pty_.WriteData(data, count);
-  }
-}
-
-void SlotPort::ReadData(uint8_t* data, int32_t& count) {
-  if (NetworkClient* client = network_.client()) {
-    client->ReadData(data, count);
-  } else {
-    pty_.ReadData(data, count);
-  }
-}
-
 bool SlotPort::IsOpened() {
   network_.Settle();
-  return network_.client() != nullptr || pty_.IsOpened();
+  return line_->IsOpened();
 }
 
 int32_t SlotPort::InCount() {
-  NetworkClient* client = network_.client();
-  if (!client) return pty_.InCount();
-  const int32_t count = client->InCount();
+  const ClientLine* const before = line_;
+  const int32_t count = line_->InCount();
   network_.Settle();
-  return network_.client() ? count : 0;
-}
-
-void SlotPort::ResetPort() {
-  if (NetworkClient* client = network_.client()) {
-    client->Reset();
-  } else {
-    pty_.ResetPort();
-  }
+  return line_ == before ? count : 0;
 }
 
 void SlotPort::Pump() {
-  if (NetworkClient* client = network_.client()) {
-    client->Pump();
-    network_.Settle();
-  } else {
-    pty_.Pump();
-  }
+  line_->Pump();
+  network_.Settle();
 }
 
 int32_t SlotPort::TakeDroppedInput() {
   const int64_t dropped = int64_t{pty_.TakeDroppedInput()} + network_.TakeDroppedInput();
   return static_cast<int32_t>(std::min<int64_t>(dropped, INT32_MAX));
-}
-
-bool SlotPort::OutputBacklogged() {
-  if (const NetworkClient* client = network_.client()) return client->InputPaused();
-  return pty_.OutputBacklogged();
-}
-
-bool SlotPort::EchoesAnswers() { return network_.client() ? false : pty_.EchoesAnswers(); }
-
-bool SlotPort::HeldAcrossRestart() { return network_.client() ? false : pty_.HeldAcrossRestart(); }
-
-const std::string& SlotPort::ClientName() {
-  const NetworkClient* client = network_.client();
-  if (!client) return pty_.ClientName();
-  // Made once per network client: value events ask for it with every value.
-  if (network_client_name_session_ != network_.session() || network_client_name_.empty()) {
-    network_client_name_ = "network " + client->peer_text();
-    network_client_name_session_ = network_.session();
-  }
-  return network_client_name_;
 }

@@ -1,13 +1,17 @@
 // A port slot as the engine serves it: its pseudo-terminal and, when configured, its network
 // port, with one client at a time across both. While a network client holds the slot, the
 // pty is locked (opens fail with EBUSY) and the engine's data goes over the connection; while
-// a pty client holds it, network connections are refused. All calls come from one thread.
+// a pty client holds it, network connections are refused. The slot serves one client line
+// (ClientLine) at a time: the pty, or the network client while one holds the slot; it is chosen
+// when a network client comes or leaves, and the port's data path and line state go to it.
+// All calls come from one thread.
 #pragma once
 
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "client_line.h"
 #include "network_endpoint.h"
 #include "port_folder.h"
 #include "pty_port.h"
@@ -24,6 +28,9 @@ class SlotPort : public IVirtualPort {
   const PtyPort& pty() const { return pty_; }
   NetworkEndpoint& network() { return network_; }
   const NetworkEndpoint& network() const { return network_; }
+  // The line the slot serves now: the network client while one holds the slot (also one whose
+  // connection has just ended, until the slot or its endpoint next looks), else the pty.
+  ClientLine& line() { return *line_; }
   // Where network refusals and arrivals are logged (the activity log); standard error
   // always gets them.
   void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
@@ -47,25 +54,30 @@ class SlotPort : public IVirtualPort {
   // with the reason, when it cannot listen there; the port then listens as before.
   bool PrepareNetwork(const std::optional<NetworkEndpointConfig>& wanted, std::string& reason);
 
-  void WriteData(const uint8_t* data, int32_t count) override;
-  void ReadData(uint8_t* data, int32_t& count) override;
+  // The data path and the line state are the served line's (see ClientLine). IsOpened, InCount
+  // and Pump also end a network client whose connection has ended; InCount then returns 0.
+  void WriteData(const uint8_t* data, int32_t count) override { line_->WriteData(data, count); }
+  void ReadData(uint8_t* data, int32_t& count) override { line_->ReadData(data, count); }
   bool IsOpened() override;
   int32_t InCount() override;
-  void ResetPort() override;
-  void RemoveStalePorts() override { pty_.RemoveStalePorts(); }
+  void ResetPort() override { line_->ResetPort(); }
   void Pump() override;
+  bool OutputBacklogged() override { return line_->OutputBacklogged(); }
+  bool EchoesAnswers() override { return line_->EchoesAnswers(); }
+  bool HeldAcrossRestart() override { return line_->HeldAcrossRestart(); }
+  const std::string& ClientName() override { return line_->ClientName(); }
+  bool ClientNameKnown() override { return line_->ClientNameKnown(); }
+  int32_t TakenInput() override { return line_->TakenInput(); }
+  bool OutputPending() override { return line_->OutputPending(); }
+  // Arrivals and departures on both lines change it.
   uint32_t ClientSession() override { return pty_.ClientSession() + network_.session(); }
+  // Input dropped because its client left, of both lines (saturating).
   int32_t TakeDroppedInput() override;
-  bool OutputBacklogged() override;
-  bool EchoesAnswers() override;
+  // The port's own matters are the pty's: a network client's connection is not kept across
+  // runs, so only the pty finishes its input.
+  void RemoveStalePorts() override { pty_.RemoveStalePorts(); }
   void SetShared(bool shared) override { pty_.SetShared(shared); }
-  bool HeldAcrossRestart() override;
-  const std::string& ClientName() override;
-  bool ClientNameKnown() override { return network_.client() || pty_.ClientNameKnown(); }
-  // A network client's connection is not kept across runs: only the pty finishes its input.
   void TakeOnlyWhatIsRead() override { pty_.TakeOnlyWhatIsRead(); }
-  int32_t TakenInput() override { return network_.client() ? 0 : pty_.TakenInput(); }
-  bool OutputPending() override { return !network_.client() && pty_.OutputPending(); }
 
   // True while a client (pty or network) holds the slot.
   bool client_present() const { return pty_.client_present() || network_.client() != nullptr; }
@@ -76,10 +88,9 @@ class SlotPort : public IVirtualPort {
   int slot_;
   const SettingsRecord& settings_;
   PtyPort pty_;
+  ClientLine* line_ = &pty_;  // the line served now; set by network_, which it outlives
   NetworkEndpoint network_;
   std::string name_;
   std::string network_error_;
-  std::string network_client_name_;  // ClientName of the network client of session:
-  uint32_t network_client_name_session_ = 0;
   std::function<void(const std::string&)> log_;
 };

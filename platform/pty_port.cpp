@@ -80,6 +80,7 @@ bool PtyPort::CreatePort(const std::string& name) {
   }
   name_ = name;
   link_path_ = link;
+  out_.SetReportName(name);
   Terminal first;
   // A terminal the program had before a restart (kept by the service manager, or handed over
   // by a re-execution) is taken back with its clients; otherwise a new one is made.
@@ -255,7 +256,7 @@ void PtyPort::DeletePort() {
   if (!locked_) service::KeepForHandOver(name_, master_);
   locked_ = false;
   ++generation_;
-  EndDropEpisode();
+  out_.EndDropEpisode();
   watch_.Stop();
   close(master_);  // the last descriptor of the master: the client is hung up
   master_ = -1;
@@ -368,9 +369,8 @@ void PtyPort::FlushClientInput() {
 
 void PtyPort::ClientArrived() {
   ++session_;
-  counters_ = {std::chrono::system_clock::now()};
   // Output buffered before this client came belongs to nobody.
-  out_.Clear();
+  out_.StartClient();
   in_.Clear();
   client_ = true;
   if (exclusive_) MakeExclusive();
@@ -396,31 +396,12 @@ void PtyPort::DropAllPending() {
   tcflush(master_, TCIFLUSH);
   in_.Clear();
   out_.Clear();
-  EndDropEpisode();
-}
-
-void PtyPort::EndDropEpisode() {
-  if (dropped_answers_ == 0) return;
-  std::cerr << "Velk_VCP: port " << name_ << ": " << dropped_answers_ << " answers ("
-            << dropped_bytes_ << " bytes) were dropped whole: the client did not read them\n";
-  dropped_answers_ = 0;
-  dropped_bytes_ = 0;
+  out_.EndDropEpisode();
 }
 
 void PtyPort::WriteData(const uint8_t* data, int32_t count) {
   if (master_ < 0 || !client_ || !data || count <= 0) return;
-  const size_t size = static_cast<size_t>(count);
-  if (queued_output() + size > kOutputQueueMax) {
-    if (dropped_answers_ == 0) {
-      std::cerr << "Velk_VCP: port " << name_ << ": the client does not read its answers ("
-                << queued_output() << " bytes wait); answers that do not fit are dropped\n";
-    }
-    ++dropped_answers_;
-    dropped_bytes_ += size;
-    counters_.dropped_bytes += size;
-    return;
-  }
-  out_.Append(data, size);
+  out_.Add(data, static_cast<size_t>(count));
 }
 
 void PtyPort::Pump() {
@@ -437,9 +418,8 @@ void PtyPort::Pump() {
     const ssize_t written = write(master_, out_.data(), out_.size());
     if (written <= 0) break;  // full (EAGAIN): the rest goes when the client has read
     out_.Consume(static_cast<size_t>(written));
-    counters_.bytes_out += static_cast<uint64_t>(written);
   }
-  if (out_.empty()) EndDropEpisode();
+  if (out_.empty()) out_.EndDropEpisode();
 }
 
 uint32_t PtyPort::ClientSession() { return session_; }
@@ -457,12 +437,12 @@ bool PtyPort::EchoesAnswers() {
 
 void PtyPort::Drain() {
   uint8_t chunk[kChunk];
-  while (in_.size() < kInputMax) {
-    const size_t wanted = std::min(kChunk, kInputMax - in_.size());
+  while (in_.size() < BoundedOutput::kInputMax) {
+    const size_t wanted = std::min(kChunk, BoundedOutput::kInputMax - in_.size());
     const ssize_t n = read(master_, chunk, wanted);
     if (n <= 0) break;  // nothing waiting (EAGAIN), or no client (EIO)
     in_.Append(chunk, static_cast<size_t>(n));
-    counters_.bytes_in += static_cast<uint64_t>(n);
+    out_.CountInput(static_cast<size_t>(n));
     if (static_cast<size_t>(n) < wanted) break;  // a short read took everything
   }
 }
@@ -493,7 +473,7 @@ void PtyPort::ReadData(uint8_t* data, int32_t& count) {
       const ssize_t got = read(master_, data + n, static_cast<size_t>(count) - n);
       if (got > 0) {
         n += static_cast<size_t>(got);
-        counters_.bytes_in += static_cast<uint64_t>(got);
+        out_.CountInput(static_cast<size_t>(got));
       }
     }
     count = static_cast<int32_t>(n);

@@ -8,8 +8,9 @@
 // departed client, and the next client starts with a clean line. The old terminal stays open,
 // exclusive and unserved, until the port moves again: a client whose open followed the link
 // just before it moved is told EBUSY and opens again (reaching the fresh terminal), instead of
-// finding the device gone or a newer terminal that took its number. All calls come from one
-// thread.
+// finding the device gone or a newer terminal that took its number. The port is its own
+// client line (ClientLine): what it queues for its client is bounded by BoundedOutput. All calls
+// come from one thread.
 #pragma once
 
 #include <chrono>
@@ -17,25 +18,17 @@
 #include <cstdint>
 #include <string>
 
+#include "bounded_output.h"
 #include "byte_queue.h"
+#include "client_line.h"
 #include "holder_lookup.h"
 #include "port_claim.h"
 #include "port_folder.h"
 #include "pty_client_watch.h"
 #include "virtual_port.h"
 
-class PtyPort : public IVirtualPort {
+class PtyPort : public IVirtualPort, public ClientLine {
  public:
-  // While more output than this waits for the client, the port takes no more input and the
-  // engine answers no more commands (OutputBacklogged): the client's own writes then wait
-  // until it reads its answers.
-  static constexpr size_t kOutputPauseInput = 64 * 1024;
-  // Output waiting for a client, at most. Only pushes (foot switch, data key) to a client that
-  // never reads can reach it; an answer that does not fit is dropped whole.
-  static constexpr size_t kOutputQueueMax = 1024 * 1024;
-  // Received bytes held for ReadData, at most; past it the client's writes wait in the kernel.
-  static constexpr size_t kInputMax = 64 * 1024;
-
   // Ports of this instance appear in folder (created when missing).
   explicit PtyPort(std::string folder = PortFolder());
   PtyPort(const PtyPort&) = delete;
@@ -58,9 +51,9 @@ class PtyPort : public IVirtualPort {
   void DeletePort() override;
   // Queues bytes for the client; Pump sends them. Without a client, or without a port, the
   // bytes are discarded: a client never receives output older than its own arrival. When
-  // the queue cannot take all of them (kOutputQueueMax) they are dropped together, never in
-  // part, and counted; standard error says when dropping starts and how many were dropped
-  // when it ends.
+  // the queue cannot take all of them (BoundedOutput::kQueueMax) they are dropped together, never
+  // in part, and counted; standard error says when dropping starts and how many were dropped when
+  // it ends.
   void WriteData(const uint8_t* data, int32_t count) override;
   // Moves up to count received bytes into data, oldest first, and sets count to the number
   // moved (fewer only when fewer arrived; 0 for a null buffer or a count below 1).
@@ -68,8 +61,9 @@ class PtyPort : public IVirtualPort {
   // Returns true while a client held the slave at the last FollowClients; false without a
   // port. Makes no system call.
   bool IsOpened() override;
-  // Takes what the client wrote from the kernel (unless more than kOutputPauseInput of output
-  // waits) and returns the number of received bytes waiting; 0 without a client.
+  // Takes what the client wrote from the kernel, at most BoundedOutput::kInputMax (nothing
+  // while the output is backlogged), and returns the number of received bytes waiting; 0
+  // without a client.
   int32_t InCount() override;
   // Discards received bytes and output not yet read by the client.
   void ResetPort() override;
@@ -91,7 +85,7 @@ class PtyPort : public IVirtualPort {
   void TakeOnlyWhatIsRead() override { take_only_what_is_read_ = true; }
   int32_t TakenInput() override { return static_cast<int32_t>(in_.size()); }
   bool OutputPending() override { return client_ && queued_output() > 0; }
-  // True while more than kOutputPauseInput of output waits for the client.
+  // True while more than BoundedOutput::kPauseInput of output waits for the client.
   bool OutputBacklogged() override { return InputPaused(); }
   // True while the client's terminal echoes what it receives (its answers come back).
   bool EchoesAnswers() override;
@@ -121,8 +115,8 @@ class PtyPort : public IVirtualPort {
   bool client_present() const { return client_; }
   // True while a client holds the slave now (asks the pty; false without a port).
   bool Held() const;
-  // True while queued output holds back input (see kOutputPauseInput).
-  bool InputPaused() const { return queued_output() > kOutputPauseInput; }
+  // True while queued output holds back input (see BoundedOutput::kPauseInput).
+  bool InputPaused() const { return out_.Backlogged(); }
   // The master descriptor (readable when the client wrote, writable when output fits, hung
   // up while no client holds the port) and the client watch's descriptor (readable when a
   // client opened or closed the port); -1 without a port.
@@ -137,13 +131,7 @@ class PtyPort : public IVirtualPort {
   std::optional<PortHolder> holder() const { return client_ ? holder_.holder() : std::nullopt; }
 
   // What the present client did, counted from its arrival (reset when the next one comes).
-  struct ClientCounters {
-    std::chrono::system_clock::time_point since{};
-    uint64_t bytes_in = 0;       // taken from the client
-    uint64_t bytes_out = 0;      // taken by the pty for the client
-    uint64_t dropped_bytes = 0;  // answers dropped whole because the client did not read
-  };
-  const ClientCounters& counters() const { return counters_; }
+  const ClientCounters& counters() const override { return out_.counters(); }
 
  private:
   // A pseudo-terminal of the port: its master, the slave's path and the watch of its clients.
@@ -167,7 +155,6 @@ class PtyPort : public IVirtualPort {
   void ClientLeft();
   static void MakeRaw(int master);
   void DropAllPending();
-  void EndDropEpisode();
   void Drain();
 
   std::string folder_;
@@ -192,9 +179,6 @@ class PtyPort : public IVirtualPort {
   uint32_t session_ = 0;  // counts client arrivals and departures
   uint32_t generation_ = 0;
   int32_t dropped_input_ = 0;  // bytes of departed clients dropped, not yet taken
-  size_t dropped_answers_ = 0;
-  size_t dropped_bytes_ = 0;
-  ClientCounters counters_;
-  ByteQueue out_;  // output not yet taken by the pty
-  ByteQueue in_;   // received bytes not yet taken by ReadData
+  BoundedOutput out_;          // output not yet taken by the pty, and the client's counters
+  ByteQueue in_;               // received bytes not yet taken by ReadData
 };

@@ -50,7 +50,7 @@ json Client(Station& station, int k) {
   json client;
   std::chrono::system_clock::time_point since;
   if (const NetworkClient* remote = slot.network().client()) {
-    const NetworkClient::Counters& counters = remote->counters();
+    const ClientCounters& counters = remote->counters();
     since = counters.since;
     client = {{"pid", nullptr},
               {"program", nullptr},
@@ -62,7 +62,7 @@ json Client(Station& station, int k) {
   } else {
     PtyPort& port = slot.pty();
     if (!port.client_present()) return nullptr;
-    const PtyPort::ClientCounters& counters = port.counters();
+    const ClientCounters& counters = port.counters();
     const std::optional<PortHolder> holder = port.holder();
     since = counters.since;
     client = {{"pid", holder ? json(holder->pid) : json(nullptr)},

@@ -294,13 +294,13 @@ TEST_F(PtyPortTest, AClientThatDoesNotReadHoldsBackInputAndLosesOnlyWholeAnswers
   ASSERT_EQ(write(client, "M1\r", 3), 3);
   // Answers of 1000 bytes each, numbered, 2 MiB in all: twice what the queue holds.
   constexpr size_t kAnswer = 1000;
-  const size_t answers = 2 * PtyPort::kOutputQueueMax / kAnswer;
+  const size_t answers = 2 * BoundedOutput::kQueueMax / kAnswer;
   testing::internal::CaptureStderr();
   for (size_t i = 0; i < answers; ++i) {
     std::vector<uint8_t> answer(kAnswer, static_cast<uint8_t>(i % 251));
     port.WriteData(answer.data(), static_cast<int32_t>(answer.size()));
     if (i % 16 == 0) port.Pump();
-    EXPECT_LE(port.queued_output(), PtyPort::kOutputQueueMax);
+    EXPECT_LE(port.queued_output(), BoundedOutput::kQueueMax);
   }
   port.Pump();
   EXPECT_TRUE(port.InputPaused());
@@ -318,7 +318,7 @@ TEST_F(PtyPortTest, AClientThatDoesNotReadHoldsBackInputAndLosesOnlyWholeAnswers
   std::string errors = testing::internal::GetCapturedStderr();
   EXPECT_EQ(port.queued_output(), 0u);
   ASSERT_EQ(got.size() % kAnswer, 0u) << "an answer was cut";
-  ASSERT_GE(got.size(), PtyPort::kOutputQueueMax - kAnswer);
+  ASSERT_GE(got.size(), BoundedOutput::kQueueMax - kAnswer);
   for (size_t k = 0; k + kAnswer <= got.size(); k += kAnswer) {
     ASSERT_EQ(std::count(got.begin() + k, got.begin() + k + kAnswer, got[k]), kAnswer) << k;
     if (k > 0) {
