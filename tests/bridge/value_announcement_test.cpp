@@ -33,6 +33,10 @@ TEST_F(ValueAnnouncementTest, EveryPortRecordsEachValueWithThePortThatAnswered) 
   PortClient second(PortPath(1));
   ASSERT_TRUE(second.ok());
   Idle(3);
+  // Both clients named before they ask, so that neither value waits for its client's name and
+  // the two are recorded in the order they were answered.
+  ASSERT_TRUE(WaitForHolderLookups(20000));
+  Idle(3);
   EXPECT_EQ(Exchange("M2\r", 14, &second), "20:+000002.5\r\n");
   EXPECT_EQ(Exchange("M1\r", 14), "10:+0001.234\r\n");
   EXPECT_EQ(bridge->CurrentPort(), 0);
