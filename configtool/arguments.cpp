@@ -23,16 +23,6 @@ std::pair<int, int> InputAddress(const std::string& text) {
 
 std::string EngineText(const std::string& utf8) { return Utf8ToCp1252(utf8); }
 
-std::string LineText(const std::string& what, const std::string& utf8) {
-  for (const char c : utf8) {
-    const auto code = static_cast<unsigned char>(c);
-    if (code < 32 || code == 127) {
-      throw UsageError{what + ": line breaks and other control characters cannot be stored"};
-    }
-  }
-  return EngineText(utf8);
-}
-
 std::string ReadableFile(const std::string& what, const fs::path& base, const std::string& path) {
   std::error_code ec;
   const fs::path absolute = base / path;

@@ -17,11 +17,6 @@ std::pair<int, int> InputAddress(const std::string& text);
 // Returns a UTF-8 argument in the settings file's encoding.
 std::string EngineText(const std::string& utf8);
 
-// Returns text in the settings file's encoding. Refuses (UsageError naming what) a text with a
-// line break or another control byte: a settings line cannot hold it, and it would start keys
-// of its own.
-std::string LineText(const std::string& what, const std::string& utf8);
-
 // Returns the absolute form of a file named on the command line relative to base, the folder
 // the tool was called in (the tool and the program work in the working folder). Refuses
 // (UsageError) a file that is not there.

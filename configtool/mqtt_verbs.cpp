@@ -1,11 +1,9 @@
 // mqtt: publishing the values sent to an MQTT broker.
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <memory>
 
 #include "arguments.h"
-#include "mqtt_url.h"
+#include "settings_checks.h"
 #include "settings_record.h"
 #include "verb_definitions.h"
 
@@ -43,29 +41,16 @@ VerbAction DefineMqtt(CLI::App& command) {
       Settings.MqttUrl.clear();
       return;
     }
-    if (!ParseMqttUrl(a->url)) {
-      throw UsageError{"mqtt: " + a->url + " is not mqtt://HOST[:PORT] or mqtts://HOST[:PORT]"};
-    }
-    if (!a->passwordFile.empty()) {
-      struct stat st {};
-      if (::stat(a->passwordFile.c_str(), &st) != 0 || (st.st_mode & 077) != 0) {
-        throw UsageError{"mqtt: the password file " + a->passwordFile +
-                         " may be read by others: chmod 600 it first"};
-      }
-    }
-    for (const std::string* level : {&a->prefix, &a->station}) {
-      if (level->find_first_of("+#") != std::string::npos) {
-        throw UsageError{"mqtt: + and # cannot stand in a topic"};
-      }
-    }
+    Settings.MqttUrl = EngineText(a->url);
+    Settings.MqttPrefix = EngineText(a->prefix);
+    Settings.MqttStation = EngineText(a->station);
+    Settings.MqttUser = EngineText(a->user);
+    Settings.MqttPasswordFile = EngineText(a->passwordFile);
+    Settings.MqttCaFile = EngineText(a->ca);
+    const std::string problem = MqttProblem(Settings);
+    if (!problem.empty()) throw UsageError{problem};
     if (prefixOption->count() > 0 && a->prefix.empty()) {
       throw UsageError{"mqtt: --prefix needs a text"};
     }
-    Settings.MqttUrl = LineText("mqtt", a->url);
-    Settings.MqttPrefix = LineText("mqtt", a->prefix);
-    Settings.MqttStation = LineText("mqtt", a->station);
-    Settings.MqttUser = LineText("mqtt", a->user);
-    Settings.MqttPasswordFile = LineText("mqtt", a->passwordFile);
-    Settings.MqttCaFile = LineText("mqtt", a->ca);
   });
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "endpoint_config.h"
+#include "settings_checks.h"
 #include "verb_definitions.h"
 
 VerbAction DefineNet(CLI::App& command) {
@@ -41,31 +42,18 @@ VerbAction DefineNet(CLI::App& command) {
     }
     std::string allow;
     for (const std::string& entry : a->allow) allow += (allow.empty() ? "" : ",") + entry;
-    // Checked as the program will read it, before anything is written.
-    SettingsRecord probe;
-    probe.NetPort[k] = a->port;
-    probe.NetProtocol[k] = a->protocol;
-    probe.NetBind[k] = a->bind;
-    probe.NetAllow[k] = allow;
-    std::optional<NetworkEndpointConfig> config;
-    std::string reason;
-    if (!NetworkEndpointFromSettings(probe, a->slot, config, reason)) {
-      throw UsageError{"net: " + reason};
-    }
-    for (int other = 1; other <= 4; ++other) {
-      std::optional<NetworkEndpointConfig> taken;
-      std::string ignored;
-      if (other == a->slot || !NetworkEndpointFromSettings(Settings, other, taken, ignored) ||
-          !taken || taken->port != config->port) {
-        continue;
-      }
-      throw UsageError{"net: TCP port " + std::to_string(config->port) +
-                       " is already the network port of slot " + std::to_string(other)};
-    }
-    Settings.NetPort[k] = std::to_string(config->port);
+    Settings.NetPort[k] = a->port;
     Settings.NetProtocol[k] = a->protocol;
     Settings.NetBind[k] = a->bind;
     Settings.NetAllow[k] = allow;
+    // Checked as the program will read it, before anything is written.
+    const std::string problem = NetworkSlotProblem(Settings, a->slot);
+    if (!problem.empty()) throw UsageError{problem};
+    std::optional<NetworkEndpointConfig> config;
+    std::string ignored;
+    if (NetworkEndpointFromSettings(Settings, a->slot, config, ignored) && config) {
+      Settings.NetPort[k] = std::to_string(config->port);
+    }
     if (a->idle) Settings.NetIdleSeconds = static_cast<int16_t>(*a->idle);
   });
 }

@@ -10,6 +10,7 @@
 #include "format_choice.h"
 #include "language_file.h"
 #include "presets.h"
+#include "settings_checks.h"
 #include "settings_summary.h"
 #include "text_encoding.h"
 #include "verb_definitions.h"
@@ -75,8 +76,12 @@ VerbAction DefineInput(CLI::App& command) {
   return ChangeAction([a, commandOption, valueOption] {
     const auto [device, number] = InputAddress(a->input);
     InputRecord& input = Settings.Inputs[device][number];
-    if (commandOption->count() > 0) input.CommandAdr = LineText("input", a->commandAddress);
-    if (valueOption->count() > 0) input.MeaValAdr = LineText("input", a->valueAddress);
+    if (commandOption->count() > 0) input.CommandAdr = EngineText(a->commandAddress);
+    if (valueOption->count() > 0) input.MeaValAdr = EngineText(a->valueAddress);
+    if (commandOption->count() + valueOption->count() > 0) {
+      const std::string problem = InputAddressProblem(Settings, device, number);
+      if (!problem.empty()) throw UsageError{problem};
+    }
     input.State = OnOff(a->state) ? 1 : 0;
     if (input.State == 1) WarnWhenNotInDeviceFile(device, number);
   });
@@ -90,20 +95,17 @@ VerbAction DefinePorts(CLI::App& command) {
       ->check(CLI::Range(0, 16));
   return ChangeAction([numbers] {
     const std::vector<int>& portNumbers = *numbers;
-    for (size_t a = 0; a < portNumbers.size(); ++a) {
-      for (size_t b = a + 1; b < portNumbers.size(); ++b) {
-        if (portNumbers[a] != 0 && portNumbers[a] == portNumbers[b]) {
-          throw UsageError{"ports: COM" + std::to_string(portNumbers[a]) + " given twice"};
-        }
-      }
-    }
-    if (portNumbers.size() > 1 && portNumbers[0] == 0) {
-      throw UsageError{"ports: several ports need a COM number for port 1"};
-    }
     int16_t* fields[4] = {&Settings.VcpCom1, &Settings.VcpCom2, &Settings.VcpCom3,
                           &Settings.VcpCom4};
     for (size_t k = 0; k < 4; ++k) {
       *fields[k] = static_cast<int16_t>(k < portNumbers.size() ? portNumbers[k] : 0);
+    }
+    const std::string problem = PortsProblem(Settings);
+    if (!problem.empty()) throw UsageError{problem};
+    // Port 1 off with the others off as well is no problem of the settings, but of the
+    // arguments: they asked for several ports.
+    if (portNumbers.size() > 1 && portNumbers[0] == 0) {
+      throw UsageError{"ports: several ports need a COM number for port 1"};
     }
   });
 }

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "arguments.h"
+#include "settings_checks.h"
 #include "settings_record.h"
 #include "verb_definitions.h"
 
@@ -44,12 +45,14 @@ VerbAction DefinePassword(CLI::App& command) {
   CLI::Option* text = command.add_option("TEXT", a->password, "the password");
   command.add_flag("--off", a->off, "no password")->excludes(text);
   return ChangeAction([a] {
-    const std::string trimmed = LineText("password", a->password);
+    const std::string trimmed = EngineText(a->password);
     const size_t first = trimmed.find_first_not_of(' ');
     if (!a->off && first == std::string::npos) {
       throw UsageError{"password: give a text (not only spaces) or --off"};
     }
     Settings.Password =
         a->off ? "" : trimmed.substr(first, trimmed.find_last_not_of(' ') - first + 1);
+    const std::string problem = PasswordProblem(Settings);
+    if (!problem.empty()) throw UsageError{problem};
   });
 }
