@@ -12,12 +12,13 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "temp_dir.h"
+
 namespace fs = std::filesystem;
 
 ProgramFolder::ProgramFolder() {
-  std::string pattern = (fs::temp_directory_path() / "velk-program-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  path_ = MakeTempFolder("velk-program");
+  if (path_.empty()) throw std::runtime_error("mkdtemp failed");
   for (const char* name :
        {"VCP001.LAN", "VCP002.LAN", "VCP003.LAN", "LIB000.DRV", "Velk_VCP.DDK"}) {
     fs::copy_file(fs::path(VELK_DATA_DIR) / name, fs::path(path_) / name);

@@ -17,6 +17,8 @@
 #include <string>
 #include <thread>
 
+#include "temp_dir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -49,9 +51,8 @@ std::string ReadFor(int fd, size_t expected, int timeoutMs = 3000) {
 class HeadlessTest : public ::testing::Test {
  protected:
   HeadlessTest() {
-    char pattern[] = "/tmp/velk-headless-XXXXXX";
-    EXPECT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = MakeTempFolder("velk-headless");
+    EXPECT_FALSE(dir_.empty());
     for (const auto& entry : fs::directory_iterator(VELK_DATA_DIR)) {
       const std::string name = entry.path().filename().string();
       if (name.ends_with(".DRV") || name.ends_with(".LAN")) {
