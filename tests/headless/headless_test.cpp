@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "start_process.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -87,17 +88,14 @@ class HeadlessTest : public ::testing::Test {
     int out[2], err[2];
     ASSERT_EQ(pipe(out), 0);
     ASSERT_EQ(pipe(err), 0);
-    pid_ = fork();
+    ProcessStart start;
+    start.argv = {VELK_HEADLESS, "--headless"};
+    start.folder = dir_;
+    start.env = {{"VELK_DDK_LIBRARY", VELK_DDK_SIM}, {"VELK_VCP_PORT_DIR", ""}};
+    start.out = out[1];
+    start.err = err[1];
+    pid_ = StartProcess(start);
     ASSERT_GE(pid_, 0);
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      if (chdir(dir_.c_str()) != 0) _exit(127);
-      setenv("VELK_DDK_LIBRARY", VELK_DDK_SIM, 1);
-      unsetenv("VELK_VCP_PORT_DIR");
-      execl(VELK_HEADLESS, VELK_HEADLESS, "--headless", static_cast<char*>(nullptr));
-      _exit(127);
-    }
     close(out[1]);
     close(err[1]);
     out_ = out[0];
