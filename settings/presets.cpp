@@ -7,7 +7,7 @@
 
 #include "key_value_file.h"
 #include "number_text.h"
-#include "settings_file.h"
+#include "settings_fields.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <optional>
 
+#include "key_value_file.h"
 #include "number_text.h"
 
 namespace {
@@ -160,5 +161,29 @@ bool SetInputStateKey(InputRecord& input, double value) {
   if (!rounded) return false;
   input.State = static_cast<int16_t>(*rounded & 1);
   input.FS = static_cast<int16_t>(static_cast<int32_t>(std::trunc(value / 2)) & 1);
+  return true;
+}
+
+bool IsSettingsKey(SettingsRecord& s, double key) {
+  if (!(key >= 1 && key <= 32767) || key != std::trunc(key)) return false;
+  return FindSettingsField(s, static_cast<int>(key)).key != 0;
+}
+
+bool ApplySettingsValue(SettingsRecord& s, double key, const std::string& value,
+                        bool allowSettingsOnly, int onlyKeysFrom, int onlyKeysTo) {
+  if (!(key >= onlyKeysFrom && key <= onlyKeysTo) || key != std::trunc(key)) return true;
+  SettingsField f = FindSettingsField(s, static_cast<int>(key));
+  if (f.key == 0 || (f.settingsOnly && !allowSettingsOnly)) return true;
+  if (f.text != nullptr) {
+    // Only the two additional input addresses are trimmed again on reading.
+    bool trimAgain = f.key == 9001 || f.key == 9002;
+    *f.text = trimAgain ? std::string(TrimSpaces(value)) : value;
+    return true;
+  }
+  double number = NumericValue(value);
+  if (f.input != nullptr) return SetInputStateKey(*f.input, number);
+  std::optional<int16_t> v = RoundToInt16(number);
+  if (!v) return false;
+  *f.integer = *v;
   return true;
 }

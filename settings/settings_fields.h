@@ -32,3 +32,13 @@ SettingsField FindSettingsField(SettingsRecord& s, int key);
 // part of value / 2) AND 1. Returns false, changing nothing, when value does not round to a
 // 16-bit integer.
 bool SetInputStateKey(InputRecord& input, double value);
+
+// Returns true when key names a field of the settings file (a whole number 1..32767).
+bool IsSettingsKey(SettingsRecord& s, double key);
+
+// Applies one "key:value" line of the settings syntax to s. key is the numeric key, value the
+// trimmed value text; settingsOnly keys are applied only when allowSettingsOnly is set;
+// onlyKeysFrom/To restrict the keys applied. Returns false when the key's value is out of
+// range for its field (nothing changed); true otherwise, also for keys that match no field.
+bool ApplySettingsValue(SettingsRecord& s, double key, const std::string& value,
+                        bool allowSettingsOnly, int onlyKeysFrom = 0, int onlyKeysTo = 9999);

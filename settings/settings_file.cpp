@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -55,34 +54,10 @@ void KeepUnreadableFile(const std::string& name) {
 
 const std::string& KeptSettingsNotice() { return kept_notice; }
 
-bool IsSettingsKey(SettingsRecord& s, double key) {
-  if (!(key >= 1 && key <= 32767) || key != std::trunc(key)) return false;
-  return FindSettingsField(s, static_cast<int>(key)).key != 0;
-}
-
 int RemoveStaleSettingsTemporaries() {
   return RemoveStaleTemporaries("", [](std::string_view name) {
     return name == kSettingsFileName || (name.size() > 4 && name.ends_with(".con"));
   });
-}
-
-bool ApplySettingsValue(SettingsRecord& s, double key, const std::string& value,
-                        bool allowSettingsOnly, int onlyKeysFrom, int onlyKeysTo) {
-  if (!(key >= onlyKeysFrom && key <= onlyKeysTo) || key != std::trunc(key)) return true;
-  SettingsField f = FindSettingsField(s, static_cast<int>(key));
-  if (f.key == 0 || (f.settingsOnly && !allowSettingsOnly)) return true;
-  if (f.text != nullptr) {
-    // Only the two additional input addresses are trimmed again on reading.
-    bool trimAgain = f.key == 9001 || f.key == 9002;
-    *f.text = trimAgain ? std::string(TrimSpaces(value)) : value;
-    return true;
-  }
-  double number = NumericValue(value);
-  if (f.input != nullptr) return SetInputStateKey(*f.input, number);
-  std::optional<int16_t> v = RoundToInt16(number);
-  if (!v) return false;
-  *f.integer = *v;
-  return true;
 }
 
 bool WriteSettings(const std::string& fileName, SettingsRecord& s) {

@@ -28,17 +28,7 @@ bool ReadSettings(const std::string& fileName = "", SettingsRecord& s = Settings
 // log), or an empty text when none was kept.
 const std::string& KeptSettingsNotice();
 
-// Returns true when key names a field of the settings file (a whole number 1..32767).
-bool IsSettingsKey(SettingsRecord& s, double key);
-
 // Removes what saves of the settings file or of named configurations in the current folder
 // left behind when the program was killed while writing (see RemoveStaleTemporaries).
 // Returns how many files were removed.
 int RemoveStaleSettingsTemporaries();
-
-// Applies one "key:value" line of the settings syntax to s. key is the numeric key, value the
-// trimmed value text; settingsOnly keys are applied only when allowSettingsOnly is set;
-// onlyKeysFrom/To restrict the keys applied. Returns false when the key's value is out of
-// range for its field (nothing changed); true otherwise, also for keys that match no field.
-bool ApplySettingsValue(SettingsRecord& s, double key, const std::string& value,
-                        bool allowSettingsOnly, int onlyKeysFrom = 0, int onlyKeysTo = 9999);

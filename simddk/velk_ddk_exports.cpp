@@ -6,8 +6,8 @@
 #include <mutex>
 #include <optional>
 
-#include "control_server.h"
 #include "ddk_description.h"
+#include "operator_socket_server.h"
 #include "real_devices.h"
 #include "repeated_report.h"
 #include "simulation.h"
@@ -50,7 +50,7 @@ struct Library {
   FileStamp stamp;
   std::optional<DdkDescription> description;
   bool started = false;  // between a successful Device_Init and Device_DeInit
-  ControlServer server;
+  OperatorSocketServer server;
 };
 
 Library& TheLibrary() {

@@ -13,6 +13,7 @@ if command -v ccache >/dev/null; then
 fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$root/tools/mingw-w64-x86_64.cmake" \
-  -DCMAKE_ARCHIVE_OUTPUT_DIRECTORY="$build/lib" "${launcher[@]}" >/dev/null
+  -DCMAKE_ARCHIVE_OUTPUT_DIRECTORY="$build/lib" \
+  -DVELK_WARNINGS_AS_ERRORS="${VELK_WARNINGS_AS_ERRORS:-OFF}" "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "${VELK_JOBS:-$(nproc)}" --target Velk_Qentrix_Control velk-qentrix-probe velk-com-client
 echo "$build/bin/Velk_Qentrix_Control.dll"

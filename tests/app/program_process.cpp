@@ -12,12 +12,14 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "start_process.h"
+#include "temp_dir.h"
+
 namespace fs = std::filesystem;
 
 ProgramFolder::ProgramFolder() {
-  std::string pattern = (fs::temp_directory_path() / "velk-program-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  path_ = MakeTempFolder("velk-program");
+  if (path_.empty()) throw std::runtime_error("mkdtemp failed");
   for (const char* name :
        {"VCP001.LAN", "VCP002.LAN", "VCP003.LAN", "LIB000.DRV", "Velk_VCP.DDK"}) {
     fs::copy_file(fs::path(VELK_DATA_DIR) / name, fs::path(path_) / name);
@@ -49,26 +51,16 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
                            const std::string& folder, const std::vector<std::string>& extraEnv) {
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(pipeFds[1], 2);
-    if (chdir(folder.c_str()) != 0) _exit(126);
-    for (const std::string& entry : extraEnv) {
-      const size_t equals = entry.find('=');
-      const std::string name = entry.substr(0, equals);
-      const std::string value = entry.substr(equals + 1);
-      if (value.empty()) {
-        unsetenv(name.c_str());
-      } else {
-        setenv(name.c_str(), value.c_str(), 1);
-      }
-    }
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+  ProcessStart start;
+  start.argv.push_back(program);
+  start.argv.insert(start.argv.end(), args.begin(), args.end());
+  start.folder = folder;
+  for (const std::string& entry : extraEnv) {
+    const size_t equals = entry.find('=');
+    start.env.emplace_back(entry.substr(0, equals), entry.substr(equals + 1));
   }
+  start.err = pipeFds[1];
+  pid_ = StartProcess(start);
   close(pipeFds[1]);
   err_ = pipeFds[0];
   fcntl(err_, F_SETFL, O_NONBLOCK);

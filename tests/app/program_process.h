@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "wait_for.h"
+
 // A working folder with the shipped language files, presets, device file and icons.
 class ProgramFolder {
  public:
@@ -42,10 +44,6 @@ class ChildProcess {
   std::string errors_;
 };
 
-// Polls condition every 20 ms, at most 10 s; returns its last value.
-template <class F>
-bool WaitFor(F condition);
-
 // Opens a port as a client does; -1 on failure.
 int OpenClient(const std::string& path);
 // Writes command and returns what arrives up to and including the first line feed (at most 5 s).
@@ -63,15 +61,3 @@ class XServer {
   pid_t pid_ = -1;
   std::string display_;
 };
-
-#include <chrono>
-#include <thread>
-
-template <class F>
-bool WaitFor(F condition) {
-  for (int i = 0; i < 500; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return condition();
-}

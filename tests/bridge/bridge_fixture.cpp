@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "presets.h"
+#include "temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -45,9 +46,8 @@ status: noanswer
 )";
 
 WorkFolder::WorkFolder() {
-  char pattern[] = "/tmp/velk-engine-XXXXXX";
-  if (!mkdtemp(pattern)) ADD_FAILURE() << "no temporary folder";
-  path_ = pattern;
+  path_ = MakeTempFolder("velk-engine");
+  if (path_.empty()) ADD_FAILURE() << "no temporary folder";
   for (const auto& entry : fs::directory_iterator(VELK_DATA_DIR)) {
     const std::string name = entry.path().filename().string();
     if (name.ends_with(".DRV") || name.ends_with(".LAN")) {

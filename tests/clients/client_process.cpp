@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "start_process.h"
+
 ClientRun RunClient(const std::vector<std::string>& argv, const std::string& folder,
                     const Environment& environment,
                     const std::function<void(const std::string&)>& on_line,
@@ -14,23 +16,13 @@ ClientRun RunClient(const std::vector<std::string>& argv, const std::string& fol
   ClientRun run;
   int out[2];
   if (argv.empty() || pipe2(out, O_CLOEXEC) != 0) return run;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    dup2(out[1], 2);
-    for (const auto& [name, value] : environment) {
-      if (value.empty()) {
-        unsetenv(name.c_str());
-      } else {
-        setenv(name.c_str(), value.c_str(), 1);
-      }
-    }
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    if (chdir(folder.c_str()) == 0) execvp(args[0], args.data());
-    _exit(127);
-  }
+  ProcessStart start;
+  start.argv = argv;
+  start.folder = folder;
+  start.env.assign(environment.begin(), environment.end());
+  start.out = out[1];
+  start.err = out[1];
+  const pid_t pid = StartProcess(start);
   close(out[1]);
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   std::string line;

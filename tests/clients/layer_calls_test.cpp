@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "client_process.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -25,10 +26,9 @@ const std::string kVelkClient = std::string(VELK_RUN_DIR) + "/velk-client";
 class LayerCallsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char folder[] = "/tmp/velk-layer-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    folder_ = folder;
-    chmod(folder, 0755);
+    folder_ = MakeTempFolder("velk-layer");
+    ASSERT_FALSE(folder_.empty());
+    chmod(folder_.c_str(), 0755);
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master_, 0);
     ASSERT_EQ(grantpt(master_), 0);

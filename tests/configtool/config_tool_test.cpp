@@ -26,14 +26,6 @@ class ConfigToolTest : public ProgramTest {
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Read("tool.err")};
   }
-  // Polls condition every 20 ms for up to 10 s; returns its last value.
-  template <class F>
-  static bool WaitFor(F condition) {
-    for (int i = 0; i < 500 && !condition(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-  }
 };
 
 TEST_F(ConfigToolTest, BadArgumentsGiveOneLineAndStatus2AndChangeNothing) {

@@ -29,6 +29,7 @@
 #include "control_server.h"
 #include "port_holder.h"
 #include "program_fixture.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -503,9 +504,9 @@ TEST(ControlServerTest, EachRequestLineGetsOneJsonAnswer) {
 }
 
 TEST(ControlServerTest, AnyEarlierSocketIsReplacedAndAPlainFileKept) {
-  char folder[] = "/tmp/velk-control-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  const std::string path = std::string(folder) + "/test.control";
+  const std::string folder = MakeTempFolder("velk-control");
+  ASSERT_FALSE(folder.empty());
+  const std::string path = folder + "/test.control";
   NoWatch watch;
   ControlServer first(watch), second(watch);
   std::string reason, note;
@@ -565,9 +566,9 @@ class PollWatch : public IReadableWatch {
 };
 
 TEST(ControlServerTest, PipelinedRequestsAndALargeAnswerArriveWholeAndInOrder) {
-  char folder[] = "/tmp/velk-control-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  const std::string path = std::string(folder) + "/test.control";
+  const std::string folder = MakeTempFolder("velk-control");
+  ASSERT_FALSE(folder.empty());
+  const std::string path = folder + "/test.control";
   PollWatch watch;
   ControlServer server(watch);
   int answered = 0;

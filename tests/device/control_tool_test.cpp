@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "ddk_library.h"
+#include "temp_dir.h"
 
 extern char** environ;
 
@@ -80,9 +81,8 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& inpu
 class ControlToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/velk-ctl-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
+    folder_ = MakeTempFolder("velk-ctl");
+    ASSERT_FALSE(folder_.empty());
     ddk_ = folder_ + "/Velk_VCP.DDK";
     std::ofstream(ddk_) << "socket: control.sock\n"
                            "device: 1\nfootswitch: 0\nname: Pedal\nfootswitch: 1\n"
@@ -340,9 +340,8 @@ TEST_F(ControlToolTest, ConnectionsThatTrickleBytesWithoutACommandDoNotLockTheTo
 }
 
 TEST_F(ControlToolTest, TheToolFindsTheWorkingFolderAsTheProgramDoes) {
-  char pattern[] = "/tmp/velk-home-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string home = pattern;
+  const std::string home = MakeTempFolder("velk-home");
+  ASSERT_FALSE(home.empty());
   std::filesystem::create_directory_symlink(folder_, home + "/Velk_VCP");
   setenv("XDG_DATA_HOME", home.c_str(), 1);
   // From a folder that is no working folder: the per-user folder, as Velk_VCP takes it.

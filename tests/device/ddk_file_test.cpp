@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "ddk_description.h"
+#include "temp_dir.h"
 #include "value_behaviour.h"
 
 namespace {
@@ -14,9 +15,8 @@ namespace {
 class DdkFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/velk-ddk-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
+    folder_ = MakeTempFolder("velk-ddk");
+    ASSERT_FALSE(folder_.empty());
   }
   void TearDown() override { std::filesystem::remove_all(folder_); }
 

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "ddk_library.h"
+#include "temp_dir.h"
 #include "velk_ddk.h"
 
 namespace {
@@ -35,9 +36,8 @@ constexpr const char* kDevices =
 class DeviceLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/velk-dev-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
+    folder_ = MakeTempFolder("velk-dev");
+    ASSERT_FALSE(folder_.empty());
     ddk_ = folder_ + "/Velk_VCP.DDK";
     Write(kDevices);
   }

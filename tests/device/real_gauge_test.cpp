@@ -19,6 +19,7 @@
 
 #include "ddk_library.h"
 #include "gauge_emulator.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -37,9 +38,8 @@ bool Within(std::chrono::milliseconds timeout, const std::function<bool()>& cond
 class RealGaugeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/velk-real-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
+    folder_ = MakeTempFolder("velk-real");
+    ASSERT_FALSE(folder_.empty());
     ddk_ = folder_ + "/Velk_VCP.DDK";
   }
   void TearDown() override {

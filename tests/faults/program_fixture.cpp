@@ -2,13 +2,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +16,8 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include "temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -58,15 +58,6 @@ std::string FaultSettings() {
 
 int Shell(const std::string& command) { return std::system(command.c_str()); }
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
-
 std::string ReadFor(int fd, size_t expected, std::chrono::milliseconds timeout) {
   std::string got;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -83,9 +74,8 @@ std::string ReadFor(int fd, size_t expected, std::chrono::milliseconds timeout) 
 }
 
 ProgramTest::ProgramTest() {
-  char pattern[] = "/tmp/velk-faults-XXXXXX";
-  EXPECT_NE(mkdtemp(pattern), nullptr);
-  dir_ = pattern;
+  dir_ = MakeTempFolder("velk-faults");
+  EXPECT_FALSE(dir_.empty());
   for (const auto& entry : fs::directory_iterator(VELK_DATA_DIR)) {
     const std::string name = entry.path().filename().string();
     if (name.ends_with(".DRV") || name.ends_with(".LAN")) fs::copy_file(entry.path(), Path(name));
@@ -227,40 +217,6 @@ size_t ProgramTest::WriteWithoutReading(int fd, const std::string& bytes,
     if (n <= 0) std::this_thread::sleep_for(1ms);
   }
   return written;
-}
-
-std::string RunAsNormalUser(const std::function<std::string()>& body) {
-  int channel[2];
-  if (pipe(channel) != 0) return "no pipe";
-  const pid_t child = fork();
-  if (child < 0) return "no fork";
-  if (child == 0) {
-    close(channel[0]);
-    std::string result;
-    if (geteuid() == 0) {
-      __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-      __user_cap_data_struct data[2]{};
-      const unsigned bit = 1u << (CAP_SYS_ADMIN % 32);
-      if (syscall(SYS_capget, &header, data) == 0) {
-        data[CAP_SYS_ADMIN / 32].effective &= ~bit;
-        data[CAP_SYS_ADMIN / 32].permitted &= ~bit;
-        data[CAP_SYS_ADMIN / 32].inheritable &= ~bit;
-      }
-      if (syscall(SYS_capset, &header, data) != 0) result = "cannot give up CAP_SYS_ADMIN";
-    }
-    if (result.empty()) result = body();
-    if (!result.empty() && write(channel[1], result.data(), result.size()) < 0) _exit(2);
-    _exit(0);
-  }
-  close(channel[1]);
-  std::string result;
-  char buffer[4096];
-  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) result.append(buffer, n);
-  close(channel[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) result += " (the child ended abnormally)";
-  return result;
 }
 
 std::string ProgramTest::Ask(int fd, const std::string& command, size_t expected) const {

@@ -13,17 +13,15 @@
 #include <utility>
 #include <vector>
 
+#include "normal_user.h"
+#include "wait_for.h"
+
 // Devices of the fault tests: 1.1 = 1.234 and 1.8 = 2.5 are valid; inputs 1.2 .. 1.7 report
 // no value, out of range, no answer, 5, -32768 and 32767; device 1 has foot switch 0.
 extern const char* const kFaultDdk;
 // Preset 0 on COM5 with log on and the inputs 1.1 .. 1.8 at command addresses 1 .. 8, answered
 // as 10, 20, .. 80.
 std::string FaultSettings();
-
-// Runs body in a child process that the exclusive mode of a terminal binds as it binds a
-// normal user (a root child gives up CAP_SYS_ADMIN) and returns what body returned (empty:
-// success), or a text saying how the child failed.
-std::string RunAsNormalUser(const std::function<std::string()>& body);
 
 // Returns how often what occurs in text.
 size_t Count(const std::string& text, const std::string& what);
@@ -33,10 +31,6 @@ std::string ReadFor(int fd, size_t expected, std::chrono::milliseconds timeout);
 
 // Runs a shell command; returns its status as std::system does.
 int Shell(const std::string& command);
-
-// Asks done every 20 ms until it is true (returns true) or timeout passes (false).
-bool WaitFor(const std::function<bool()>& done,
-             std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 class ProgramTest : public ::testing::Test {
  protected:

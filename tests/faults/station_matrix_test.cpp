@@ -19,6 +19,7 @@
 
 #include "loopback.h"
 #include "program_fixture.h"
+#include "start_process.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -126,13 +127,10 @@ class StationMatrixTest : public ProgramTest, public ::testing::WithParamInterfa
     broker_port_ = FreePort();
     Write("broker.conf", "listener " + std::to_string(broker_port_) +
                              " 127.0.0.1\nallow_anonymous true\npersistence false\n");
-    broker_ = fork();
-    if (broker_ == 0) {
-      if (!freopen(Path("broker.log").c_str(), "a", stdout)) _exit(127);
-      if (!freopen(Path("broker.log").c_str(), "a", stderr)) _exit(127);
-      execlp("mosquitto", "mosquitto", "-c", Path("broker.conf").c_str(), nullptr);
-      _exit(127);
-    }
+    ProcessStart broker;
+    broker.argv = {"mosquitto", "-c", Path("broker.conf")};
+    broker.output_file = Path("broker.log");
+    broker_ = StartProcess(broker);
     ASSERT_TRUE(WaitFor([&] {
       const int s = ConnectLoopback(broker_port_);
       if (s >= 0) close(s);

@@ -20,6 +20,7 @@
 
 #include "loopback.h"
 #include "program_fixture.h"
+#include "start_process.h"
 
 using namespace std::chrono_literals;
 
@@ -27,16 +28,10 @@ namespace {
 
 // Returns a TCP port on 127.0.0.1 that nothing listens on now.
 pid_t Spawn(const std::vector<std::string>& args, const std::string& out) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (!freopen(out.c_str(), "a", stdout) || !freopen(out.c_str(), "a", stderr)) _exit(127);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
+  ProcessStart start;
+  start.argv = args;
+  start.output_file = out;
+  return StartProcess(start);
 }
 
 void End(pid_t& pid) {

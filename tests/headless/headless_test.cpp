@@ -17,6 +17,9 @@
 #include <string>
 #include <thread>
 
+#include "start_process.h"
+#include "temp_dir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -49,9 +52,8 @@ std::string ReadFor(int fd, size_t expected, int timeoutMs = 3000) {
 class HeadlessTest : public ::testing::Test {
  protected:
   HeadlessTest() {
-    char pattern[] = "/tmp/velk-headless-XXXXXX";
-    EXPECT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = MakeTempFolder("velk-headless");
+    EXPECT_FALSE(dir_.empty());
     for (const auto& entry : fs::directory_iterator(VELK_DATA_DIR)) {
       const std::string name = entry.path().filename().string();
       if (name.ends_with(".DRV") || name.ends_with(".LAN")) {
@@ -86,17 +88,14 @@ class HeadlessTest : public ::testing::Test {
     int out[2], err[2];
     ASSERT_EQ(pipe(out), 0);
     ASSERT_EQ(pipe(err), 0);
-    pid_ = fork();
+    ProcessStart start;
+    start.argv = {VELK_HEADLESS, "--headless"};
+    start.folder = dir_;
+    start.env = {{"VELK_DDK_LIBRARY", VELK_DDK_SIM}, {"VELK_VCP_PORT_DIR", ""}};
+    start.out = out[1];
+    start.err = err[1];
+    pid_ = StartProcess(start);
     ASSERT_GE(pid_, 0);
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      if (chdir(dir_.c_str()) != 0) _exit(127);
-      setenv("VELK_DDK_LIBRARY", VELK_DDK_SIM, 1);
-      unsetenv("VELK_VCP_PORT_DIR");
-      execl(VELK_HEADLESS, VELK_HEADLESS, "--headless", static_cast<char*>(nullptr));
-      _exit(127);
-    }
     close(out[1]);
     close(err[1]);
     out_ = out[0];

@@ -1,14 +1,13 @@
 // Connecting and disconnecting slots: result codes, reuse, reconnection, peers that close,
 // and many slots used from many threads at once.
 #include <dlfcn.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <thread>
 
 #include "lan_control_library.h"
+#include "loopback.h"
 
 namespace velk::lan::testing {
 namespace {
@@ -16,19 +15,6 @@ namespace {
 using namespace std::chrono_literals;
 
 const LanControlLibrary& Lib() { return LanControlLibrary::Get(); }
-
-// A loopback port that nothing listens on.
-uint16_t UnusedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
 
 double ActValue(int16_t slot, int16_t c, int32_t* result = nullptr) {
   double value = -1;
@@ -44,7 +30,7 @@ TEST(ConnectionTest, InitResultCodes) {
   ASSERT_TRUE(peer.Start());
   EXPECT_EQ(lib.Control_Init(-1, "127.0.0.1", peer.port()), 3);
   EXPECT_EQ(lib.Control_Init(100, "127.0.0.1", peer.port()), 3);
-  EXPECT_EQ(lib.Control_Init(0, "127.0.0.1", UnusedPort()), 1);
+  EXPECT_EQ(lib.Control_Init(0, "127.0.0.1", static_cast<uint16_t>(FreePort())), 1);
   EXPECT_EQ(lib.Control_Init(0, nullptr, peer.port()), 2);
   EXPECT_EQ(lib.Control_Init(0, (std::string(104, '1') + ".0.0.1").c_str(), peer.port()), 2);
   EXPECT_EQ(peer.OpenConnections(), 0u);

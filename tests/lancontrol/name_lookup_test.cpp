@@ -24,7 +24,9 @@
 #include <thread>
 #include <vector>
 
+#include "temp_dir.h"
 #include "velk_qentrix_control.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -54,10 +56,10 @@ std::string EnterPrivateResolver() {
     return "cannot map the user";
   }
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return "mount private";
-  char folder[] = "/tmp/velk-resolver-XXXXXX";
-  if (mkdtemp(folder) == nullptr) return "mkdtemp";
-  const std::string resolv = std::string(folder) + "/resolv.conf";
-  const std::string hosts = std::string(folder) + "/hosts";
+  const std::string folder = MakeTempFolder("velk-resolver");
+  if (folder.empty()) return "mkdtemp";
+  const std::string resolv = folder + "/resolv.conf";
+  const std::string hosts = folder + "/hosts";
   if (!WriteFile(resolv, "nameserver 127.0.0.1\n") || !WriteFile(hosts, "127.0.0.1 localhost\n")) {
     return "cannot write the resolver files";
   }
@@ -68,7 +70,7 @@ std::string EnterPrivateResolver() {
   // The mounts keep the files; the folder need not stay.
   unlink(resolv.c_str());
   unlink(hosts.c_str());
-  rmdir(folder);
+  rmdir(folder.c_str());
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   ifreq request{};
   std::strcpy(request.ifr_name, "lo");
@@ -156,16 +158,6 @@ int ThreadCount() {
   while (const dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
   closedir(tasks);
   return count;
-}
-
-template <typename Condition>
-bool WaitFor(Condition condition, Clock::duration limit) {
-  const auto deadline = Clock::now() + limit;
-  while (!condition()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
 }
 
 class NameLookUpTest : public ::testing::Test {

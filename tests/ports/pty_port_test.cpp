@@ -4,10 +4,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/capability.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -21,22 +19,15 @@
 #include <thread>
 #include <vector>
 
+#include "normal_user.h"
 #include "port_events.h"
 #include "port_folder.h"
+#include "temp_dir.h"
+#include "wait_for.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Polls condition every 2 ms for at most 2 s.
-bool WaitFor(const std::function<bool()>& condition) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 // Reads from fd until count bytes arrived or 2 s passed (or, with count 0, for 50 ms).
 std::vector<uint8_t> ClientRead(int fd, size_t count, int quiet_ms = 2000) {
@@ -56,35 +47,10 @@ std::vector<uint8_t> ClientRead(int fd, size_t count, int quiet_ms = 2000) {
 // Opens path read-write in a child that the exclusive mode binds as it binds a normal user
 // (a root child gives up CAP_SYS_ADMIN). Returns "opened" or the error's name.
 std::string OpenAsNormalUser(const std::string& path) {
-  int channel[2];
-  if (pipe(channel) != 0) return "no pipe";
-  const pid_t child = fork();
-  if (child == 0) {
-    close(channel[0]);
-    std::string result;
-    if (geteuid() == 0) {
-      __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-      __user_cap_data_struct data[2]{};
-      const unsigned bit = 1u << (CAP_SYS_ADMIN % 32);
-      if (syscall(SYS_capget, &header, data) == 0) {
-        data[CAP_SYS_ADMIN / 32].effective &= ~bit;
-        data[CAP_SYS_ADMIN / 32].permitted &= ~bit;
-      }
-      if (syscall(SYS_capset, &header, data) != 0) result = "no capset";
-    }
-    if (result.empty()) {
-      const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-      result = fd >= 0 ? "opened" : strerrorname_np(errno);
-    }
-    _exit(write(channel[1], result.data(), result.size()) < 0 ? 1 : 0);
-  }
-  close(channel[1]);
-  std::string result;
-  char buffer[256];
-  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) result.append(buffer, n);
-  close(channel[0]);
-  waitpid(child, nullptr, 0);
-  return result;
+  return RunAsNormalUser([&path] {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    return std::string(fd >= 0 ? "opened" : strerrorname_np(errno));
+  });
 }
 
 // Follows the port's clients as the serving loop does when woken, and tells whether one
@@ -107,9 +73,8 @@ std::vector<uint8_t> PortRead(PtyPort& port, size_t count) {
 class PtyPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/velk-ports-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root_ = MakeTempFolder("velk-ports");
+    ASSERT_FALSE(root_.empty());
     folder_ = root_ + "/run/ports";  // created by the first port
   }
   void TearDown() override {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "history_query.h"
+#include "temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -22,8 +23,7 @@ namespace {
 class ValueHistoryTest : public ::testing::Test {
  protected:
   ValueHistoryTest() {
-    char pattern[] = "/tmp/velk-history-XXXXXX";
-    dir_ = mkdtemp(pattern);
+    dir_ = MakeTempFolder("velk-history");
     options_.path = dir_ + "/" + kHistoryFileName;
   }
   ~ValueHistoryTest() override { fs::remove_all(dir_); }

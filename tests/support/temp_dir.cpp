@@ -8,11 +8,17 @@
 #include <sstream>
 #include <stdexcept>
 
+std::string MakeTempFolder(const std::string& prefix) {
+  std::error_code ec;
+  std::string pattern = (std::filesystem::temp_directory_path(ec) / (prefix + "-XXXXXX")).string();
+  if (ec || ::mkdtemp(pattern.data()) == nullptr) return "";
+  return pattern;
+}
+
 TempDir::TempDir() {
   previous_ = std::filesystem::current_path();
-  std::string tmpl = (std::filesystem::temp_directory_path() / "velk-test-XXXXXX").string();
-  if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = tmpl;
+  path_ = MakeTempFolder("velk-test");
+  if (path_.empty()) throw std::runtime_error("mkdtemp failed");
   std::filesystem::current_path(path_);
 }
 

@@ -1,5 +1,6 @@
-// The local control socket: a thread that accepts connections on a UNIX socket, reads command
-// lines and answers each with the line the handler returns.
+// The simulated device's operator socket (velk-ddk and tests act through it): a thread that accepts
+// connections on a UNIX socket, reads command lines and answers each with the line the handler
+// returns.
 #pragma once
 
 #include <chrono>
@@ -11,16 +12,16 @@
 // A connection that sends no complete command (a line) for this long is closed, so that idle
 // clients cannot keep the (at most 16) connection places taken; bytes without a line end do
 // not count. When all places are taken, the connection idle longest gives way to a new one.
-inline constexpr std::chrono::seconds kControlIdleLimit{5};
+inline constexpr std::chrono::seconds kOperatorIdleLimit{5};
 
-class ControlServer {
+class OperatorSocketServer {
  public:
   using Handler = std::function<std::string(std::string_view)>;
 
-  ControlServer() = default;
-  ControlServer(const ControlServer&) = delete;
-  ControlServer& operator=(const ControlServer&) = delete;
-  ~ControlServer();
+  OperatorSocketServer() = default;
+  OperatorSocketServer(const OperatorSocketServer&) = delete;
+  OperatorSocketServer& operator=(const OperatorSocketServer&) = delete;
+  ~OperatorSocketServer();
 
   // Listens on path and answers commands with handler on a thread of its own. The socket file
   // is readable and writable by the owner only (0600), whatever the umask. A socket file left

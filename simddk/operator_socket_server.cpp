@@ -1,4 +1,4 @@
-#include "control_server.h"
+#include "operator_socket_server.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -69,9 +69,9 @@ bool Flush(Client& client) {
 
 }  // namespace
 
-ControlServer::~ControlServer() { Stop(); }
+OperatorSocketServer::~OperatorSocketServer() { Stop(); }
 
-bool ControlServer::Start(const std::string& path, Handler handler, std::string& error) {
+bool OperatorSocketServer::Start(const std::string& path, Handler handler, std::string& error) {
   Stop();
   sockaddr_un address;
   if (!MakeAddress(path, address, error)) return false;
@@ -115,7 +115,7 @@ bool ControlServer::Start(const std::string& path, Handler handler, std::string&
   return true;
 }
 
-void ControlServer::Stop() {
+void OperatorSocketServer::Stop() {
   if (!thread_.joinable()) return;
   uint64_t one = 1;
   (void)!write(wake_fd_, &one, sizeof one);
@@ -128,7 +128,7 @@ void ControlServer::Stop() {
   if (lstat(path_.c_str(), &info) == 0 && info.st_ino == inode_) unlink(path_.c_str());
 }
 
-void ControlServer::Run() {
+void OperatorSocketServer::Run() {
   std::vector<Client> clients;
   std::vector<pollfd> fds;
   for (;;) {
@@ -143,7 +143,7 @@ void ControlServer::Run() {
     const Clock::time_point now = Clock::now();
     for (const Client& c : clients) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          c.last_active + kControlIdleLimit - now);
+          c.last_active + kOperatorIdleLimit - now);
       const int ms = static_cast<int>(std::max<int64_t>(left.count(), 0)) + 1;
       timeout_ms = timeout_ms < 0 ? ms : std::min(timeout_ms, ms);
     }
@@ -185,7 +185,7 @@ void ControlServer::Run() {
         }
       }
       if (keep[i]) keep[i] = Flush(c);
-      if (keep[i] && Clock::now() - c.last_active >= kControlIdleLimit) keep[i] = false;
+      if (keep[i] && Clock::now() - c.last_active >= kOperatorIdleLimit) keep[i] = false;
     }
     for (size_t i = clients.size(); i-- > 0;) {
       if (!keep[i]) {

@@ -1,7 +1,13 @@
-// A fresh temporary folder that a test works in as its current directory.
+// Fresh temporary folders for the tests.
 #pragma once
 
 #include <string>
+
+// Creates a fresh folder <temp>/<prefix>-XXXXXX (temp: TMPDIR or /tmp). Returns its path, or an
+// empty text when it cannot be created.
+std::string MakeTempFolder(const std::string& prefix);
+
+// A fresh temporary folder that a test works in as its current directory.
 
 class TempDir {
  public:
