@@ -32,6 +32,10 @@ VerbAction DefineServe(CLI::App& command) {
 
 VerbAction DefineReload(CLI::App&) {
   return AskAction([] {
-    return AskRunningProgram("reload", [](const nlohmann::json&, const std::string&) { return 0; });
+    const int status =
+        AskRunningProgram("reload", [](const nlohmann::json&, const std::string&) { return 0; });
+    // The program refused the file (its reason is on standard error): it could not take the
+    // change over, as for any other change, not a bad argument.
+    return status == kUsageError ? kProgramRunning : status;
   });
 }

@@ -2,9 +2,11 @@
 
 #include <iostream>
 #include <optional>
+#include <vector>
 
 #include "endpoint_config.h"
 #include "service_manager.h"
+#include "settings_checks.h"
 #include "station.h"
 
 namespace {
@@ -23,6 +25,13 @@ void FollowNetworkSettings(Station& station, bool say) {
 }  // namespace
 
 std::string ChangeStationSettings(Station& station, const SettingsRecord& next) {
+  // The checks velk-vcp-config makes before it writes: a file edited by hand gets them too.
+  const std::vector<std::string> problems = SettingsProblems(next);
+  if (!problems.empty()) {
+    std::string reason;
+    for (const std::string& problem : problems) reason += (reason.empty() ? "" : "; ") + problem;
+    return reason;
+  }
   // Network ports are checked before anything changes: a change either takes them all or
   // leaves everything as it was.
   for (int slot = 1; slot <= static_cast<int>(Station::kSlots); ++slot) {

@@ -7,7 +7,9 @@
 
 class Station;
 
-// Takes next over in the running station: every network port it names is checked first (where
+// Takes next over in the running station. A record with problems (SettingsProblems: the checks
+// velk-vcp-config makes) is refused with them, joined by "; ". Every network port it names is
+// checked first (where
 // the slot's own listener stands in the way it moves there now), then the session takes the
 // settings (device library, command table, ports whose number changed), the network ports and
 // the value listeners follow. When any step cannot, everything goes back to the settings in

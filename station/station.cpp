@@ -5,6 +5,7 @@
 #include "next_run.h"
 #include "served_port_line.h"
 #include "service_manager.h"
+#include "settings_checks.h"
 #include "station_requests.h"
 #include "stop_signals.h"
 
@@ -45,6 +46,14 @@ bool Station::BeginServing(bool started, bool need_port) {
       if (link.empty()) continue;
       std::cout << ServedPortLine(static_cast<int>(k) + 1, link) << std::endl;
       any = true;
+    }
+  }
+  if (started) {
+    // A settings file edited by hand gets the checks the tool makes; the program serves on
+    // with what it could make of it, and a reload takes over the corrected file.
+    for (const std::string& problem : SettingsProblems(Settings)) {
+      std::cerr << "Velk_VCP: settings file: " << problem << std::endl;
+      session_->bridge().Log().WriteLine("Settings file: " + problem);
     }
   }
   serving_ = started && (any || !need_port);

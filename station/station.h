@@ -47,9 +47,10 @@ class Station {
   // The attached session; only valid after Attach.
   VcpSession& session() { return *session_; }
 
-  // After the session's start (started: it serves): lists each port with its path on standard
-  // output, starts the value listeners and closes what was inherited and not taken back.
-  // Returns whether the station serves: false when the session did not start, or when
+  // After the session's start (started: it serves): says each problem of the settings read
+  // (SettingsProblems) on standard error and in the activity log, lists each port with its
+  // path on standard output, starts the value listeners and closes what was inherited and not taken
+  // back. Returns whether the station serves: false when the session did not start, or when
   // need_port and no port could be made (said on standard error).
   bool BeginServing(bool started, bool need_port);
   // Once serving has begun: opens the program's socket (failure is said on standard error; the

@@ -361,6 +361,41 @@ TEST_F(StationTest, ChangesAreTakenOverWithoutClosingAPort) {
   EXPECT_EQ(Stop(pid_), 0);
 }
 
+// A settings file edited by hand gets the checks the tool makes, with the tool's messages: a
+// reload refuses it and the program serves on as it was; a start says each problem and serves
+// what it could make of the file.
+TEST_F(StationTest, AHandEditedFileGetsTheToolsChecksAtReloadAndAtStart) {
+  const struct {
+    const char* keys;
+    const char* problem;
+  } cases[] = {
+      {"82:5\r\n", "ports: COM5 given twice"},
+      {"603:mqtt://127.0.0.1:1\r\n604:plant/#\r\n", "mqtt: + and # cannot stand in a topic"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.problem);
+    Serve("5");
+    const int fd = OpenPort("COM5");
+    ASSERT_GE(fd, 0);
+    const std::string good = Read("Velk_VCP.CFG");
+    Write("Velk_VCP.CFG", good + c.keys);
+    const Run reload = Config("reload");
+    EXPECT_EQ(reload.status, 3);
+    EXPECT_NE(reload.err.find(c.problem), std::string::npos) << reload.err;
+    EXPECT_EQ(Ask(fd, "M1\r", kValue1), kValue1);
+    close(fd);
+    ASSERT_EQ(Stop(pid_), 0);
+
+    Write("Velk_VCP.CFG", good + c.keys);
+    const std::string tag = "restart" + std::to_string(&c - cases);
+    pid_ = Start(Options{}, tag);
+    ASSERT_TRUE(WaitUntilServing(tag)) << Err(tag);
+    const std::string said = std::string("Velk_VCP: settings file: ") + c.problem;
+    EXPECT_TRUE(WaitFor([&] { return Err(tag).find(said) != std::string::npos; })) << Err(tag);
+    ASSERT_EQ(Stop(pid_), 0);
+  }
+}
+
 TEST_F(StationTest, ServeMovesServingAsAHotKeyDoes) {
   Serve("56");
   EXPECT_NE(Err().find("several ports are set up and no hot key can be read"), std::string::npos)

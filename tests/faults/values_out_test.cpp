@@ -538,7 +538,9 @@ TEST_F(ValuesOutTest, AStalledOrHostileBrokerNeitherHoldsServingNorGrowsTheProgr
     }
     // The program took in no more than acknowledgements (it starts at about 20 MB; a sanitizer's
     // quarantine keeps what was freed, so memory is measured in the plain build only).
-    if (MemoryIsMeasurable()) EXPECT_LT(ResidentMb(pid), 100u);
+    if (MemoryIsMeasurable()) {
+      EXPECT_LT(ResidentMb(pid), 100u);
+    }
     // Switching MQTT off takes no longer than a reload that keeps it: it does not wait for the
     // broker (before, it held serving for 2 s more).
     auto timed = [&](const std::string& command) {
@@ -549,7 +551,9 @@ TEST_F(ValuesOutTest, AStalledOrHostileBrokerNeitherHoldsServingNorGrowsTheProgr
     const auto reload = timed("reload");
     EXPECT_LT(timed("mqtt off"), reload + 1s);
     EXPECT_EQ(Ask(fd, "M8\r", 14), "80:+000002.5\r\n");
-    if (MemoryIsMeasurable()) EXPECT_LT(ResidentMb(pid), 100u);
+    if (MemoryIsMeasurable()) {
+      EXPECT_LT(ResidentMb(pid), 100u);
+    }
     close(fd);
     EXPECT_EQ(Stop(pid), 0) << Err(tag);
   }
