@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -45,16 +46,20 @@ class ServiceManager {
   bool bound() const { return bound_; }
   const std::string& path() const { return path_; }
 
-  // Reads messages until one holds text (true) or timeout passes; all messages are kept.
+  // Reads messages until one after the last one matched holds text (true) or timeout passes;
+  // all messages are kept. Messages read along with an earlier match count: the program may
+  // send its next line right after the one waited for.
   bool WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-      const size_t seen = messages_.size();
-      Receive(10ms);
-      for (size_t i = seen; i < messages_.size(); ++i) {
-        if (messages_[i].find(text) != std::string::npos) return true;
+      for (size_t i = next_; i < messages_.size(); ++i) {
+        if (messages_[i].find(text) == std::string::npos) continue;
+        next_ = i + 1;
+        return true;
       }
+      next_ = std::max(next_, messages_.size());
       if (std::chrono::steady_clock::now() > deadline) return false;
+      Receive(10ms);
     }
   }
   // Counts the messages holding text that arrive within duration.
@@ -130,6 +135,7 @@ class ServiceManager {
   bool bound_ = false;
   std::map<std::string, int> store_;
   std::vector<std::string> messages_;
+  size_t next_ = 0;  // the first message a WaitFor looks at
 };
 
 class ContinuityTest : public ProgramTest {
