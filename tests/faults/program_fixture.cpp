@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <thread>
 
@@ -174,10 +175,14 @@ int ProgramTest::Wait(pid_t pid, std::chrono::milliseconds timeout) {
   while (std::chrono::steady_clock::now() < deadline) {
     if (waitpid(pid, &status, WNOHANG) == pid) {
       running_.erase(std::remove(running_.begin(), running_.end(), pid), running_.end());
+      if (WIFSIGNALED(status)) {
+        std::cerr << "program " << pid << " ended by signal " << WTERMSIG(status) << "\n";
+      }
       return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     std::this_thread::sleep_for(10ms);
   }
+  std::cerr << "program " << pid << " did not end in time; killed\n";
   kill(pid, SIGKILL);
   waitpid(pid, &status, 0);
   running_.erase(std::remove(running_.begin(), running_.end(), pid), running_.end());
