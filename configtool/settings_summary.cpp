@@ -74,6 +74,13 @@ std::string SettingsSummary(const SettingsRecord& s) {
       out << ", idle limit " << config->idle_limit.count() << " s\n";
     }
   }
+  if (!s.TlsCertFile.empty()) {
+    out << "TLS certificate: " << Cp1252ToUtf8(s.TlsCertFile) << ", key "
+        << Cp1252ToUtf8(s.TlsKeyFile) << ", client certificates: "
+        << (s.TlsClientCaFile.empty() ? "not asked for"
+                                      : "required, of the CA in " + Cp1252ToUtf8(s.TlsClientCaFile))
+        << "\n";
+  }
   out << "clients per port: "
       << (s.SharedPorts != 0 ? "several at once (shared ports)" : "one at a time") << "\n";
   if (several) {

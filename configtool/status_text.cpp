@@ -71,8 +71,9 @@ std::string StatusText(const json& status) {
     const json network = port.value("network", json());
     if (network.is_object()) {
       if (network.value("listening", false)) {
-        out << "(also " << Text(network, "protocol") << " on " << Text(network, "address") << ":"
-            << Text(network, "port") << ") ";
+        out << "(also " << Text(network, "protocol")
+            << (network.value("tls", false) ? " over TLS" : "") << " on "
+            << Text(network, "address") << ":" << Text(network, "port") << ") ";
       } else {
         out << "(no network port: " << Text(network, "error") << ") ";
       }
@@ -83,8 +84,10 @@ std::string StatusText(const json& status) {
       continue;
     }
     if (!Text(client, "network").empty()) {
-      out << "network client " << Text(client, "network") << " (" << Text(client, "protocol")
-          << ")";
+      out << "network client ";
+      if (!Text(client, "certificate").empty()) out << Text(client, "certificate") << " at ";
+      out << Text(client, "network") << " (" << Text(client, "protocol")
+          << (client.value("tls", false) ? " over TLS" : "") << ")";
     } else {
       out << Text(client, "program", "a program of another user") << " (pid "
           << Text(client, "pid", "unknown") << ")";

@@ -28,6 +28,7 @@ VerbAction DefinePassword(CLI::App& command);
 
 // network_verbs.cpp: the ports served over TCP.
 VerbAction DefineNet(CLI::App& command);
+VerbAction DefineTls(CLI::App& command);
 
 // value_verbs.cpp: the value history.
 VerbAction DefineHistory(CLI::App& command);

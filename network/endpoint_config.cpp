@@ -24,7 +24,7 @@ std::vector<std::string> SplitList(const std::string& text) {
 bool NetworkEndpointConfig::operator==(const NetworkEndpointConfig& other) const {
   if (port != other.port || protocol != other.protocol || bind_length != other.bind_length ||
       std::memcmp(&bind, &other.bind, bind_length) != 0 || idle_limit != other.idle_limit ||
-      allow.size() != other.allow.size()) {
+      tls != other.tls || allow.size() != other.allow.size()) {
     return false;
   }
   for (size_t i = 0; i < allow.size(); ++i) {
@@ -77,10 +77,23 @@ bool NetworkEndpointFromSettings(const SettingsRecord& s, int slot,
     }
     c.allow.push_back(block);
   }
-  if (c.allow.empty() &&
+  if (s.NetTls[k] != 0) {
+    if (s.TlsCertFile.empty() || s.TlsKeyFile.empty()) {
+      reason = where +
+               "TLS needs the station's certificate (velk-vcp-config tls --cert FILE --key FILE)";
+      return false;
+    }
+    c.tls = true;
+    c.tls_cert = s.TlsCertFile;
+    c.tls_key = s.TlsKeyFile;
+    c.tls_client_ca = s.TlsClientCaFile;
+  }
+  const bool clientsVerified = c.tls && !c.tls_client_ca.empty();
+  if (c.allow.empty() && !clientsVerified &&
       !IsLoopbackAddress(reinterpret_cast<const sockaddr*>(&c.bind), c.bind_length)) {
-    reason =
-        where + "listening on " + c.bind_text + " needs an allow list of client networks (--allow)";
+    reason = where + "listening on " + c.bind_text +
+             " needs an allow list of client networks (--allow)" +
+             (c.tls ? " or a client CA (velk-vcp-config tls --client-ca FILE)" : "");
     return false;
   }
   if (s.NetIdleSeconds > 0) c.idle_limit = std::chrono::seconds(s.NetIdleSeconds);
@@ -92,5 +105,6 @@ std::string EndpointText(const NetworkEndpointConfig& config) {
   std::string address =
       AddressText(reinterpret_cast<const sockaddr*>(&config.bind), config.bind_length);
   if (address.find(':') != std::string::npos) address = "[" + address + "]";
-  return address + ":" + std::to_string(config.port) + " " + ProtocolName(config.protocol);
+  return address + ":" + std::to_string(config.port) + " " + ProtocolName(config.protocol) +
+         (config.tls ? " over TLS" : "");
 }

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tls_transport.h"
+
 namespace {
 
 constexpr size_t kChunk = 16 * 1024;
@@ -24,8 +26,11 @@ void SetOption(int fd, int level, int name, int value) {
 
 NetworkClient::NetworkClient(int fd, const sockaddr_storage& peer, socklen_t peer_length,
                              NetProtocol protocol, const std::string& signature,
-                             std::chrono::seconds idle_limit)
-    : fd_(fd), protocol_(protocol), idle_limit_(idle_limit) {
+                             std::chrono::seconds idle_limit,
+                             std::unique_ptr<ByteTransport> transport)
+    : fd_(fd), transport_(std::move(transport)), protocol_(protocol), idle_limit_(idle_limit) {
+  tls_ = dynamic_cast<TlsTransport*>(transport_.get()) != nullptr;
+  if (!transport_) transport_ = std::make_unique<SocketTransport>(fd_);
   const auto* address = reinterpret_cast<const sockaddr*>(&peer);
   std::string host = AddressText(address, peer_length);
   if (host.find(':') != std::string::npos) host = "[" + host + "]";
@@ -53,6 +58,7 @@ NetworkClient::NetworkClient(int fd, const sockaddr_storage& peer, socklen_t pee
   SetOption(fd_, IPPROTO_TCP, TCP_KEEPCNT, 3);
   SetOption(fd_, IPPROTO_TCP, TCP_USER_TIMEOUT, limit * 1000);
   output_since_ = Clock::now();
+  accepted_at_ = output_since_;
   if (protocol_ == NetProtocol::kRfc2217) {
     telnet_ = std::make_unique<TelnetComPort>(signature);
     telnet_->Start(*this);
@@ -61,7 +67,27 @@ NetworkClient::NetworkClient(int fd, const sockaddr_storage& peer, socklen_t pee
 }
 
 NetworkClient::~NetworkClient() {
+  transport_.reset();  // a TLS layer says goodbye on the socket first
   if (fd_ >= 0) close(fd_);
+}
+
+std::string NetworkClient::holder_text() const {
+  return certificate_name_.empty() ? peer_text_ : certificate_name_ + " (" + peer_text_ + ")";
+}
+
+bool NetworkClient::Progress() {
+  const bool before = transport_->Established();
+  if (!transport_->Progress()) {
+    End(transport_->error());
+    return false;
+  }
+  if (!before && transport_->Established()) {
+    if (const auto* tls = dynamic_cast<const TlsTransport*>(transport_.get())) {
+      certificate_name_ = tls->peer_name();
+      client_name_ = "network " + holder_text();
+    }
+  }
+  return true;
 }
 
 void NetworkClient::End(const std::string& reason) {
@@ -85,7 +111,7 @@ uint32_t NetworkClient::Events() const {
   if (ReadAllowed()) events |= EPOLLIN;
   const bool suspended = telnet_ && telnet_->OutputSuspended();
   if (!wire_.empty() || (!output_.empty() && !suspended)) events |= EPOLLOUT;
-  return events;
+  return transport_->Events(events);
 }
 
 void NetworkClient::Ready(uint32_t events) {
@@ -99,8 +125,14 @@ void NetworkClient::Ready(uint32_t events) {
     return;
   }
   if (events & EPOLLRDHUP) end_seen_ = true;
-  // What came before an end is still to be read and answered.
-  if (events & (EPOLLIN | EPOLLRDHUP)) Drain();
+  const bool established = transport_->Established();
+  if (!Progress()) return;
+  // What came before an end is still to be read and answered; so is what a handshake just
+  // finished let through, or what the transport holds.
+  if ((events & (EPOLLIN | EPOLLRDHUP)) || established != transport_->Established() ||
+      transport_->Buffered()) {
+    Drain();
+  }
   if (events & EPOLLOUT) Pump();
 }
 
@@ -108,17 +140,14 @@ void NetworkClient::Drain() {
   uint8_t chunk[kChunk];
   while (ReadAllowed()) {
     const size_t wanted = std::min(kChunk, BoundedOutput::kInputMax - in_.size());
-    const ssize_t n = recv(fd_, chunk, wanted, MSG_DONTWAIT);
+    const ssize_t n = transport_->Receive(chunk, wanted);
     if (n == 0) {
       finished_ = true;
       finished_at_ = Clock::now();
       break;
     }
     if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        End(std::string("connection lost: ") + std::strerror(errno));
-      }
+      if (n == ByteTransport::kFailed) End(transport_->error());
       break;
     }
     if (telnet_) {
@@ -129,7 +158,8 @@ void NetworkClient::Drain() {
     } else {
       Data(chunk, static_cast<size_t>(n));
     }
-    if (static_cast<size_t>(n) < wanted) break;  // a short read took everything
+    // A short read took everything, unless the transport holds more.
+    if (static_cast<size_t>(n) < wanted && !transport_->Buffered()) break;
   }
   if (!wire_.empty()) Send();  // telnet replies go out at once
   if (finished_ && in_.empty() && OutputWaiting() == 0) End("closed by the client");
@@ -200,12 +230,9 @@ void NetworkClient::Send() {
     const uint8_t* bytes = telnet_ ? wire_.data() : output_.data();
     const size_t size = telnet_ ? wire_.size() : output_.size();
     if (size == 0) return;
-    const ssize_t sent = send(fd_, bytes, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    const ssize_t sent = transport_->Send(bytes, size);
     if (sent < 0) {
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        End(std::string("connection lost: ") + std::strerror(errno));
-      }
+      if (sent == ByteTransport::kFailed) End(transport_->error());
       return;
     }
     if (telnet_) {
@@ -230,6 +257,14 @@ void NetworkClient::ResetPort() {
 int NetworkClient::FollowTimers(Clock::time_point now) {
   if (gone()) return -1;
   Clock::time_point next = Clock::time_point::max();
+  if (!transport_->Established()) {
+    const Clock::time_point limit = accepted_at_ + kHandshakeLimit;
+    if (now >= limit) {
+      End("no TLS handshake within " + std::to_string(kHandshakeLimit.count()) + " s");
+      return -1;
+    }
+    next = limit;
+  }
   const bool suspended = telnet_ && telnet_->OutputSuspended();
   if (!wire_.empty() || (!output_.empty() && !suspended)) {
     const Clock::time_point limit = output_since_ + idle_limit_;

@@ -3,9 +3,10 @@
 // BoundedOutput, as a pty client: input is taken up to kInputMax, no more is taken while
 // kPauseInput of output waits (so the engine answers no further command), and an answer that
 // does not fit kQueueMax is dropped whole. The telnet coding stays inside: the line carries
-// the port's bytes only. The connection ends on a reset or error, on the client's end of
-// sending once what it sent is answered, and when the client takes no output for the idle
-// limit. All calls come from the serving thread.
+// the port's bytes only, and sits on a byte transport: the socket itself, or TLS on it (then
+// nothing passes until the handshake is done, within kHandshakeLimit). The connection ends on a
+// reset or error, on the client's end of sending once what it sent is answered, and when the client
+// takes no output for the idle limit. All calls come from the serving thread.
 #pragma once
 
 #include <sys/socket.h>
@@ -18,6 +19,7 @@
 
 #include "bounded_output.h"
 #include "byte_queue.h"
+#include "byte_transport.h"
 #include "client_line.h"
 #include "endpoint_config.h"
 #include "telnet_com_port.h"
@@ -26,15 +28,19 @@ class NetworkClient : public ClientLine, private TelnetComPort::Sink {
  public:
   // After the client ended its sending, what it sent is still answered for this long at most.
   static constexpr std::chrono::seconds kFinishLimit{5};
+  // A transport with a handshake (TLS) that has not finished it by then is dropped.
+  static constexpr std::chrono::seconds kHandshakeLimit{10};
 
   using Clock = std::chrono::steady_clock;
 
   // Takes over fd, a connected socket, and sets it up: non-blocking, no delay, keepalive and
   // a user timeout from idle_limit, so that a vanished peer is noticed by the kernel. For
   // rfc2217 the server's opening offers are queued at once; signature answers its SIGNATURE
-  // request.
+  // request. transport, made on fd, carries the bytes (null: the socket itself); the client
+  // name then holds the name of its verified peer (TLS: the certificate's common name).
   NetworkClient(int fd, const sockaddr_storage& peer, socklen_t peer_length, NetProtocol protocol,
-                const std::string& signature, std::chrono::seconds idle_limit);
+                const std::string& signature, std::chrono::seconds idle_limit,
+                std::unique_ptr<ByteTransport> transport = nullptr);
   NetworkClient(const NetworkClient&) = delete;
   NetworkClient& operator=(const NetworkClient&) = delete;
   ~NetworkClient() override;  // closes the connection
@@ -47,8 +53,8 @@ class NetworkClient : public ClientLine, private TelnetComPort::Sink {
   // negotiation is answered on every slot, served or not), ends it on an error or hang-up.
   void Ready(uint32_t events);
   // Ends the connection when a limit passed (no output taken for the idle limit; the client's
-  // finished sending answered for kFinishLimit). Returns milliseconds until the next limit,
-  // -1 when none runs.
+  // finished sending answered for kFinishLimit; no handshake within kHandshakeLimit). Returns
+  // milliseconds until the next limit, -1 when none runs.
   int FollowTimers(Clock::time_point now);
 
   // The port's data path, as ClientLine describes it. IsOpened is true until the connection
@@ -67,7 +73,8 @@ class NetworkClient : public ClientLine, private TelnetComPort::Sink {
   bool HeldAcrossRestart() override { return false; }
   int32_t TakenInput() override { return 0; }
   bool OutputPending() override { return false; }
-  // "network 192.168.1.5:50123"; empty once the connection has ended.
+  // "network 192.168.1.5:50123" ("network alice (192.168.1.5:50123)" for a TLS client with a
+  // certificate); empty once the connection has ended.
   const std::string& ClientName() override;
   bool ClientNameKnown() override { return true; }
   const ClientCounters& counters() const override { return output_.counters(); }
@@ -81,6 +88,14 @@ class NetworkClient : public ClientLine, private TelnetComPort::Sink {
 
   // "192.168.1.5:50123" ("[fd00::5]:50123").
   const std::string& peer_text() const { return peer_text_; }
+  // The peer as logs name it: peer_text, after the common name of its certificate when it
+  // showed one ("alice (192.168.1.5:50123)").
+  std::string holder_text() const;
+  // The common name of the client's verified certificate; empty without one.
+  const std::string& certificate_name() const { return certificate_name_; }
+  // True for a TLS connection; established once its handshake is done (always for plain TCP).
+  bool tls() const { return tls_; }
+  bool established() const { return transport_->Established(); }
   NetProtocol protocol() const { return protocol_; }
   // The line settings the client made (RFC 2217), null for a raw connection.
   const TelnetComPort::Line* line() const { return telnet_ ? &telnet_->line() : nullptr; }
@@ -95,8 +110,14 @@ class NetworkClient : public ClientLine, private TelnetComPort::Sink {
   void Drain();
   void Send();
   void End(const std::string& reason);
+  // Moves the transport on (a handshake); ends the connection when it failed.
+  bool Progress();
 
   int fd_ = -1;
+  std::unique_ptr<ByteTransport> transport_;
+  bool tls_ = false;
+  std::string certificate_name_;
+  Clock::time_point accepted_at_{};
   NetProtocol protocol_;
   std::string peer_text_;
   std::unique_ptr<TelnetComPort> telnet_;  // null for raw

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "service_manager.h"
+#include "tls_transport.h"
 
 namespace {
 
@@ -73,6 +74,11 @@ bool CanListen(const NetworkEndpointConfig& config, std::string& reason) {
 bool NetworkEndpoint::Start(const NetworkEndpointConfig& config, const std::string& name,
                             std::string& reason) {
   Stop();
+  std::shared_ptr<TlsContext> tls;
+  if (config.tls) {
+    tls = TlsContext::Load(config.tls_cert, config.tls_key, config.tls_client_ca, reason);
+    if (!tls) return false;
+  }
   // A listener kept across a restart (by the service manager, or handed over) goes on: the
   // connections that came meanwhile wait in its backlog instead of being refused.
   int fd = service::TakeInherited(KeptName(name));
@@ -89,9 +95,19 @@ bool NetworkEndpoint::Start(const NetworkEndpointConfig& config, const std::stri
   }
   service::StorePort(KeptName(name), fd);
   listener_ = fd;
+  tls_ = std::move(tls);
   config_ = config;
   name_ = name;
   ++generation_;
+  return true;
+}
+
+bool NetworkEndpoint::ReloadTls(std::string& reason) {
+  if (!config_ || !config_->tls) return true;
+  std::shared_ptr<TlsContext> tls =
+      TlsContext::Load(config_->tls_cert, config_->tls_key, config_->tls_client_ca, reason);
+  if (!tls) return false;
+  tls_ = std::move(tls);
   return true;
 }
 
@@ -110,6 +126,7 @@ void NetworkEndpoint::Stop() {
     close(listener_);
   }
   listener_ = -1;
+  tls_.reset();
   config_.reset();
   ++generation_;
 }
@@ -123,8 +140,8 @@ int32_t NetworkEndpoint::TakeDroppedInput() {
 
 void NetworkEndpoint::Settle() {
   if (!client_ || !client_->gone()) return;
-  const std::string line =
-      name_ + ": network client " + client_->peer_text() + " left (" + client_->gone_reason() + ")";
+  const std::string line = name_ + ": network client " + client_->holder_text() + " left (" +
+                           client_->gone_reason() + ")";
   const int64_t dropped = int64_t{dropped_input_} + static_cast<int64_t>(client_->unserved_input());
   dropped_input_ = static_cast<int32_t>(std::min<int64_t>(dropped, INT32_MAX));
   ++generation_;
@@ -143,6 +160,7 @@ void NetworkEndpoint::Ready(int fd, uint32_t events) {
     Accept();
   } else if (client_ && fd == client_->descriptor()) {
     client_->Ready(events);
+    Announce();
   }
   Settle();
 }
@@ -169,7 +187,7 @@ void NetworkEndpoint::Accept() {
     }
     Settle();
     if (client_) {
-      Refuse(fd, text, "held by network client " + client_->peer_text(), true);
+      Refuse(fd, text, "held by network client " + client_->holder_text(), true);
       continue;
     }
     if (hooks_.lock_out && !hooks_.lock_out()) {
@@ -177,15 +195,25 @@ void NetworkEndpoint::Accept() {
       Refuse(fd, text, holder.empty() ? "held by a client" : "held by " + holder, true);
       continue;
     }
-    client_ = std::make_unique<NetworkClient>(fd, peer, length, config_->protocol,
-                                              "Velk_VCP " + name_, config_->idle_limit);
+    std::unique_ptr<ByteTransport> transport;
+    if (tls_) transport = std::make_unique<TlsTransport>(fd, tls_);
+    client_ =
+        std::make_unique<NetworkClient>(fd, peer, length, config_->protocol, "Velk_VCP " + name_,
+                                        config_->idle_limit, std::move(transport));
+    client_announced_ = false;
     ++session_;
     ++generation_;
     if (hooks_.client_changed) hooks_.client_changed(client_.get());
-    Log(name_ + ": network client " + client_->peer_text() + " (" +
-        ProtocolName(config_->protocol) + ") holds the port");
+    Announce();
     Settle();  // a connection that failed at once
   }
+}
+
+void NetworkEndpoint::Announce() {
+  if (!client_ || client_announced_ || client_->gone() || !client_->established()) return;
+  client_announced_ = true;
+  Log(name_ + ": network client " + client_->holder_text() + " (" +
+      ProtocolName(client_->protocol()) + (client_->tls() ? " over TLS" : "") + ") holds the port");
 }
 
 void NetworkEndpoint::Refuse(int fd, const std::string& address, const std::string& why,

@@ -1,7 +1,8 @@
 // A slot's network port: a listening TCP socket and at most one network client, which holds
 // the slot alone. A connection is refused at once when the slot is held (by a pty client or
 // another network client: it gets one line saying so), or when its address is outside the
-// allow list (closed without a word); refusals are logged once per address and minute.
+// allow list (closed without a word); refusals are logged once per address and minute. A TLS
+// port makes its clients with the station's TLS context, loaded at Start and at ReloadTls.
 #pragma once
 
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "endpoint_config.h"
 #include "network_client.h"
 #include "network_side.h"
+#include "tls_context.h"
 
 // True when a listener as config says can be made now (it is made and closed again); false
 // with the reason otherwise ("127.0.0.1:4001 raw: Address already in use").
@@ -43,6 +45,10 @@ class NetworkEndpoint : public INetworkSide {
   // Listens as config says for port name ("COM5"). Returns false, listening nowhere, with the
   // reason ("127.0.0.1:4001: Address already in use"). Stops a previous listener first.
   bool Start(const NetworkEndpointConfig& config, const std::string& name, std::string& reason);
+  // Loads the TLS context of a TLS port anew from its files (a renewed certificate): the next
+  // client gets it, a connected one keeps its own. Returns false, keeping the context it had,
+  // with the reason when the files cannot be loaded; true at once for a port without TLS.
+  bool ReloadTls(std::string& reason);
   // Closes the listener and the network client's connection; nothing when not listening.
   void Stop();
   bool listening() const { return listener_ >= 0; }
@@ -69,6 +75,8 @@ class NetworkEndpoint : public INetworkSide {
   void Accept();
   void Refuse(int fd, const std::string& address, const std::string& why, bool tell);
   void Log(const std::string& line);
+  // Logs the client's arrival once its transport is established.
+  void Announce();
   // Ends the client (it left or the listener stops): counts the session, lets pty clients in.
   void DropClient();
 
@@ -77,6 +85,8 @@ class NetworkEndpoint : public INetworkSide {
   std::string name_;
   int listener_ = -1;
   std::unique_ptr<NetworkClient> client_;
+  bool client_announced_ = false;  // its arrival is logged (a TLS client's after its handshake)
+  std::shared_ptr<TlsContext> tls_;
   uint32_t session_ = 0;
   uint32_t generation_ = 0;
   int32_t dropped_input_ = 0;

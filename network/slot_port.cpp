@@ -53,7 +53,14 @@ bool SlotPort::ApplyNetwork(std::string& reason) {
     network_.Stop();
     return true;
   }
-  if (network_.listening() && network_.config() == config) return true;
+  if (network_.listening() && network_.config() == config) {
+    // The same port: a TLS port takes a renewed certificate over for its next client.
+    if (!network_.ReloadTls(reason)) {
+      Log(name_ + ": the TLS certificate stays as it was: " + reason);
+      return false;
+    }
+    return true;
+  }
   if (!network_.Start(*config, name_, reason)) {
     network_error_ = reason;
     return false;
@@ -64,6 +71,11 @@ bool SlotPort::ApplyNetwork(std::string& reason) {
 
 bool SlotPort::PrepareNetwork(const std::optional<NetworkEndpointConfig>& wanted,
                               std::string& reason) {
+  // A TLS port whose files cannot be loaded is refused before anything changes.
+  if (wanted && wanted->tls &&
+      !TlsContext::Load(wanted->tls_cert, wanted->tls_key, wanted->tls_client_ca, reason)) {
+    return false;
+  }
   const std::optional<NetworkEndpointConfig>& current = network_.config();
   if (!wanted || (current && current->bind_length == wanted->bind_length &&
                   std::memcmp(&current->bind, &wanted->bind, wanted->bind_length) == 0)) {

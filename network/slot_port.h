@@ -45,13 +45,16 @@ class SlotPort : public IVirtualPort {
   // Ends the network client and listener, then deletes the pty port.
   void DeletePort() override;
   // Takes over changed network settings of a slot whose port stays: an unchanged endpoint is
-  // kept with its client; a changed one is closed (its client hung up) and opened anew.
-  // Returns false, with the reason, when the new one cannot listen (then none listens).
+  // kept with its client (a TLS port loads its certificate anew for the next client); a changed
+  // one is closed (its client hung up) and opened anew. Returns false, with the reason, when
+  // the new one cannot listen (then none listens) or a kept TLS port's files cannot be loaded
+  // (it goes on with the certificate it had).
   bool ApplyNetwork(std::string& reason);
   // Checks before a change that the network port wanted (nullopt: none) can listen. Where the
   // slot's own listener stands in the way (the same port number on another address, as when
   // 127.0.0.1 becomes 0.0.0.0), the port moves there now, its client hung up. Returns false,
-  // with the reason, when it cannot listen there; the port then listens as before.
+  // with the reason, when it cannot listen there or, for TLS, its files cannot be loaded; the
+  // port then listens as before.
   bool PrepareNetwork(const std::optional<NetworkEndpointConfig>& wanted, std::string& reason);
 
   // The data path and the line state are the served line's (see ClientLine). IsOpened, InCount

@@ -101,6 +101,30 @@ std::string MqttProblem(const SettingsRecord& s) {
   return "";
 }
 
+std::string TlsProblem(const SettingsRecord& s) {
+  if (s.TlsCertFile.empty() && s.TlsKeyFile.empty() && s.TlsClientCaFile.empty()) return "";
+  if (s.TlsCertFile.empty() || s.TlsKeyFile.empty()) {
+    return "tls: the station's certificate needs both --cert and --key";
+  }
+  for (const std::string* file : {&s.TlsCertFile, &s.TlsKeyFile, &s.TlsClientCaFile}) {
+    if (HasControlCharacter(*file)) return ControlCharacterProblem("tls");
+  }
+  for (const std::string* file : {&s.TlsCertFile, &s.TlsKeyFile, &s.TlsClientCaFile}) {
+    if (file->empty()) continue;
+    const std::string path = Cp1252ToUtf8(*file);
+    struct stat st {};
+    if (path.front() != '/') return "tls: " + path + " is not an absolute path";
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      return "tls: " + path + ": no such file";
+    }
+    if (file == &s.TlsKeyFile && (st.st_mode & 077) != 0) {
+      return "tls: the key file " + path +
+             " may be read or changed by others: chmod 600 (or 400) it first";
+    }
+  }
+  return "";
+}
+
 std::string PasswordProblem(const SettingsRecord& s) {
   return HasControlCharacter(s.Password) ? ControlCharacterProblem("password") : "";
 }
@@ -117,6 +141,7 @@ std::vector<std::string> SettingsProblems(const SettingsRecord& s) {
     }
   }
   for (int slot = 1; slot <= 4; ++slot) note(NetworkSlotProblemAmong(s, slot, slot - 1));
+  note(TlsProblem(s));
   note(MqttProblem(s));
   note(PasswordProblem(s));
   return problems;

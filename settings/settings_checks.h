@@ -31,11 +31,17 @@ std::string NetworkSlotProblem(const SettingsRecord& s, int slot);
 // not for every value.
 std::string MqttProblem(const SettingsRecord& s);
 
+// Returns the problem of the station's TLS files: a certificate without a key or the other way
+// round, a path that is not absolute or names no file, a key file that others may read or
+// write (it must be 0600 or 0400), a control character in a path. Returns "" when there is
+// none or no certificate is set. Reads the files' modes (a stat each), as MqttProblem does.
+std::string TlsProblem(const SettingsRecord& s);
+
 // Returns the problem of the main window's password: a control character in it. Returns ""
 // when there is none.
 std::string PasswordProblem(const SettingsRecord& s);
 
 // Returns every problem of s in this order: the ports, each stored input, the network slots 1
-// to 4 (a TCP port two slots share is named once, at the later slot), MQTT, the password.
+// to 4 (a TCP port two slots share is named once, at the later slot), TLS, MQTT, the password.
 // Returns an empty list when s has none. Reads the file system as MqttProblem does.
 std::vector<std::string> SettingsProblems(const SettingsRecord& s);

@@ -70,6 +70,10 @@ void ForEachPlainField(SettingsRecord& s, const std::function<void(const Setting
     whenSet(625 + k, nullptr, &s.NetAllow[k]);
   }
   whenSet(630, &s.NetIdleSeconds, nullptr);
+  whenSet(631, nullptr, &s.TlsCertFile);
+  whenSet(632, nullptr, &s.TlsKeyFile);
+  whenSet(633, nullptr, &s.TlsClientCaFile);
+  for (int k = 1; k <= 4; ++k) whenSet(635 + k, &s.NetTls[k], nullptr);
   text(100, s.DeviceName);
   for (int k = 1; k <= kChannelCommands; ++k) {
     int base = ChannelKeyBase(k);

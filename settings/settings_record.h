@@ -58,6 +58,13 @@ struct SettingsRecord {
   std::array<std::string, 5> NetBind;
   std::array<std::string, 5> NetAllow;
   int16_t NetIdleSeconds = 0;  // the idle limit of network clients (0: 60 s)
+  // TLS on network ports: the station's certificate chain and private key (PEM files, absolute
+  // paths), the CA whose client certificates are let in ("": no client certificates asked),
+  // and per slot 1..4 (index 0 unused) whether its network port speaks TLS (1) or not (0).
+  std::string TlsCertFile;
+  std::string TlsKeyFile;
+  std::string TlsClientCaFile;
+  std::array<int16_t, 5> NetTls{};
   std::string DeviceName = "Velkit - ka / kb - Series ( CH1 ... CH8 )";
   std::array<int16_t, kChannelCommands + 1> ChCommandOn{};
   std::array<std::string, kChannelCommands + 1> ChCommandAll;

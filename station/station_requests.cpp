@@ -52,13 +52,17 @@ json Client(Station& station, int k) {
   if (const NetworkClient* remote = slot.network().client()) {
     const ClientCounters& counters = remote->counters();
     since = counters.since;
-    client = {{"pid", nullptr},
-              {"program", nullptr},
-              {"network", remote->peer_text()},
-              {"protocol", ProtocolName(remote->protocol())},
-              {"bytes_in", counters.bytes_in},
-              {"bytes_out", counters.bytes_out},
-              {"dropped_bytes", counters.dropped_bytes}};
+    client = {
+        {"pid", nullptr},
+        {"program", nullptr},
+        {"network", remote->peer_text()},
+        {"protocol", ProtocolName(remote->protocol())},
+        {"tls", remote->tls()},
+        {"certificate",
+         remote->certificate_name().empty() ? json(nullptr) : json(remote->certificate_name())},
+        {"bytes_in", counters.bytes_in},
+        {"bytes_out", counters.bytes_out},
+        {"dropped_bytes", counters.dropped_bytes}};
   } else {
     PtyPort& port = slot.pty();
     if (!port.client_present()) return nullptr;
@@ -69,6 +73,8 @@ json Client(Station& station, int k) {
               {"program", holder ? json(holder->program) : json(nullptr)},
               {"network", nullptr},
               {"protocol", nullptr},
+              {"tls", false},
+              {"certificate", nullptr},
               {"bytes_in", counters.bytes_in},
               {"bytes_out", counters.bytes_out},
               {"dropped_bytes", counters.dropped_bytes}};
@@ -99,6 +105,7 @@ json Network(Station& station, int k) {
            AddressText(reinterpret_cast<const sockaddr*>(&config->bind), config->bind_length)},
           {"port", config->port},
           {"protocol", ProtocolName(config->protocol)},
+          {"tls", config->tls},
           {"allow", allow},
           {"idle_limit_s", config->idle_limit.count()},
           {"error", nullptr}};
@@ -244,7 +251,7 @@ json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
                                                  : FindPortHolder(port->pty().slave_path());
     if (const NetworkClient* remote = port->network().client()) {
       const std::string line = name + ": an open by " + by +
-                               " was refused: held by network client " + remote->peer_text();
+                               " was refused: held by network client " + remote->holder_text();
       std::cerr << "Velk_VCP: " << line << std::endl;
       station.session().bridge().Log().WriteLine(line);
       return json::object();

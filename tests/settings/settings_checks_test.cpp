@@ -68,6 +68,13 @@ TEST(SettingsChecksTest, EachProblemIsNamedWithItsMessage) {
        [](SettingsRecord& s) { s.NetAllow[2].clear(); },
        {"net: network port of slot 2: listening on 0.0.0.0 needs an allow list of client "
         "networks (--allow)"}},
+      {"a TLS port without the station's certificate",
+       [](SettingsRecord& s) { s.NetTls[1] = 1; },
+       {"net: network port of slot 1: TLS needs the station's certificate (velk-vcp-config tls "
+        "--cert FILE --key FILE)"}},
+      {"a TLS key without its certificate",
+       [](SettingsRecord& s) { s.TlsKeyFile = "/etc/velk/station.key"; },
+       {"tls: the station's certificate needs both --cert and --key"}},
       {"tcp port of two slots, named at the later one",
        [](SettingsRecord& s) { s.NetPort[4] = "4001"; },
        {"net: TCP port 4001 is already the network port of slot 1"}},

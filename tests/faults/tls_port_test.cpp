@@ -1,0 +1,149 @@
+// Network ports over TLS, against the running program on 127.0.0.1 only, with certificates
+// the test makes with the openssl command line: Python's ssl clients raw and with RFC 2217,
+// client certificates checked against the client CA, plain and stalled clients of a TLS
+// port, and the settings tool's checks of the station's certificate.
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "network_port_fixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class TlsPortTest : public NetworkPortTest {
+ protected:
+  void SetUp() override {
+    Shell("mkdir -p " + Path("tls"));
+    ASSERT_EQ(
+        Shell("sh " VELK_TLS_CERTIFICATES " " + Path("tls") + " >" + Path("tls.out") + " 2>&1"), 0)
+        << Read("tls.out");
+  }
+  std::string Tls(const std::string& name) const { return Path("tls/" + name); }
+  // The station's certificate with the client CA; slots 1 and 2 speak TLS, slot 3 is plain.
+  void ServeTls() {
+    Serve({"raw", "rfc2217", "raw"}, "631:" + Tls("station.pem") + "\r\n632:" + Tls("station.key") +
+                                         "\r\n633:" + Tls("ca.pem") + "\r\n636:1\r\n637:1\r\n");
+  }
+  // Runs the Python TLS client against slot (1..4) as client (its certificate; empty: none);
+  // returns what it printed ("ok\n", "refused: ...").
+  std::string Client(int slot, const std::string& client, bool rfc2217 = false,
+                     const std::string& release = "") const {
+    std::string command = "/usr/bin/python3 " VELK_TLS_CHECK " " + std::to_string(tcp_[slot - 1]) +
+                          " " + Tls("ca.pem") + " 'M1\\r' '" + "10:+0001.234\\r\\n'";
+    if (!client.empty())
+      command += " --cert " + Tls(client + ".pem") + " --key " + Tls(client + ".key");
+    if (rfc2217) command += " --rfc2217";
+    if (!release.empty()) command += " --release " + release;
+    Shell("rm -f " + Path("client.out"));
+    Shell(command + " >" + Path("client.out") + " 2>&1" + (release.empty() ? "" : " &"));
+    if (!release.empty()) WaitFor([&] { return !Read("client.out").empty(); }, 20s);
+    return Read("client.out");
+  }
+};
+
+TEST_F(TlsPortTest, VerifiedClientsAreServedAndOthersRefused) {
+  ServeTls();
+  const struct {
+    const char* name;
+    int slot;
+    std::string client;
+    bool rfc2217;
+    std::string printed;  // its start
+    std::string logged;
+  } cases[] = {
+      {"a verified client, raw", 1, "alice", false, "ok\n", "network client alice (127.0.0.1:"},
+      {"a verified client, RFC 2217 (baud rate set and read back)", 2, "alice", true, "ok\n",
+       "(rfc2217 over TLS) holds the port"},
+      {"no client certificate", 1, "", false, "refused", "peer did not return a certificate"},
+      {"a certificate of another CA", 1, "mallory", false, "refused",
+       "unable to get local issuer certificate"},
+      {"an expired certificate", 1, "old", false, "refused", "certificate has expired"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string printed = Client(c.slot, c.client, c.rfc2217);
+    EXPECT_EQ(printed.substr(0, c.printed.size()), c.printed) << printed;
+    EXPECT_TRUE(WaitFor([&] { return Log().find(c.logged) != std::string::npos; }, 10s)) << Log();
+  }
+  // The status names the client by its certificate while it holds the slot.
+  const std::string release = Path("release");
+  ASSERT_EQ(Client(1, "alice", false, release), "ok\n");
+  const nlohmann::json status = Status();
+  const nlohmann::json client = status["ports"][0]["client"];
+  EXPECT_EQ(client["certificate"], "alice") << status.dump();
+  EXPECT_EQ(client["tls"], true) << status.dump();
+  EXPECT_EQ(status["ports"][0]["network"]["tls"], true) << status.dump();
+  Shell("touch " + release);
+  Tool("status", "status.txt");
+  EXPECT_NE(Read("status.txt").find("network client alice at 127.0.0.1:"), std::string::npos)
+      << Read("status.txt");
+}
+
+TEST_F(TlsPortTest, ClientsWithoutAHandshakeAreDroppedWithoutHoldingUpOthers) {
+  ServeTls();
+  const struct {
+    const char* name;
+    std::string sent;
+    std::string logged;
+  } cases[] = {
+      // Two commands: more than the five bytes of a TLS record's header, which are awaited.
+      {"a plain TCP client", "M1\rM1\r", "TLS handshake failed"},
+      {"a client that never starts its handshake", "", "no TLS handshake within 10 s"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int fd = ConnectLoopback(tcp_[0]);
+    ASSERT_GE(fd, 0);
+    if (!c.sent.empty()) WriteAll(fd, c.sent, 1s);
+    // Meanwhile the plain slot and the other TLS slot answer at once.
+    const int plain = ConnectLoopback(tcp_[2]);
+    ASSERT_GE(plain, 0);
+    EXPECT_EQ(Ask(plain, "M1\r", kValue1), kValue1);
+    close(plain);
+    EXPECT_EQ(Client(2, "alice", true), "ok\n");
+    // The peer gets no answer, only the end of its connection.
+    EXPECT_EQ(ReadToEnd(fd, 40s).find(kValue1), std::string::npos);
+    EXPECT_TRUE(WaitFor([&] { return Log().find(c.logged) != std::string::npos; }, 10s)) << Log();
+    close(fd);
+    // The slot is free for a verified client again.
+    EXPECT_EQ(Client(1, "alice"), "ok\n");
+  }
+}
+
+TEST_F(TlsPortTest, SettingsToolChecksTheStationCertificate) {
+  const std::string port = std::to_string(tcp_[0]);
+  Shell("cp " + Tls("station.key") + " " + Tls("open.key") + " && chmod 644 " + Tls("open.key"));
+  const std::string station = " --cert " + Tls("station.pem") + " --key " + Tls("station.key");
+  const struct {
+    std::string arguments;
+    int status;
+  } rows[] = {
+      {"net 1 " + port + " raw --tls", 2},                                    // no certificate yet
+      {"tls --cert " + Tls("station.pem") + " --key " + Tls("open.key"), 2},  // key for all
+      {"tls --cert " + Tls("station.pem"), 2},
+      {"tls" + station + " --client-ca " + Tls("missing.pem"), 2},
+      {"tls" + station, 0},
+      {"net 1 " + port + " raw --tls --bind 0.0.0.0", 2},  // neither allow list nor client CA
+      {"tls" + station + " --client-ca " + Tls("ca.pem"), 0},
+      {"net 1 " + port + " raw --tls --bind 0.0.0.0", 0},  // the client CA lets it listen
+      {"tls off", 2},                                      // slot 1 speaks TLS
+  };
+  for (const auto& row : rows) EXPECT_EQ(Tool(row.arguments), row.status) << row.arguments;
+  EXPECT_NE(Read("tool.out").find("chmod 600"), std::string::npos) << Read("tool.out");
+  Tool("show", "show.out");
+  EXPECT_NE(Read("show.out").find("network port 1: 0.0.0.0:" + port + " raw over TLS"),
+            std::string::npos)
+      << Read("show.out");
+  EXPECT_NE(Read("show.out")
+                .find("TLS certificate: " + Tls("station.pem") + ", key " + Tls("station.key") +
+                      ", client certificates: required"),
+            std::string::npos)
+      << Read("show.out");
+  EXPECT_EQ(Tool("net 1 off"), 0);
+  EXPECT_EQ(Tool("tls off"), 0);
+}
+
+}  // namespace
