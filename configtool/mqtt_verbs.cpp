@@ -9,7 +9,7 @@
 
 VerbAction DefineMqtt(CLI::App& command) {
   struct Arguments {
-    std::string url, prefix, station, user, passwordFile, ca;
+    std::string url, prefix, station, user, passwordFile, ca, cert, key;
     std::filesystem::path calledIn;
   };
   auto a = std::make_shared<Arguments>();
@@ -24,6 +24,14 @@ VerbAction DefineMqtt(CLI::App& command) {
           ->needs(userOption);
   CLI::Option* caOption =
       command.add_option("--ca", a->ca, "CA certificates for TLS")->type_name("FILE");
+  CLI::Option* certOption =
+      command.add_option("--cert", a->cert, "client certificate for a broker that asks for one")
+          ->type_name("FILE");
+  CLI::Option* keyOption =
+      command.add_option("--key", a->key, "the client certificate's private key (0600)")
+          ->type_name("FILE");
+  certOption->needs(keyOption);
+  keyOption->needs(certOption);
   // Files are named relative to where the tool is called, not to the working folder.
   std::error_code cwdError;
   a->calledIn = std::filesystem::current_path(cwdError);
@@ -32,9 +40,13 @@ VerbAction DefineMqtt(CLI::App& command) {
       a->passwordFile = ReadableFile("--password-file", a->calledIn, a->passwordFile);
     }
     if (caOption->count() > 0) a->ca = ReadableFile("--ca", a->calledIn, a->ca);
+    if (certOption->count() > 0) {
+      a->cert = ReadableFile("--cert", a->calledIn, a->cert);
+      a->key = ReadableFile("--key", a->calledIn, a->key);
+    }
     if (a->url == "off") {
       if (prefixOption->count() + stationOption->count() + userOption->count() + caOption->count() +
-              passwordFileOption->count() >
+              passwordFileOption->count() + certOption->count() + keyOption->count() >
           0) {
         throw UsageError{"mqtt off takes no options"};
       }
@@ -47,6 +59,8 @@ VerbAction DefineMqtt(CLI::App& command) {
     Settings.MqttUser = EngineText(a->user);
     Settings.MqttPasswordFile = EngineText(a->passwordFile);
     Settings.MqttCaFile = EngineText(a->ca);
+    Settings.MqttCertFile = EngineText(a->cert);
+    Settings.MqttKeyFile = EngineText(a->key);
     const std::string problem = MqttProblem(Settings);
     if (!problem.empty()) throw UsageError{problem};
     if (prefixOption->count() > 0 && a->prefix.empty()) {

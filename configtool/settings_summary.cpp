@@ -125,7 +125,9 @@ std::string SettingsSummary(const SettingsRecord& s) {
         << (s.MqttPrefix.empty() ? std::string("velk") : Cp1252ToUtf8(s.MqttPrefix)) << ", station "
         << (s.MqttStation.empty() ? std::string("(the host name)") : Cp1252ToUtf8(s.MqttStation))
         << (s.MqttUser.empty() ? "" : ", user " + Cp1252ToUtf8(s.MqttUser))
-        << (s.MqttCaFile.empty() ? "" : ", CA file " + Cp1252ToUtf8(s.MqttCaFile)) << "\n";
+        << (s.MqttCaFile.empty() ? "" : ", CA file " + Cp1252ToUtf8(s.MqttCaFile))
+        << (s.MqttCertFile.empty() ? "" : ", client certificate " + Cp1252ToUtf8(s.MqttCertFile))
+        << "\n";
   }
   return out.str();
 }

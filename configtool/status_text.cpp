@@ -123,5 +123,11 @@ std::string StatusText(const json& status) {
   out << "log: " << (log.value("on", false) ? "on, " : "off, ") << Text(log, "file");
   if (!Text(log, "bytes").empty()) out << ", " << Text(log, "bytes") << " bytes";
   out << "\n";
+  const json tls = status.value("tls", json());
+  if (tls.is_object()) {
+    out << "TLS certificate: " << Text(tls, "subject") << ", valid until " << Text(tls, "expires")
+        << " (" << Text(tls, "days_left") << " days)\n";
+    if (!Text(tls, "warning").empty()) out << "warning: " << Text(tls, "warning") << "\n";
+  }
   return out.str();
 }

@@ -65,14 +65,21 @@ void HolderLookup::Start(const std::string& device_path) {
   auto result = std::make_shared<Result>();
   result_ = result;
   Thread().Post([result, device_path] {
-    std::optional<PortHolder> found = FindPortHolder(device_path);
-    // Wine's server opens the device before it hands it to its program: found alone at first,
-    // it is asked about again for a moment, until the program holds the port too.
-    for (int again = 0;
-         again < kWineServerRetries && found && found->program.rfind("wineserver", 0) == 0;
-         ++again) {
-      std::this_thread::sleep_for(kWineServerPause);
+    std::optional<PortHolder> found;
+    // A look-up that fails (out of memory, a process that ends as it is read) finds nobody:
+    // the station serves on without the holder's name.
+    try {
       found = FindPortHolder(device_path);
+      // Wine's server opens the device before it hands it to its program: found alone at
+      // first, it is asked about again for a moment, until the program holds the port too.
+      for (int again = 0;
+           again < kWineServerRetries && found && found->program.rfind("wineserver", 0) == 0;
+           ++again) {
+        std::this_thread::sleep_for(kWineServerPause);
+        found = FindPortHolder(device_path);
+      }
+    } catch (...) {
+      found.reset();
     }
     std::lock_guard lock(result->mutex);
     result->holder = std::move(found);

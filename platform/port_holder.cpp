@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <vector>
+
+#include "proc_file.h"
 
 namespace {
 
@@ -81,9 +81,7 @@ std::string ProgramNameOf(const std::string& exe, const std::string& command_lin
 
 std::string ProgramName(pid_t pid) {
   const std::string base = "/proc/" + std::to_string(pid);
-  std::ifstream file(base + "/cmdline", std::ios::binary);
-  const std::string command_line((std::istreambuf_iterator<char>(file)),
-                                 std::istreambuf_iterator<char>());
+  const std::string command_line = ReadProcFile(base + "/cmdline").value_or("");
   return ProgramNameOf(ReadLink(base + "/exe"), command_line);
 }
 

@@ -303,9 +303,12 @@ std::unique_ptr<MqttPublisher> MqttPublisher::Start(const MqttOptions& options,
   if (!options.password_file.empty() && !ReadPasswordFile(options.password_file, password, error)) {
     return nullptr;
   }
-  if (!options.ca_file.empty() && ::access(options.ca_file.c_str(), R_OK) != 0) {
-    error = "CA file " + options.ca_file + " cannot be read";
-    return nullptr;
+  for (const std::string* file : {&options.ca_file, &options.cert_file, &options.key_file}) {
+    if (!file->empty() && ::access(file->c_str(), R_OK) != 0) {
+      error = (file == &options.ca_file ? "CA file " : "client certificate file ") + *file +
+              " cannot be read";
+      return nullptr;
+    }
   }
   std::unique_ptr<MqttPublisher> p(new MqttPublisher(options, ring));
   Client& c = *p->client_;
@@ -323,9 +326,10 @@ std::unique_ptr<MqttPublisher> MqttPublisher::Start(const MqttOptions& options,
                               options.password_file.empty() ? nullptr : password.c_str());
   }
   if (options.url.tls || !options.ca_file.empty()) {
-    const int rc = mosquitto_tls_set(m, options.ca_file.empty() ? nullptr : options.ca_file.c_str(),
-                                     options.ca_file.empty() ? "/etc/ssl/certs" : nullptr, nullptr,
-                                     nullptr, nullptr);
+    const auto file = [](const std::string& path) { return path.empty() ? nullptr : path.c_str(); };
+    const int rc = mosquitto_tls_set(m, file(options.ca_file),
+                                     options.ca_file.empty() ? "/etc/ssl/certs" : nullptr,
+                                     file(options.cert_file), file(options.key_file), nullptr);
     if (rc != MOSQ_ERR_SUCCESS) {
       error = std::string("TLS cannot be set up: ") + mosquitto_strerror(rc);
       return nullptr;

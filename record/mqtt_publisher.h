@@ -27,6 +27,8 @@ struct MqttOptions {
   std::string user;           // empty: no user name
   std::string password_file;  // its first line is the password; must be private (0600)
   std::string ca_file;        // CA certificates for TLS (mqtts://)
+  std::string cert_file;      // the client certificate for a broker that asks for one
+  std::string key_file;       // its private key
   int window = 200;           // events published and not yet acknowledged, at most
 };
 

@@ -55,15 +55,17 @@ void ValueRecorder::EndForHandOver() {
 }
 
 bool ValueRecorder::Apply(const SettingsRecord& s) {
-  const std::array<std::string, 9> wanted = {std::to_string(s.HistoryOn),
-                                             std::to_string(s.HistoryKeepDays),
-                                             std::to_string(s.HistoryMaxMb),
-                                             s.MqttUrl,
-                                             s.MqttPrefix,
-                                             s.MqttStation,
-                                             s.MqttUser,
-                                             s.MqttPasswordFile,
-                                             s.MqttCaFile};
+  const std::array<std::string, 11> wanted = {std::to_string(s.HistoryOn),
+                                              std::to_string(s.HistoryKeepDays),
+                                              std::to_string(s.HistoryMaxMb),
+                                              s.MqttUrl,
+                                              s.MqttPrefix,
+                                              s.MqttStation,
+                                              s.MqttUser,
+                                              s.MqttPasswordFile,
+                                              s.MqttCaFile,
+                                              s.MqttCertFile,
+                                              s.MqttKeyFile};
   if (applied_ && wanted == applied_settings_) return problems_.empty();
   // What was announced goes to the listeners it was announced to.
   if (ring_) {
@@ -108,6 +110,8 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
       options.user = Cp1252ToUtf8(s.MqttUser);
       options.password_file = Cp1252ToUtf8(s.MqttPasswordFile);
       options.ca_file = Cp1252ToUtf8(s.MqttCaFile);
+      options.cert_file = Cp1252ToUtf8(s.MqttCertFile);
+      options.key_file = Cp1252ToUtf8(s.MqttKeyFile);
       mqtt_ = MqttPublisher::Start(options, *ring_, error);
     }
     if (!mqtt_) problem("MQTT off: " + error);

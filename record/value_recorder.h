@@ -69,7 +69,7 @@ class ValueRecorder : public IValueEvents {
   std::string station_;
   bool applied_ = false;
   std::string problems_;
-  std::array<std::string, 9> applied_settings_;
+  std::array<std::string, 11> applied_settings_;
 };
 
 // Returns one line for a status display: "history on (queue 0, written 12, dropped 0);

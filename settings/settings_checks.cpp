@@ -89,13 +89,31 @@ std::string MqttProblem(const SettingsRecord& s) {
       return "mqtt: the password file " + path + " may be read by others: chmod 600 it first";
     }
   }
+  if (s.MqttCertFile.empty() != s.MqttKeyFile.empty()) {
+    return "mqtt: a client certificate needs both --cert and --key";
+  }
+  if (!s.MqttCertFile.empty() && !ParseMqttUrl(s.MqttUrl)->tls && s.MqttCaFile.empty()) {
+    return "mqtt: a client certificate needs TLS: mqtts://HOST[:PORT]";
+  }
+  if (!s.MqttKeyFile.empty()) {
+    const std::string path = Cp1252ToUtf8(s.MqttKeyFile);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      return "mqtt: " + path + ": no such file";
+    }
+    if ((st.st_mode & 077) != 0) {
+      return "mqtt: the key file " + path +
+             " may be read or changed by others: chmod 600 (or 400) it first";
+    }
+  }
   for (const std::string* level : {&s.MqttPrefix, &s.MqttStation}) {
     if (level->find_first_of("+#") != std::string::npos) {
       return "mqtt: + and # cannot stand in a topic";
     }
   }
-  for (const std::string* text : {&s.MqttUrl, &s.MqttPrefix, &s.MqttStation, &s.MqttUser,
-                                  &s.MqttPasswordFile, &s.MqttCaFile}) {
+  for (const std::string* text :
+       {&s.MqttUrl, &s.MqttPrefix, &s.MqttStation, &s.MqttUser, &s.MqttPasswordFile, &s.MqttCaFile,
+        &s.MqttCertFile, &s.MqttKeyFile}) {
     if (HasControlCharacter(*text)) return ControlCharacterProblem("mqtt");
   }
   return "";

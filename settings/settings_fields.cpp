@@ -63,6 +63,8 @@ void ForEachPlainField(SettingsRecord& s, const std::function<void(const Setting
   whenSet(606, nullptr, &s.MqttUser);
   whenSet(607, nullptr, &s.MqttPasswordFile);
   whenSet(608, nullptr, &s.MqttCaFile);
+  whenSet(609, nullptr, &s.MqttCertFile);
+  whenSet(610, nullptr, &s.MqttKeyFile);
   for (int k = 1; k <= 4; ++k) {
     whenSet(610 + k, nullptr, &s.NetPort[k]);
     whenSet(615 + k, nullptr, &s.NetProtocol[k]);

@@ -50,6 +50,10 @@ struct SettingsRecord {
   std::string MqttUser;
   std::string MqttPasswordFile;  // file holding the password (private to the user)
   std::string MqttCaFile;        // CA certificates for TLS
+  // The station's client certificate and its private key for a broker that asks for one
+  // (PEM files; both or neither).
+  std::string MqttCertFile;
+  std::string MqttKeyFile;
   // Network ports of slots 1..4 (index 0 unused). NetPort: the TCP port ("" : none);
   // NetProtocol: "raw" or "rfc2217" ("" : raw); NetBind: the listening address ("" : 127.0.0.1);
   // NetAllow: the client networks let in, comma-separated CIDR ("" : any, loopback only).

@@ -63,6 +63,7 @@ std::string ChangeStationSettings(Station& station, const SettingsRecord& next) 
     }
     reason += (reason.empty() ? "" : "; ") + problems;
   }
+  station.FollowCertificate();
   service::Ready("reloaded");
   return reason;
 }

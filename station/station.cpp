@@ -1,5 +1,7 @@
 #include "station.h"
 
+#include <time.h>
+
 #include <iostream>
 
 #include "next_run.h"
@@ -8,6 +10,7 @@
 #include "settings_checks.h"
 #include "station_requests.h"
 #include "stop_signals.h"
+#include "text_encoding.h"
 
 Station::Station(std::string front_end, std::string folder)
     : front_end_(std::move(front_end)), folder_(std::move(folder)) {
@@ -56,6 +59,7 @@ bool Station::BeginServing(bool started, bool need_port) {
       session_->bridge().Log().WriteLine("Settings file: " + problem);
     }
   }
+  if (started) FollowCertificate();
   serving_ = started && (any || !need_port);
   if (started && !serving_) {
     std::cerr << "Velk_VCP: no port could be created (the reason is above); ending" << std::endl;
@@ -87,7 +91,31 @@ int Station::ServiceStep() {
     if (held != held_shown_) service::Status(ServiceStatus());
     held_shown_ = held;
   }
+  WarnOfCertificateEnd();
   return watchdog;
+}
+
+void Station::FollowCertificate() {
+  const std::string path = Cp1252ToUtf8(session_->settings().TlsCertFile);
+  std::string reason;
+  certificate_ = path.empty() ? std::nullopt : ReadCertificateFacts(path, reason);
+  // Said anew for the certificate now in force, at once.
+  certificate_days_said_ = INT64_MAX;
+  WarnOfCertificateEnd();
+}
+
+void Station::WarnOfCertificateEnd() {
+  // A station that runs for weeks is told once a day, from two weeks before, that its
+  // certificate ends.
+  if (!certificate_) return;
+  const int64_t now = time(nullptr);
+  const int64_t days = CertificateDaysLeft(*certificate_, now);
+  if (days >= certificate_days_said_) return;
+  certificate_days_said_ = days;
+  const std::string warning = CertificateWarning(*certificate_, now);
+  if (warning.empty()) return;
+  std::cerr << "Velk_VCP: " << warning << std::endl;
+  session_->bridge().Log().WriteLine(warning);
 }
 
 std::string Station::ServiceStatus() {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include "port_events.h"
 #include "port_folder.h"
 #include "slot_port.h"
+#include "tls_certificate.h"
 #include "value_recorder.h"
 #include "vcp_session.h"
 
@@ -63,6 +65,14 @@ class Station {
   // status is sent again when a port's holder came, went or got its name. Returns the
   // milliseconds until the next call is needed (-1: no limit).
   int ServiceStep();
+  // Reads the station's TLS certificate as the settings in force name it (none: nothing), for
+  // the status; when it ends within kCertificateWarningDays, or has ended, says so on standard
+  // error and in the activity log. A certificate that cannot be read is left to the ports,
+  // which say why they do not listen. Called at the start and at each settings change.
+  void FollowCertificate();
+  // The station's certificate as last read; nothing without one.
+  const std::optional<TlsCertificateFacts>& certificate() const { return certificate_; }
+
   // The line the service manager shows: each port and who holds it ("serving COM5 (held by
   // 1234 python3)", "(free)").
   std::string ServiceStatus();
@@ -82,6 +92,9 @@ class Station {
   std::optional<int> HandOverIfAsked(bool headless);
 
  private:
+  // Says that the certificate ends soon, once for each day left (see FollowCertificate).
+  void WarnOfCertificateEnd();
+
   std::string front_end_;
   std::string folder_;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
@@ -94,4 +107,6 @@ class Station {
   bool serving_ = false;
   bool stopped_ = false;
   unsigned held_shown_ = 0;  // the ports whose holders the service status shows
+  std::optional<TlsCertificateFacts> certificate_;
+  int64_t certificate_days_said_ = INT64_MAX;  // the days left last warned of
 };

@@ -17,6 +17,7 @@
 #include "settings_change.h"
 #include "settings_file.h"
 #include "text_encoding.h"
+#include "utc_time.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -168,6 +169,19 @@ json Values(Station& station) {
   return {{"history", history}, {"mqtt", mqtt}};
 }
 
+// The station's TLS certificate: its name, end and the days left, with the warning from two
+// weeks before its end; null without a certificate.
+json Certificate(Station& station) {
+  const std::optional<TlsCertificateFacts>& facts = station.certificate();
+  if (!facts) return nullptr;
+  const int64_t now = time(nullptr);
+  const std::string warning = CertificateWarning(*facts, now);
+  return {{"subject", facts->subject},
+          {"expires", IsoUtc(facts->not_after * 1000)},
+          {"days_left", CertificateDaysLeft(*facts, now)},
+          {"warning", warning.empty() ? json(nullptr) : json(warning)}};
+}
+
 json StationStatus(Station& station) {
   VcpSession& session = station.session();
   const SettingsRecord& s = session.settings();
@@ -207,6 +221,7 @@ json StationStatus(Station& station) {
         {"file", Absolute(kLogFileName)},
         {"bytes", logExists ? json(static_cast<int64_t>(info.st_size)) : json(nullptr)}}},
       {"values", Values(station)},
+      {"tls", Certificate(station)},
   };
 }
 

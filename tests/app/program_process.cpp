@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -100,7 +101,9 @@ std::string Ask(int client, const std::string& command) {
     return {};
   }
   std::string answer;
-  for (int i = 0; i < 250 && answer.find('\n') == std::string::npos; ++i) {
+  // 15 s: the desktop program under a loaded machine's X server can be slow to answer.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (answer.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
     pollfd p{client, POLLIN, 0};
     if (poll(&p, 1, 20) <= 0) continue;
     char buffer[256];

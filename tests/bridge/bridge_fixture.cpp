@@ -243,7 +243,10 @@ std::string EngineTest::Exchange(const std::string& bytes, size_t expected, Port
   c.Write(bytes);
   if (expected == 0) return Idle(30, &c);
   std::string got;
-  for (int i = 0; i < 1000 && got.size() < expected; ++i) {
+  // A bound in time, not in ticks: on a loaded machine the device library's answer may take
+  // far longer than a thousand ticks of a millisecond.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (got.size() < expected && std::chrono::steady_clock::now() < deadline) {
     Tick();
     got += c.Take();
     if (got.size() < expected) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -112,7 +112,13 @@ TEST_F(ExclusivePortTest, TwoHandlesNeverLeaveAPhantomOrAnUnservedClient) {
       });
       EXPECT_EQ(result, "") << c.name << ", round " << round;
       EXPECT_TRUE(WaitForDeparture(before, 5s)) << c.name << ", round " << round << ": a phantom";
+      // What the program said tells a program that ended from one that lost a client.
+      if (HasFailure()) {
+        ADD_FAILURE() << "the program's standard error:\n" << Err();
+        break;
+      }
     }
+    if (HasFailure()) break;
   }
   EXPECT_EQ(Stop(pid_), 0);
 }

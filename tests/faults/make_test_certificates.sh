@@ -1,7 +1,8 @@
 #!/bin/sh
 # Makes the certificates of the TLS port tests in folder $1 with the openssl command line:
 # a CA (ca.pem), the station's certificate for 127.0.0.1 (station.pem, station.key, 0600),
-# and clients: alice (by the CA), mallory (by another CA), old (by the CA, expired).
+# its renewal (renewed.pem, renewed.key: "station-renewed", ending in 10 days), and clients:
+# alice (by the CA), mallory (by another CA), old (by the CA, expired).
 set -eu
 dir=$1
 cd "$dir"
@@ -16,6 +17,10 @@ printf 'subjectAltName=IP:127.0.0.1,IP:::1\n' >station.ext
 quiet openssl req -newkey rsa:2048 -nodes -keyout station.key -out station.csr -subj /CN=station
 quiet openssl x509 -req -in station.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 \
   -extfile station.ext -out station.pem
+quiet openssl req -newkey rsa:2048 -nodes -keyout renewed.key -out renewed.csr \
+  -subj /CN=station-renewed
+quiet openssl x509 -req -in renewed.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 10 \
+  -extfile station.ext -out renewed.pem
 for client in alice:ca mallory:other; do
   name=${client%%:*} ca=${client#*:}
   quiet openssl req -newkey rsa:2048 -nodes -keyout $name.key -out $name.csr -subj "/CN=$name"
@@ -40,4 +45,4 @@ CONF
 quiet openssl req -newkey rsa:2048 -nodes -keyout old.key -out old.csr -subj /CN=old
 quiet openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in old.csr -out old.pem \
   -startdate 20200101000000Z -enddate 20200201000000Z
-chmod 600 station.key
+chmod 600 station.key renewed.key

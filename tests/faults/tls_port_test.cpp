@@ -28,19 +28,23 @@ class TlsPortTest : public NetworkPortTest {
                                          "\r\n633:" + Tls("ca.pem") + "\r\n636:1\r\n637:1\r\n");
   }
   // Runs the Python TLS client against slot (1..4) as client (its certificate; empty: none);
-  // returns what it printed ("ok\n", "refused: ...").
+  // returns what it printed ("ok\n", "refused: ..."). With release, the client runs on until
+  // that file exists (see tls_client_check.py) and prints to out; server: the station's name
+  // the client insists on.
   std::string Client(int slot, const std::string& client, bool rfc2217 = false,
-                     const std::string& release = "") const {
+                     const std::string& release = "", const std::string& server = "",
+                     const std::string& out = "client.out") const {
     std::string command = "/usr/bin/python3 " VELK_TLS_CHECK " " + std::to_string(tcp_[slot - 1]) +
                           " " + Tls("ca.pem") + " 'M1\\r' '" + "10:+0001.234\\r\\n'";
     if (!client.empty())
       command += " --cert " + Tls(client + ".pem") + " --key " + Tls(client + ".key");
     if (rfc2217) command += " --rfc2217";
     if (!release.empty()) command += " --release " + release;
-    Shell("rm -f " + Path("client.out"));
-    Shell(command + " >" + Path("client.out") + " 2>&1" + (release.empty() ? "" : " &"));
-    if (!release.empty()) WaitFor([&] { return !Read("client.out").empty(); }, 20s);
-    return Read("client.out");
+    if (!server.empty()) command += " --server " + server;
+    Shell("rm -f " + Path(out));
+    Shell(command + " >" + Path(out) + " 2>&1" + (release.empty() ? "" : " &"));
+    if (!release.empty()) WaitFor([&] { return !Read(out).empty(); }, 20s);
+    return Read(out);
   }
 };
 
@@ -92,6 +96,8 @@ TEST_F(TlsPortTest, ClientsWithoutAHandshakeAreDroppedWithoutHoldingUpOthers) {
       // Two commands: more than the five bytes of a TLS record's header, which are awaited.
       {"a plain TCP client", "M1\rM1\r", "TLS handshake failed"},
       {"a client that never starts its handshake", "", "no TLS handshake within 10 s"},
+      {"garbage handshake records",
+       std::string("\x16\x03\x01\x00\x08garbage!", 13) + "\x16\x03\x01", "TLS handshake failed"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -111,6 +117,65 @@ TEST_F(TlsPortTest, ClientsWithoutAHandshakeAreDroppedWithoutHoldingUpOthers) {
     // The slot is free for a verified client again.
     EXPECT_EQ(Client(1, "alice"), "ok\n");
   }
+}
+
+// A certificate renewed on disk is taken over at reload for the next client while the
+// connected one goes on; one whose key file others may read is refused and changes nothing.
+// The status and standard error tell the certificate's end from two weeks before it.
+TEST_F(TlsPortTest, ARenewedCertificateIsTakenOverAtReloadAndItsEndIsTold) {
+  ServeTls();
+  nlohmann::json tls = Status()["tls"];
+  EXPECT_EQ(tls["subject"], "station") << tls.dump();
+  EXPECT_EQ(tls["days_left"], 29) << tls.dump();
+  EXPECT_TRUE(tls["warning"].is_null()) << tls.dump();
+  const std::string release = Path("release");
+  ASSERT_EQ(Client(1, "alice", false, release, "station", "held.out"), "ok\n");
+  const struct {
+    const char* name;
+    std::string prepare;
+    int reload;          // the tool's exit status
+    std::string server;  // the certificate the next client sees
+  } steps[] = {
+      {"a renewal whose key others may read",
+       "cp renewed.pem station.pem && cp renewed.key station.key && chmod 644 station.key", 3,
+       "station"},
+      {"the renewal made private", "chmod 600 station.key", 0, "station-renewed"},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    // The files were read at the start: the running program goes on with what it took.
+    ASSERT_EQ(Shell("cd " + Path("tls") + " && " + step.prepare), 0);
+    EXPECT_EQ(Tool("reload"), step.reload) << Read("tool.out");
+    EXPECT_EQ(Client(2, "alice", true, "", step.server), "ok\n");
+  }
+  EXPECT_NE(Read("tool.out").find("chmod 600"), std::string::npos) << Read("tool.out");
+  // The first client held its connection throughout and is still answered.
+  Shell("touch " + release);
+  EXPECT_TRUE(WaitFor([&] { return Read("held.out") == "ok\nok\n"; }, 20s)) << Read("held.out");
+  tls = Status()["tls"];
+  EXPECT_EQ(tls["subject"], "station-renewed") << tls.dump();
+  EXPECT_EQ(tls["days_left"], 9) << tls.dump();
+  EXPECT_NE(tls["warning"].get<std::string>().find("ends on"), std::string::npos) << tls.dump();
+  EXPECT_TRUE(WaitFor([&] {
+    return Err().find("the TLS certificate station-renewed ends on") != std::string::npos;
+  })) << Err();
+  Tool("status", "status.txt");
+  EXPECT_NE(Read("status.txt").find("warning: the TLS certificate station-renewed ends on"),
+            std::string::npos)
+      << Read("status.txt");
+}
+
+// The network guide's recipes with stock tools (socat, stunnel, pyserial) reach a TLS port
+// with a client certificate and are answered.
+TEST_F(TlsPortTest, TheGuidesRecipesWithStockToolsAreAnswered) {
+  ServeTls();
+  const int status = Shell("/usr/bin/python3 " VELK_TLS_RECIPES " " + Tls("") + " " +
+                           std::to_string(tcp_[0]) + " " + std::to_string(tcp_[1]) + " " +
+                           Path("recipes") + " >" + Path("recipes.out") + " 2>&1");
+  EXPECT_EQ(status, 0) << Read("recipes.out") << Log();
+  EXPECT_EQ(Read("recipes.out"),
+            "a local pty through socat: ok\npyserial socket:// through stunnel: ok\n"
+            "pyserial rfc2217:// through a socat tunnel: ok\n");
 }
 
 TEST_F(TlsPortTest, SettingsToolChecksTheStationCertificate) {

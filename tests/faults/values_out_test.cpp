@@ -356,45 +356,76 @@ TEST_F(ValuesOutTest, ABrokerAwayDelaysNoAnswerAndLosesOnlyWhatTheQueueCannotHol
   close(fd);
 }
 
-TEST_F(ValuesOutTest, AUserWithAPasswordFileOverTlsWithACaFile) {
-  // A certificate authority of the test's own and a broker certificate for 127.0.0.1.
+// The station proves itself to a TLS broker of the test's own CA either as a user with a
+// password file or by a client certificate of that CA (the broker then asks for one and takes
+// its common name as the user); the broker lets in no one else.
+TEST_F(ValuesOutTest, TheStationProvesItselfToATlsBrokerByPasswordOrCertificate) {
   const std::string d = Path("");
   ASSERT_EQ(
       Shell("cd '" + d +
             "' && openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=ca "
-            "-keyout ca.key -out ca.pem 2>/dev/null && openssl req -newkey rsa:2048 -nodes "
-            "-subj /CN=127.0.0.1 -keyout broker.key -out broker.csr 2>/dev/null && "
-            "printf 'subjectAltName=IP:127.0.0.1\\n' >ext && openssl x509 -req -in broker.csr "
-            "-CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile ext -out broker.pem "
-            "2>/dev/null && touch users && chmod 600 users && "
+            "-keyout ca.key -out ca.pem 2>/dev/null && printf 'subjectAltName=IP:127.0.0.1\\n' "
+            ">ext && for who in broker:127.0.0.1 station:station1; do "
+            "openssl req -newkey rsa:2048 -nodes -subj /CN=${who#*:} -keyout ${who%:*}.key "
+            "-out ${who%:*}.csr 2>/dev/null && openssl x509 -req -in ${who%:*}.csr -CA ca.pem "
+            "-CAkey ca.key -CAcreateserial -days 2 -extfile ext -out ${who%:*}.pem 2>/dev/null "
+            "|| exit 1; done && touch users && chmod 600 users station.key && "
             "mosquitto_passwd -b users station1 'pass word' && chmod 644 users broker.key"),
       0);
-  Write("broker.conf", Read("broker.conf") + "cafile " + d + "ca.pem\ncertfile " + d +
-                           "broker.pem\nkeyfile " + d + "broker.key\npassword_file " + d +
-                           "users\n");
-  Write("broker.conf", std::regex_replace(Read("broker.conf"), std::regex("allow_anonymous true"),
-                                          "allow_anonymous false"));
+  const std::string broker =
+      "cafile " + d + "ca.pem\ncertfile " + d + "broker.pem\nkeyfile " + d + "broker.key\n";
+  const std::string url =
+      "603:mqtts://127.0.0.1:" + std::to_string(port_) + "\r\n605:st1\r\n608:" + d + "ca.pem\r\n";
   Write("station.pw", "pass word\n");
   chmod(Path("station.pw").c_str(), 0600);
-  StartBroker();
-  subscriber_ = Spawn({"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port_), "--cafile",
-                       d + "ca.pem", "-u", "station1", "-P", "pass word", "-v", "-t", "velk/#"},
-                      Path("sub.out"));
-  Write("Velk_VCP.CFG", FaultSettings() + "603:mqtts://127.0.0.1:" + std::to_string(port_) +
-                            "\r\n605:st1\r\n606:station1\r\n607:" + d + "station.pw\r\n608:" + d +
-                            "ca.pem\r\n");
-  Start();
-  ASSERT_TRUE(WaitUntilServing()) << Err();
-  const int fd = OpenPort("COM5");
-  ASSERT_GE(fd, 0);
-  // The subscriber may connect after the first values: the retained last value reaches it.
-  EXPECT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
-  EXPECT_TRUE(WaitFor([&] {
-    return Received().find("velk/st1/1.1/value {\"seq\":1,") != std::string::npos &&
-           Received().find("velk/st1/status online") != std::string::npos;
-  })) << Received()
-      << Err() << Read("broker.log");
-  close(fd);
+  const struct {
+    const char* name;
+    const char* tag;
+    std::string broker, settings;
+  } ways[] = {
+      {"a user with a password file", "password", "password_file " + d + "users\n",
+       "606:station1\r\n607:" + d + "station.pw\r\n"},
+      {"a client certificate", "certificate",
+       "require_certificate true\nuse_identity_as_username true\n",
+       "609:" + d + "station.pem\r\n610:" + d + "station.key\r\n"},
+  };
+  const std::string plain = Read("broker.conf");
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.name);
+    Write("broker.conf",
+          std::regex_replace(plain, std::regex("allow_anonymous true"), "allow_anonymous false") +
+              broker + way.broker);
+    StartBroker();
+    std::vector<std::string> sub = {
+        "mosquitto_sub", "-h",         "127.0.0.1", "-p", std::to_string(port_),
+        "--cafile",      d + "ca.pem", "-v",        "-t", "velk/#"};
+    // The subscriber gets in the same way as the station.
+    if (way.broker.find("password") != std::string::npos) {
+      sub.insert(sub.end(), {"-u", "station1", "-P", "pass word"});
+    } else {
+      sub.insert(sub.end(), {"--cert", d + "station.pem", "--key", d + "station.key"});
+    }
+    Write("sub.out", "");
+    subscriber_ = Spawn(sub, Path("sub.out"));
+    Write("Velk_VCP.CFG", FaultSettings() + url + way.settings);
+    const pid_t pid = Start({}, way.tag);
+    ASSERT_TRUE(WaitUntilServing(way.tag)) << Err(way.tag);
+    const int fd = OpenPort("COM5");
+    ASSERT_GE(fd, 0);
+    // The subscriber may connect after the first values: the retained last value reaches it.
+    EXPECT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
+    EXPECT_TRUE(WaitFor([&] {
+      return Received().find("velk/st1/1.1/value {\"seq\":1,") != std::string::npos &&
+             Received().find("velk/st1/status online") != std::string::npos;
+    })) << Received()
+        << Err(way.tag) << Read("broker.log");
+    close(fd);
+    EXPECT_EQ(Stop(pid), 0);
+    End(subscriber_);
+    End(broker_);
+    // What the broker kept (the retained value) would let the next way pass unseen.
+    Shell("rm -f " + Path("mosquitto.db"));
+  }
 }
 
 TEST_F(ValuesOutTest, TheHistoryKeepsWhatWasWrittenWhenTheProgramIsKilledDuringABurst) {

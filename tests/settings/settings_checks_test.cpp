@@ -91,6 +91,23 @@ TEST(SettingsChecksTest, EachProblemIsNamedWithItsMessage) {
        {"mqtt: the password file " + dir.path() +
         "/missing may be read by others: chmod 600 "
         "it first"}},
+      {"a client certificate without its key",
+       [&dir](SettingsRecord& s) { s.MqttCertFile = dir.path() + "/private"; },
+       {"mqtt: a client certificate needs both --cert and --key"}},
+      {"a client certificate without TLS",
+       [&dir](SettingsRecord& s) {
+         s.MqttUrl = "mqtt://broker";
+         s.MqttCaFile.clear();
+         s.MqttCertFile = s.MqttKeyFile = dir.path() + "/private";
+       },
+       {"mqtt: a client certificate needs TLS: mqtts://HOST[:PORT]"}},
+      {"a client key others may read",
+       [&dir](SettingsRecord& s) {
+         s.MqttCertFile = dir.path() + "/private";
+         s.MqttKeyFile = dir.path() + "/open";
+       },
+       {"mqtt: the key file " + dir.path() +
+        "/open may be read or changed by others: chmod 600 (or 400) it first"}},
       {"+ in the prefix",
        [](SettingsRecord& s) { s.MqttPrefix = "a+b"; },
        {"mqtt: + and # cannot stand in a topic"}},
