@@ -140,6 +140,15 @@ int32_t NetworkEndpoint::TakeDroppedInput() {
 
 void NetworkEndpoint::Settle() {
   if (!client_ || !client_->gone()) return;
+  if (!client_announced_) {
+    // Never served: its TLS handshake failed or did not come. Logged as a refusal, so that a
+    // peer that tries again and again leaves one line a minute.
+    const std::string why = client_->gone_reason();
+    ++generation_;
+    DropClient();
+    LogRefusal(client_address_, why);
+    return;
+  }
   const std::string line = name_ + ": network client " + client_->holder_text() + " left (" +
                            client_->gone_reason() + ")";
   const int64_t dropped = int64_t{dropped_input_} + static_cast<int64_t>(client_->unserved_input());
@@ -201,6 +210,7 @@ void NetworkEndpoint::Accept() {
         std::make_unique<NetworkClient>(fd, peer, length, config_->protocol, "Velk_VCP " + name_,
                                         config_->idle_limit, std::move(transport));
     client_announced_ = false;
+    client_address_ = text;
     ++session_;
     ++generation_;
     if (hooks_.client_changed) hooks_.client_changed(client_.get());
@@ -223,6 +233,10 @@ void NetworkEndpoint::Refuse(int fd, const std::string& address, const std::stri
     send(fd, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
   }
   close(fd);
+  LogRefusal(address, why);
+}
+
+void NetworkEndpoint::LogRefusal(const std::string& address, const std::string& why) {
   const auto now = std::chrono::steady_clock::now();
   const std::string key = address + " " + why;
   auto it = refusals_logged_.find(key);

@@ -74,6 +74,8 @@ class NetworkEndpoint : public INetworkSide {
  private:
   void Accept();
   void Refuse(int fd, const std::string& address, const std::string& why, bool tell);
+  // Logs a refusal of address for why, once a minute for each address and reason.
+  void LogRefusal(const std::string& address, const std::string& why);
   void Log(const std::string& line);
   // Logs the client's arrival once its transport is established.
   void Announce();
@@ -86,6 +88,7 @@ class NetworkEndpoint : public INetworkSide {
   int listener_ = -1;
   std::unique_ptr<NetworkClient> client_;
   bool client_announced_ = false;  // its arrival is logged (a TLS client's after its handshake)
+  std::string client_address_;     // the client's address without its port
   std::shared_ptr<TlsContext> tls_;
   uint32_t session_ = 0;
   uint32_t generation_ = 0;
