@@ -220,6 +220,11 @@ bool PtyPort::Link(std::string& reason) {
 
 void PtyPort::ReplaceTerminal() {
   std::string reason;
+  // A spare that someone holds before the link ever led to it was opened by its device path,
+  // not through the port: a /dev/pts path kept from before, whose number the spare now has.
+  // It is replaced (its opener hung up), so that the port's next session is only the client
+  // that comes through the link.
+  if (spare_.master >= 0 && IsHeld(spare_.master)) CloseTerminal(spare_);
   if (spare_.master < 0 && !OpenTerminal(spare_, reason)) {
     // A client that the exclusive mode keeps out is told EBUSY until a later departure.
     std::cerr << "Velk_VCP: port " << name_ << ": " << reason << '\n';

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -354,6 +355,56 @@ TEST_F(PtyPortTest, AnOpenByTheLinksOldTargetIsBusyNeverUnserved) {
       ASSERT_FALSE(Opened(port));
     }
   }
+}
+
+// The pseudo-terminal numbers of this process's masters (its ports' terminals).
+std::vector<unsigned> OwnTerminalNumbers() {
+  std::vector<unsigned> numbers;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (fs::read_symlink(entry.path(), error) != "/dev/ptmx") continue;
+    unsigned number = 0;
+    if (ioctl(std::stoi(entry.path().filename().string()), TIOCGPTN, &number) == 0) {
+      numbers.push_back(number);
+    }
+  }
+  return numbers;
+}
+
+// An opener by a kept /dev/pts path (root, whom the exclusive mode does not stop) that holds
+// the port's spare terminal before the link ever led to it is hung up when the port moves
+// there: the next client through the link is served alone, and nothing the stale opener
+// writes reaches the port.
+TEST_F(PtyPortTest, ASpareHeldBeforeItWasLinkedIsReplacedNotServed) {
+  PtyPort port(folder_);
+  ASSERT_TRUE(port.CreatePort("COM3"));
+  const int client = OpenClient("COM3");
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Opened(port));
+  std::string spare;
+  for (unsigned number : OwnTerminalNumbers()) {
+    if ("/dev/pts/" + std::to_string(number) != port.slave_path()) {
+      spare = "/dev/pts/" + std::to_string(number);
+    }
+  }
+  ASSERT_FALSE(spare.empty()) << "no spare terminal";
+  const int stale = open(spare.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(stale, 0) << spare;
+  clients_.push_back(stale);
+  CloseClient(client);
+  ASSERT_FALSE(Opened(port));
+  EXPECT_NE(port.slave_path(), spare);
+  // The stale opener was hung up; what it writes goes nowhere.
+  pollfd hung{stale, POLLIN, 0};
+  EXPECT_EQ(poll(&hung, 1, 2000), 1);
+  EXPECT_TRUE(hung.revents & (POLLHUP | POLLERR)) << hung.revents;
+  EXPECT_EQ(write(stale, "M8\r", 3), -1);
+  const int next = OpenClient("COM3");
+  ASSERT_GE(next, 0);
+  ASSERT_TRUE(Opened(port));
+  ASSERT_EQ(write(next, "M1\r", 3), 3);
+  const std::vector<uint8_t> received = PortRead(port, 3);
+  EXPECT_EQ(std::string(received.begin(), received.end()), "M1\r");
 }
 
 TEST_F(PtyPortTest, LineGoesBackToRawWhenTheClientLeaves) {
