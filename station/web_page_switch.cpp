@@ -14,12 +14,16 @@ bool WebPageSwitch::Apply(const SettingsRecord& s, ValueRecorder& recorder, Port
     // The running page goes first: the new one may want its port.
     std::optional<WebConfig> previous;
     if (server_) previous = server_->config();
-    server_.reset();
+    Retire();
     if (config) {
+      AwaitRetired(config->port);
       server_ = WebServer::Start(*config, snapshot_, recorder.Ring(), reason);
       if (!server_) {
         std::string ignored;
-        if (previous) server_ = WebServer::Start(*previous, snapshot_, recorder.Ring(), ignored);
+        if (previous) {
+          AwaitRetired(previous->port);
+          server_ = WebServer::Start(*previous, snapshot_, recorder.Ring(), ignored);
+        }
         reason = "web page: " + reason;
         error_ = server_ ? "" : reason;
         recorder.SetOtherReader(server_ != nullptr);
@@ -65,4 +69,30 @@ json WebPageSwitch::Status() const {
           {"error", nullptr}};
 }
 
-void WebPageSwitch::Stop() { server_.reset(); }
+void WebPageSwitch::Retire() {
+  if (!server_) return;
+  Retiring r;
+  r.port = server_->config().port;
+  r.done = std::make_shared<std::atomic<bool>>(false);
+  r.thread = std::thread([server = std::move(server_), done = r.done]() mutable {
+    server.reset();
+    *done = true;
+  });
+  retiring_.push_back(std::move(r));
+}
+
+void WebPageSwitch::AwaitRetired(uint16_t port) {
+  for (auto it = retiring_.begin(); it != retiring_.end();) {
+    if (port == 0 || it->port == port || *it->done) {
+      it->thread.join();
+      it = retiring_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void WebPageSwitch::Stop() {
+  Retire();
+  AwaitRetired(0);
+}

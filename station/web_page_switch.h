@@ -2,12 +2,15 @@
 // snapshot the serving loop refreshes for it, and the page's place in the status.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "port_bridge.h"
 #include "settings_record.h"
@@ -35,12 +38,27 @@ class WebPageSwitch {
   // The "web" member of the status: where the page listens and how, or why it does not; null
   // when it is off.
   nlohmann::json Status() const;
-  // Stops the server (before the value listeners' ring goes).
+  // Stops the server and waits until every server stopped so far has ended (before the value
+  // listeners' ring goes).
   void Stop();
+  ~WebPageSwitch() { Stop(); }
 
  private:
+  // A server that ends on a thread of its own: its live streams may wait for clients that
+  // take nothing, and serving does not wait for them.
+  struct Retiring {
+    uint16_t port = 0;
+    std::shared_ptr<std::atomic<bool>> done;
+    std::thread thread;
+  };
+  // Hands server_ to a thread of its own that ends it.
+  void Retire();
+  // Waits for the retiring servers that listened on port (0: all); forgets those that ended.
+  void AwaitRetired(uint16_t port);
+
   StatusSnapshot snapshot_;
   std::unique_ptr<WebServer> server_;
+  std::vector<Retiring> retiring_;
   std::string error_;
   std::chrono::steady_clock::time_point refreshed_{};
 };

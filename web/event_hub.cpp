@@ -51,10 +51,18 @@ EventHub::~EventHub() {
   }
 }
 
+void EventHub::EndSubscriptions() {
+  std::lock_guard lock(mutex_);
+  ended_ = true;
+  for (const auto& weak : subscriptions_) {
+    if (auto subscription = weak.lock()) subscription->End();
+  }
+}
+
 std::shared_ptr<EventSubscription> EventHub::Subscribe() {
   std::lock_guard lock(mutex_);
   std::erase_if(subscriptions_, [](const auto& weak) { return weak.expired(); });
-  if (stop_ || subscriptions_.size() >= limit_) return nullptr;
+  if (stop_ || ended_ || subscriptions_.size() >= limit_) return nullptr;
   auto subscription = std::make_shared<EventSubscription>(queued_);
   subscriptions_.push_back(subscription);
   return subscription;

@@ -49,7 +49,9 @@ class EventHub {
   EventHub(const EventHub&) = delete;
   EventHub& operator=(const EventHub&) = delete;
 
-  // Returns a new subscription, or null when the hub has as many as it takes.
+  // Ends every subscription (their Wait returns false) and takes no more. Returns at once.
+  void EndSubscriptions();
+  // Returns a new subscription, or null when the hub has as many as it takes or ended them.
   std::shared_ptr<EventSubscription> Subscribe();
   // Subscriptions alive now, and those dropped since the start for falling behind.
   size_t Subscribers() const;
@@ -65,5 +67,6 @@ class EventHub {
   std::vector<std::weak_ptr<EventSubscription>> subscriptions_;
   uint64_t dropped_ = 0;
   bool stop_ = false;
+  bool ended_ = false;
   std::thread thread_;
 };

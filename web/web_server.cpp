@@ -3,8 +3,11 @@
 #include <arpa/inet.h>
 #include <civetweb.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "api_routes.h"
@@ -146,7 +149,30 @@ std::unique_ptr<WebServer> WebServer::Start(const WebConfig& config, const Statu
 }
 
 WebServer::~WebServer() {
-  if (context_ != nullptr) mg_stop(context_);
+  if (context_ == nullptr) return;
+  // Live streams end first, so that their threads are free at once.
+  hub_.EndSubscriptions();
+  // The library's listening thread looks at its stop flag only when a connection comes or its
+  // poll times out (seconds): connections of our own wake it until it has stopped.
+  std::atomic<bool> stopped = false;
+  std::thread stopping([this, &stopped] {
+    mg_stop(context_);
+    stopped = true;
+  });
+  sockaddr_storage target = config_.bind;
+  if (target.ss_family == AF_INET) {
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&target);
+    if (v4->sin_addr.s_addr == htonl(INADDR_ANY)) v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
+  while (!stopped) {
+    const int fd = ::socket(target.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd >= 0) {
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&target), config_.bind_length);
+      ::close(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  stopping.join();
 }
 
 bool WebServer::ReloadPassword(std::string& reason) {

@@ -113,7 +113,7 @@ function gaugeCard(gauge) {
 }
 
 function showValue(g, number, status) {
-  g.value.textContent = number === null || number === undefined ? "–" : String(number);
+  g.value.textContent = number === null || number === undefined ? "–" : String(Number(number.toFixed(6)));
   const word = statusWord(status);
   g.badge.textContent = T[word] || word;
   g.badge.className = "badge " + statusClass(word);
@@ -271,7 +271,9 @@ async function refreshLog() {
     document.getElementById("log-file").textContent = log.on || log.bytes !== null
       ? T.file + " " + log.file + " · " + T.size + " " + (log.bytes === null ? "–" : log.bytes + " B")
       : T.logOff;
-    document.getElementById("log-lines").textContent = log.lines.join("\n");
+    const lines = document.getElementById("log-lines");
+    lines.textContent = log.lines.join("\n");
+    lines.scrollTop = lines.scrollHeight;
   } catch (error) { /* tried again */ }
 }
 
