@@ -109,6 +109,8 @@ void EventHub::Run() {
       subscription->Offer(events);
       if (!before && subscription->Dropped()) ++dropped;
     }
+    // A subscriber that goes meanwhile frees its place at once.
+    targets.clear();
     if (dropped > 0) {
       std::lock_guard lock(mutex_);
       dropped_ += dropped;
