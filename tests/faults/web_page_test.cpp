@@ -314,3 +314,53 @@ TEST_F(WebPageTest, AStreamNobodyReadsIsDroppedWhileThePortsAreAnsweredAtOnce) {
   close(fd);
   close(stream);
 }
+
+TEST_F(WebPageTest, OverTlsOnlyClientsOfTheStationsCaGetInAndThePasswordStillCounts) {
+  Shell("mkdir -p " + Path("tls"));
+  ASSERT_EQ(Shell("sh " VELK_TLS_CERTIFICATES " " + Path("tls") + " >" + Path("tls.out") + " 2>&1"),
+            0)
+      << Read("tls.out");
+  Write("page.pw", "over tls\n");
+  ASSERT_EQ(chmod(Path("page.pw").c_str(), 0600), 0);
+  const std::string tls = Path("tls/");
+  ServeWeb("631:" + tls + "station.pem\r\n632:" + tls + "station.key\r\n633:" + tls +
+           "ca.pem\r\n643:1\r\n644:" + Path("page.pw") + "\r\n");
+  const auto fetch = [&](const std::string& client, const std::string& authorization) {
+    std::string script =
+        "import ssl, sys, urllib.request, urllib.error\n"
+        "ctx = ssl.create_default_context(cafile='" +
+        tls + "ca.pem')\n";
+    if (!client.empty()) {
+      script += "ctx.load_cert_chain('" + tls + client + ".pem', '" + tls + client + ".key')\n";
+    }
+    script += "request = urllib.request.Request('https://127.0.0.1:" + std::to_string(web_) +
+              "/api/status')\n";
+    if (!authorization.empty()) {
+      script += "request.add_header('Authorization', '" + authorization + "')\n";
+    }
+    script +=
+        "try:\n"
+        "    print(urllib.request.urlopen(request, context=ctx, timeout=20).status)\n"
+        "except urllib.error.HTTPError as e:\n"
+        "    print(e.code)\n"
+        "except Exception as e:\n"
+        "    print('refused')\n";
+    Write("fetch.py", script);
+    Shell("/usr/bin/python3 " + Path("fetch.py") + " >" + Path("fetch.out") + " 2>&1");
+    std::string out = Read("fetch.out");
+    return out.substr(0, out.find('\n'));
+  };
+  const std::string password = "Basic dXNlcjpvdmVyIHRscw==";  // user:over tls
+  const struct {
+    const char* what;
+    std::string client, authorization, answer;
+  } cases[] = {
+      {"alice with the password", "alice", password, "200"},
+      {"alice without it", "alice", "", "401"},
+      {"no certificate", "", password, "refused"},
+      {"a certificate of another CA", "mallory", password, "refused"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(fetch(c.client, c.authorization), c.answer) << c.what;
+  // Plain HTTP on the TLS port gets nothing.
+  EXPECT_EQ(HttpGet(web_, "/api/status").status, 0);
+}
