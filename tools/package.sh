@@ -182,9 +182,8 @@ for name in velk-vcp libvelk-qentrix-control1 libvelk-qentrix-control-dev velk-q
   case $name in
     velk-vcp)
       depends="${depends:+$depends, }qt6-qpa-plugins"
-      # velk-wine runs Windows software under Wine; pyserial is what the examples use; the web
-      # page's HTTP library loads OpenSSL by its development name (libssl.so) for --tls.
-      extra="Suggests: wine, python3-serial, libssl-dev"
+      # velk-wine runs Windows software under Wine; pyserial is what the examples use.
+      extra="Suggests: wine, python3-serial"
       install -m 0755 "$root/data/debian/velk-vcp.postinst" "$tree/DEBIAN/postinst" ;;
     libvelk-qentrix-control1)
       cp "$work/local-shlibs" "$tree/DEBIAN/shlibs"

@@ -12,6 +12,7 @@
 
 #include "api_routes.h"
 #include "basic_auth.h"
+#include "http_library_tls.h"
 #include "page_files.h"
 #include "request_target.h"
 #include "tls_context.h"
@@ -100,13 +101,13 @@ std::unique_ptr<WebServer> WebServer::Start(const WebConfig& config, const Statu
              ": the HTTP library of this system serves IPv4 only; give an IPv4 address";
     return nullptr;
   }
-  if (config.tls && mg_check_feature(2) == 0) {
-    reason = "the HTTP library of this system has no TLS";
+  if (config.tls && (mg_check_feature(MG_FEATURES_TLS) == 0 || !PrepareHttpLibraryTls(reason))) {
+    if (reason.empty()) reason = "the HTTP library of this system has no TLS";
     return nullptr;
   }
   std::unique_ptr<WebServer> server(new WebServer(config, snapshot, ring, limits));
   if (!config.password_file.empty() && !server->ReloadPassword(reason)) return nullptr;
-  mg_init_library(config.tls ? MG_FEATURES_TLS : 0);
+  mg_init_library(0);
   const std::string listening = AddressText(bind, config.bind_length) + ":" +
                                 std::to_string(config.port) + (config.tls ? "s" : "");
   const std::string threads = std::to_string(limits.threads);

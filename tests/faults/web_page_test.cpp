@@ -74,7 +74,9 @@ TEST_F(WebPageTest, ApiAnswersAsTheProgramsSocketAndTheToolDo) {
     ASSERT_EQ(reply.status, 200) << w.query << reply.body;
     const json events = json::parse(reply.body);
     ASSERT_EQ(events.size(), w.events) << w.query;
-    if (w.events == 1) EXPECT_EQ(events[0], line) << w.query;
+    if (w.events == 1) {
+      EXPECT_EQ(events[0], line) << w.query;
+    }
   }
   const HttpReply csv = HttpGet(web_, "/values.csv");
   EXPECT_EQ(csv.status, 200);
@@ -242,7 +244,9 @@ TEST_F(WebPageTest, ToolAndProgramRefuseUnsafeSettings) {
     EXPECT_EQ(Tool(c.arguments), c.status) << c.arguments << ": " << Read("tool.out");
     EXPECT_NE(Read("tool.out").find(c.says), std::string::npos)
         << c.arguments << ": " << Read("tool.out");
-    if (c.status != 0) EXPECT_EQ(Read("Velk_VCP.CFG"), before) << c.arguments;
+    if (c.status != 0) {
+      EXPECT_EQ(Read("Velk_VCP.CFG"), before) << c.arguments;
+    }
   }
   // A file edited by hand gets the same checks: the program serves without the page and says
   // why.
