@@ -1,14 +1,12 @@
 #include "web_page_switch.h"
 
-#include <iostream>
-
 using nlohmann::json;
 
 bool WebPageSwitch::Apply(const SettingsRecord& s, ValueRecorder& recorder, PortBridge& bridge,
                           std::string& reason) {
   std::optional<WebConfig> config;
   if (!WebConfigFromSettings(s, config, reason)) return false;
-  if (config && server_ && server_->config() == *config && server_->config().tls == false) {
+  if (config && server_ && server_->config() == *config) {
     if (!server_->ReloadPassword(reason)) return false;
   } else if (config || server_) {
     // The running page goes first: the new one may want its port.
