@@ -56,6 +56,12 @@ bool WebConfigFromSettings(const SettingsRecord& s, std::optional<WebConfig>& co
     reason = where + why;
     return false;
   }
+  // Debian 12's HTTP library is built without IPv6.
+  if (c.bind.ss_family == AF_INET6) {
+    reason = where + "listening on " + c.bind_text +
+             ": the web page listens on IPv4 addresses only (127.0.0.1, 0.0.0.0, ...)";
+    return false;
+  }
   for (const std::string& entry : SplitList(s.WebAllow)) {
     AddressBlock block;
     if (!ParseAddressBlock(entry, block, why)) {

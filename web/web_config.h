@@ -31,13 +31,13 @@ struct WebConfig {
 
 // Reads the web page's settings from s into config (nullopt: the page is off). Returns false,
 // with reason, when they are invalid: a port outside 1..65535, a listening address that is no
-// IP literal, an allow-list entry that is no network, a listening address other than loopback
-// without an allow list (or, with TLS, the station's client CA), TLS without the station's
-// certificate and key, a password file that is not an absolute path, and a password on a
-// listening address other than loopback without TLS (it would cross the network readable).
-// Does not look at the file system.
+// IPv4 literal (the HTTP library has no IPv6), an allow-list entry that is no network, a listening
+// address other than loopback without an allow list (or, with TLS, the station's client CA), TLS
+// without the station's certificate and key, a password file that is not an absolute path, and a
+// password on a listening address other than loopback without TLS (it would cross the network
+// readable). Does not look at the file system.
 bool WebConfigFromSettings(const SettingsRecord& s, std::optional<WebConfig>& config,
                            std::string& reason);
 
-// "127.0.0.1:8080" ("[::1]:8080", "0.0.0.0:8443 over TLS").
+// "127.0.0.1:8080" ("0.0.0.0:8443 over TLS").
 std::string WebEndpointText(const WebConfig& config);

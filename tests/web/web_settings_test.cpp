@@ -27,7 +27,8 @@ TEST(WebSettingsTest, EachProblemIsNamed) {
       {"off", [](SettingsRecord& s) { s.WebPort.clear(); }, ""},
       {"loopback", [](SettingsRecord&) {}, ""},
       {"loopback with a password", [&](SettingsRecord& s) { s.WebPasswordFile = privateFile; }, ""},
-      {"IPv6 loopback", [](SettingsRecord& s) { s.WebBind = "::1"; }, ""},
+      {"IPv6 loopback", [](SettingsRecord& s) { s.WebBind = "::1"; },
+       "web: listening on ::1: the web page listens on IPv4 addresses only"},
       {"another address with an allow list",
        [](SettingsRecord& s) {
          s.WebBind = "0.0.0.0";
@@ -105,17 +106,17 @@ TEST(WebSettingsTest, EachProblemIsNamed) {
 TEST(WebSettingsTest, ReadsWhereAndHowThePageListens) {
   SettingsRecord s;
   s.WebPort = "8443";
-  s.WebBind = "[::1]";
-  s.WebAllow = "fd00::/8";
+  s.WebBind = "0.0.0.0";
+  s.WebAllow = "fd00::/8, 10.0.0.0/8";
   s.LanguageNo = 3;
   std::optional<WebConfig> config;
   std::string reason;
   ASSERT_TRUE(WebConfigFromSettings(s, config, reason)) << reason;
   ASSERT_TRUE(config);
-  EXPECT_EQ(WebEndpointText(*config), "[::1]:8443");
+  EXPECT_EQ(WebEndpointText(*config), "0.0.0.0:8443");
   EXPECT_EQ(config->language, 3);
-  ASSERT_EQ(config->allow.size(), 1u);
-  EXPECT_EQ(AddressBlockText(config->allow[0]), "fd00::/8");
+  ASSERT_EQ(config->allow.size(), 2u);
+  EXPECT_EQ(AddressBlockText(config->allow[1]), "10.0.0.0/8");
   s.WebPort = "0";
   EXPECT_TRUE(WebConfigFromSettings(s, config, reason));
   EXPECT_FALSE(config);
