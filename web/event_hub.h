@@ -28,6 +28,7 @@ class EventSubscription {
   void Offer(const std::vector<std::shared_ptr<const std::string>>& events);
   // Ends the subscription: a waiting Wait returns false.
   void End();
+  // Returns true once the subscriber was dropped for falling behind.
   bool Dropped() const;
 
  private:
