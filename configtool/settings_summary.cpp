@@ -7,6 +7,7 @@
 
 #include "endpoint_config.h"
 #include "text_encoding.h"
+#include "web_config.h"
 
 namespace {
 
@@ -80,6 +81,24 @@ std::string SettingsSummary(const SettingsRecord& s) {
         << (s.TlsClientCaFile.empty() ? "not asked for"
                                       : "required, of the CA in " + Cp1252ToUtf8(s.TlsClientCaFile))
         << "\n";
+  }
+  {
+    std::optional<WebConfig> web;
+    std::string reason;
+    if (!WebConfigFromSettings(s, web, reason)) {
+      out << "web page: invalid (" << reason << ")\n";
+    } else if (web) {
+      out << "web page: " << (web->tls ? "https://" : "http://") << WebEndpointText(*web)
+          << "/, clients from ";
+      if (web->allow.empty())
+        out << (web->tls && !web->tls_client_ca.empty() ? "anywhere with a client certificate"
+                                                        : "this machine only");
+      for (size_t i = 0; i < web->allow.size(); ++i) {
+        out << (i > 0 ? ", " : "") << AddressBlockText(web->allow[i]);
+      }
+      out << ", password " << (web->password_file.empty() ? "none" : "from " + web->password_file)
+          << "\n";
+    }
   }
   out << "clients per port: "
       << (s.SharedPorts != 0 ? "several at once (shared ports)" : "one at a time") << "\n";

@@ -129,5 +129,17 @@ std::string StatusText(const json& status) {
         << " (" << Text(tls, "days_left") << " days)\n";
     if (!Text(tls, "warning").empty()) out << "warning: " << Text(tls, "warning") << "\n";
   }
+  const json web = status.value("web", json());
+  if (web.is_object()) {
+    if (web.value("listening", false)) {
+      std::string address = Text(web, "address");
+      if (address.find(':') != std::string::npos) address = "[" + address + "]";
+      out << "web page: " << (web.value("tls", false) ? "https://" : "http://") << address << ":"
+          << Text(web, "port") << "/" << (web.value("password", false) ? " (password)" : "") << ", "
+          << Text(web, "live_views") << " live views\n";
+    } else {
+      out << "web page: not served: " << Text(web, "error") << "\n";
+    }
+  }
   return out.str();
 }

@@ -30,6 +30,9 @@ VerbAction DefinePassword(CLI::App& command);
 VerbAction DefineNet(CLI::App& command);
 VerbAction DefineTls(CLI::App& command);
 
+// web_verbs.cpp: the station's web page.
+VerbAction DefineWeb(CLI::App& command);
+
 // value_verbs.cpp: the value history.
 VerbAction DefineHistory(CLI::App& command);
 VerbAction DefineValues(CLI::App& command);

@@ -24,7 +24,7 @@ VerbAction AskAction(std::function<int()> ask) {
 }
 
 std::span<const Verb> Verbs() {
-  static constexpr std::array<Verb, 21> kVerbs{{
+  static constexpr std::array<Verb, 22> kVerbs{{
       {"status", "what the program running in the folder serves, who holds its ports, its gauges",
        DefineStatus},
       {"serve", "let the running program serve port SLOT, as the slot's hot key does", DefineServe},
@@ -45,6 +45,8 @@ std::span<const Verb> Verbs() {
       {"net", "serve port SLOT also over TCP at PORT, raw or RFC 2217 (off: not over the network)",
        DefineNet},
       {"tls", "give network ports with --tls the station's certificate and key, or off", DefineTls},
+      {"web", "show the station in a browser at PORT (status, values, live events), or off",
+       DefineWeb},
       {"history", "keep every value sent in the value history Velk_VCP.values.db, or not",
        DefineHistory},
       {"values", "print the value history (CSV, or JSON lines)", DefineValues},

@@ -29,6 +29,12 @@ class TlsContext {
   SSL_CTX* context_;
 };
 
+// Sets up context (a server context made elsewhere, such as the web page's HTTP library's) as
+// Load does: the protocol limits, the certificate chain, the key and, unless client_ca is empty,
+// the client certificates asked for. Returns false with the reason as Load gives it.
+bool ConfigureServerTls(SSL_CTX* context, const std::string& cert, const std::string& key,
+                        const std::string& client_ca, std::string& reason);
+
 // The text of OpenSSL's oldest queued error ("unsupported protocol"), emptying the queue;
 // fallback when none is queued.
 std::string TlsErrorText(const std::string& fallback);

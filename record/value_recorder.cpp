@@ -119,6 +119,11 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
   return problems_.empty();
 }
 
+ValueEventRing& ValueRecorder::Ring() {
+  if (!ring_) ring_ = std::make_unique<ValueEventRing>(QueueCapacity());
+  return *ring_;
+}
+
 bool ValueRecorder::ApplyTo(PortBridge& bridge, const SettingsRecord& s) {
   bridge.SetValueEvents(nullptr);
   const bool ok = Apply(s);

@@ -49,8 +49,15 @@ class ValueRecorder : public IValueEvents {
   // The station's name in the events (8-bit, as the settings hold it): MqttStation, else the
   // host name.
   const std::string& Station() const { return station_; }
-  // True while at least one listener runs (the engine need not announce otherwise).
-  bool Listening() const { return history_ != nullptr || mqtt_ != nullptr; }
+  // True while at least one listener runs, or another reader of Ring wants the events (the
+  // engine need not announce otherwise).
+  bool Listening() const { return history_ != nullptr || mqtt_ != nullptr || other_reader_; }
+  // The ring the listeners read, for another reader (the web page's live events); made here
+  // when no Apply made it yet. It outlives the listeners and other readers must go first.
+  ValueEventRing& Ring();
+  // Whether another reader of Ring wants the events; ApplyTo then has the engine announce
+  // them even while no listener runs. Returns at once.
+  void SetOtherReader(bool wanted) { other_reader_ = wanted; }
 
   // Packs the value into the ring. When the values added before must go on first (the ring
   // lends a limited stretch between two Flush calls), they go on with the time now.
@@ -68,6 +75,7 @@ class ValueRecorder : public IValueEvents {
   std::unique_ptr<MqttPublisher> mqtt_;
   std::string station_;
   bool applied_ = false;
+  bool other_reader_ = false;
   std::string problems_;
   std::array<std::string, 11> applied_settings_;
 };

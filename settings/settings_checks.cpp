@@ -8,6 +8,7 @@
 #include "endpoint_config.h"
 #include "mqtt_url.h"
 #include "text_encoding.h"
+#include "web_config.h"
 
 namespace {
 
@@ -143,6 +144,33 @@ std::string TlsProblem(const SettingsRecord& s) {
   return "";
 }
 
+std::string WebProblem(const SettingsRecord& s) {
+  for (const std::string* text : {&s.WebPort, &s.WebBind, &s.WebAllow, &s.WebPasswordFile}) {
+    if (HasControlCharacter(*text)) return ControlCharacterProblem("web");
+  }
+  std::optional<WebConfig> config;
+  std::string reason;
+  if (!WebConfigFromSettings(s, config, reason)) return "web: " + reason;
+  if (!config) return "";
+  for (int slot = 1; slot <= 4; ++slot) {
+    if (NetworkPortOf(s, slot) == config->port) {
+      return "web: TCP port " + std::to_string(config->port) +
+             " is already the network port of slot " + std::to_string(slot);
+    }
+  }
+  if (!config->password_file.empty()) {
+    struct stat st {};
+    if (::stat(config->password_file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      return "web: the password file " + config->password_file + ": no such file";
+    }
+    if ((st.st_mode & 077) != 0) {
+      return "web: the password file " + config->password_file +
+             " may be read or changed by others: chmod 600 (or 400) it first";
+    }
+  }
+  return "";
+}
+
 std::string PasswordProblem(const SettingsRecord& s) {
   return HasControlCharacter(s.Password) ? ControlCharacterProblem("password") : "";
 }
@@ -161,6 +189,7 @@ std::vector<std::string> SettingsProblems(const SettingsRecord& s) {
   for (int slot = 1; slot <= 4; ++slot) note(NetworkSlotProblemAmong(s, slot, slot - 1));
   note(TlsProblem(s));
   note(MqttProblem(s));
+  note(WebProblem(s));
   note(PasswordProblem(s));
   return problems;
 }

@@ -37,11 +37,19 @@ std::string MqttProblem(const SettingsRecord& s);
 // none or no certificate is set. Reads the files' modes (a stat each), as MqttProblem does.
 std::string TlsProblem(const SettingsRecord& s);
 
+// Returns the problem of the web page: settings it cannot be served with (the reason
+// WebConfigFromSettings gives), a TCP port a network port has, a password file that is not a
+// regular file or that others may read or write (it must be 0600 or 0400), a control character
+// in its texts. Returns "" when there is none or the page is off. Reads the password file's
+// mode (one stat), as MqttProblem does.
+std::string WebProblem(const SettingsRecord& s);
+
 // Returns the problem of the main window's password: a control character in it. Returns ""
 // when there is none.
 std::string PasswordProblem(const SettingsRecord& s);
 
 // Returns every problem of s in this order: the ports, each stored input, the network slots 1
-// to 4 (a TCP port two slots share is named once, at the later slot), TLS, MQTT, the password.
+// to 4 (a TCP port two slots share is named once, at the later slot), TLS, MQTT, the web page,
+// the password.
 // Returns an empty list when s has none. Reads the file system as MqttProblem does.
 std::vector<std::string> SettingsProblems(const SettingsRecord& s);

@@ -76,6 +76,11 @@ void ForEachPlainField(SettingsRecord& s, const std::function<void(const Setting
   whenSet(632, nullptr, &s.TlsKeyFile);
   whenSet(633, nullptr, &s.TlsClientCaFile);
   for (int k = 1; k <= 4; ++k) whenSet(635 + k, &s.NetTls[k], nullptr);
+  whenSet(640, nullptr, &s.WebPort);
+  whenSet(641, nullptr, &s.WebBind);
+  whenSet(642, nullptr, &s.WebAllow);
+  whenSet(643, &s.WebTls, nullptr);
+  whenSet(644, nullptr, &s.WebPasswordFile);
   text(100, s.DeviceName);
   for (int k = 1; k <= kChannelCommands; ++k) {
     int base = ChannelKeyBase(k);

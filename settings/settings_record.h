@@ -69,6 +69,14 @@ struct SettingsRecord {
   std::string TlsKeyFile;
   std::string TlsClientCaFile;
   std::array<int16_t, 5> NetTls{};
+  // The station's web page: its TCP port ("": off), listening address ("": 127.0.0.1), client
+  // networks let in (comma-separated CIDR; "": any, loopback only), TLS with the station's
+  // certificate (1) or not (0), and the file whose first line is the page's password ("": none).
+  std::string WebPort;
+  std::string WebBind;
+  std::string WebAllow;
+  int16_t WebTls = 0;
+  std::string WebPasswordFile;
   std::string DeviceName = "Velkit - ka / kb - Series ( CH1 ... CH8 )";
   std::array<int16_t, kChannelCommands + 1> ChCommandOn{};
   std::array<std::string, kChannelCommands + 1> ChCommandAll;

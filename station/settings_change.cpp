@@ -54,14 +54,24 @@ std::string ChangeStationSettings(Station& station, const SettingsRecord& next) 
   FollowNetworkSettings(station, true);
   // The value history and MQTT follow the settings as they are now. When they cannot, the
   // change is undone, so that the program goes on as the settings file the tool restores says.
+  // The web page follows them, on the listeners' ring; when it cannot, the same.
   ValueRecorder& recorder = station.recorder();
+  std::string failed;
   if (!recorder.ApplyTo(session.bridge(), Settings)) {
-    const std::string problems = recorder.Problems();
+    failed = recorder.Problems();
+  } else if (!station.web().Apply(Settings, recorder, session.bridge(), failed)) {
+    // The page that ran before runs on.
+  } else {
+    failed.clear();
+  }
+  if (!failed.empty()) {
     if (reason.empty() && session.ApplySettings(previous).empty()) {
       FollowNetworkSettings(station, false);
       recorder.ApplyTo(session.bridge(), Settings);
+      std::string ignored;
+      station.web().Apply(Settings, recorder, session.bridge(), ignored);
     }
-    reason += (reason.empty() ? "" : "; ") + problems;
+    reason += (reason.empty() ? "" : "; ") + failed;
   }
   station.FollowCertificate();
   service::Ready("reloaded");

@@ -11,10 +11,10 @@ class Station;
 // velk-vcp-config makes) is refused with them, joined by "; ". Every network port it names is
 // checked first (where
 // the slot's own listener stands in the way it moves there now), then the session takes the
-// settings (device library, command table, ports whose number changed), the network ports and
-// the value listeners follow. When any step cannot, everything goes back to the settings in
-// force, so the station runs on as before. The settings file is not written: the caller's file
-// is where next came from. Tells the service manager it reloads while the change runs.
-// Returns an empty text, or the reason nothing (or, when the device file went bad meanwhile,
+// settings (device library, command table, ports whose number changed), the network ports,
+// the value listeners and the web page follow. When any step cannot, everything goes back to the
+// settings in force, so the station runs on as before. The settings file is not written: the
+// caller's file is where next came from. Tells the service manager it reloads while the change
+// runs. Returns an empty text, or the reason nothing (or, when the device file went bad meanwhile,
 // not everything) was taken over.
 std::string ChangeStationSettings(Station& station, const SettingsRecord& next);

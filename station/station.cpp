@@ -64,7 +64,13 @@ bool Station::BeginServing(bool started, bool need_port) {
   if (started && !serving_) {
     std::cerr << "Velk_VCP: no port could be created (the reason is above); ending" << std::endl;
   }
-  if (serving_) recorder_.ApplyTo(session_->bridge(), Settings);
+  if (serving_) {
+    recorder_.ApplyTo(session_->bridge(), Settings);
+    std::string why;
+    if (!web_.Apply(Settings, recorder_, session_->bridge(), why)) {
+      std::cerr << "Velk_VCP: " << why << std::endl;
+    }
+  }
   service::CloseUnclaimedInherited();
   return serving_;
 }
@@ -79,7 +85,11 @@ void Station::Announce(const std::string& line) {
 
 int Station::ServiceStep() {
   // The watchdog is fed from the loop, so that a loop that no longer turns is caught.
-  const int watchdog = service::WatchdogTick();
+  int watchdog = service::WatchdogTick();
+  if (serving_ && session_) {
+    const int web = web_.Step([this] { return StationStatus(*this); });
+    if (web >= 0 && (watchdog < 0 || web < watchdog)) watchdog = web;
+  }
   if (service::Active()) {
     // A holder's name comes a little after the holder (it is looked up off the serving thread):
     // the line is sent again once it is known.
@@ -142,6 +152,7 @@ void Station::StopServing() {
   if (stopped_) return;
   stopped_ = true;
   if (control_) control_->Stop();
+  web_.Stop();
   service::Stopping();
 }
 

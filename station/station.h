@@ -20,6 +20,7 @@
 #include "tls_certificate.h"
 #include "value_recorder.h"
 #include "vcp_session.h"
+#include "web_page_switch.h"
 
 class Station {
  public:
@@ -39,6 +40,7 @@ class Station {
   SlotPort* slot(size_t k) { return k < kSlots ? ports_[k].get() : nullptr; }
   PortEvents& events() { return *events_; }
   ValueRecorder& recorder() { return recorder_; }
+  WebPageSwitch& web() { return web_; }
   const std::string& front_end() const { return front_end_; }
   const std::string& folder() const { return folder_; }
   std::chrono::steady_clock::time_point started() const { return started_; }
@@ -62,8 +64,9 @@ class Station {
   void Announce(const std::string& line = "");
 
   // The service manager's watchdog and status line, for the loop to call on every turn: the
-  // status is sent again when a port's holder came, went or got its name. Returns the
-  // milliseconds until the next call is needed (-1: no limit).
+  // status is sent again when a port's holder came, went or got its name; the web page's
+  // status snapshot is refreshed when due. Returns the milliseconds until the next call is
+  // needed (-1: no limit).
   int ServiceStep();
   // Reads the station's TLS certificate as the settings in force name it (none: nothing), for
   // the status; when it ends within kCertificateWarningDays, or has ended, says so on standard
@@ -81,8 +84,8 @@ class Station {
   // event set. Does nothing when the station did not serve.
   void FinishForNextRun();
 
-  // Ends serving on the station's side: the program's socket closes and the service manager
-  // hears that the program stops. Call before the session's shutdown; runs once.
+  // Ends serving on the station's side: the program's socket and the web page close and the
+  // service manager hears that the program stops. Call before the session's shutdown; runs once.
   void StopServing();
   // After the session's shutdown, when the station served and a hand-over was asked for: the
   // value listeners end without saying goodbye and the program's image starts anew in this
@@ -102,6 +105,7 @@ class Station {
   std::array<std::unique_ptr<SlotPort>, kSlots> ports_;
   std::unique_ptr<PortEvents> events_;
   ValueRecorder recorder_;
+  WebPageSwitch web_;                       // reads the recorder's ring: goes before it
   std::unique_ptr<ControlServer> control_;  // the program's socket, once announced
   VcpSession* session_ = nullptr;
   bool serving_ = false;

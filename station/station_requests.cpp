@@ -204,6 +204,7 @@ json StationStatus(Station& station) {
   const auto up = std::chrono::steady_clock::now() - station.started();
   return {
       {"version", VELK_VERSION},
+      {"station", Cp1252ToUtf8(station.recorder().Station())},
       {"pid", getpid()},
       {"front_end", station.front_end()},
       {"uptime_s", std::chrono::duration_cast<std::chrono::seconds>(up).count()},
@@ -222,6 +223,7 @@ json StationStatus(Station& station) {
         {"bytes", logExists ? json(static_cast<int64_t>(info.st_size)) : json(nullptr)}}},
       {"values", Values(station)},
       {"tls", Certificate(station)},
+      {"web", station.web().Status()},
   };
 }
 
