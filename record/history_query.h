@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "value_event_ring.h"
 
@@ -21,3 +22,7 @@ struct HistoryFilter {
 // error); true otherwise.
 bool ReadHistory(const std::string& path, const HistoryFilter& filter,
                  const std::function<void(const NumberedEvent&)>& row, std::string& error);
+// ReadHistory, giving each row's hash in the chain too (empty for a row from before the chain).
+bool ReadHistoryWithHash(const std::string& path, const HistoryFilter& filter,
+                         const std::function<void(const NumberedEvent&, std::string_view)>& row,
+                         std::string& error);

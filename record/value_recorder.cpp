@@ -93,6 +93,7 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
     HistoryOptions options;
     options.keep_days = s.HistoryKeepDays;
     options.max_mb = s.HistoryMaxMb;
+    options.commits = commits_;
     std::string error;
     history_ = ValueHistory::Open(options, *ring_, error, &finishing_);
     if (!history_) problem("value history off: " + error);
@@ -108,6 +109,12 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
       options.user = Cp1252ToUtf8(s.MqttUser);
       options.password_file = Cp1252ToUtf8(s.MqttPasswordFile);
       options.ca_file = Cp1252ToUtf8(s.MqttCaFile);
+      if (history_) {
+        // Published from the history: nothing is lost while the broker is away.
+        options.history_path = kHistoryFileName;
+        options.commits = commits_;
+        options.start_after = commits_->Last();
+      }
       mqtt_ = MqttPublisher::Start(options, *ring_, error);
     }
     if (!mqtt_) problem("MQTT off: " + error);

@@ -34,11 +34,11 @@ class ValueRecorder : public IValueEvents {
   // to 3 s for that. The listeners are off afterwards.
   void EndForHandOver();
 
-  // Starts the listeners the settings s switch on (history file in the current folder) and
-  // stops the others; when those settings are as at the last call, keeps what runs. Returns at
-  // once for a listener that goes: it finishes what it has on its own thread. Returns false
-  // when one of them cannot start; each problem is then on standard error and in Problems, and
-  // the listeners that could start run.
+  // Starts the listeners the settings s switch on (history file in the current folder; with the
+  // history on, MQTT publishes from it) and stops the others; when those settings are as at the
+  // last call, keeps what runs. Returns at once for a listener that goes: it finishes what it has
+  // on its own thread. Returns false when one of them cannot start; each problem is then on
+  // standard error and in Problems, and the listeners that could start run.
   bool Apply(const SettingsRecord& s);
   // Why listeners the settings of the last Apply switch on do not run ("value history off:
   // ..."; several joined by "; "); empty when they all run.
@@ -66,6 +66,8 @@ class ValueRecorder : public IValueEvents {
   // A history switched off or replaced while it still writes what it had (see Apply).
   std::unique_ptr<ValueHistory> finishing_;
   std::unique_ptr<MqttPublisher> mqtt_;
+  // The commits of the histories one after the other, which the publisher follows.
+  std::shared_ptr<HistoryCommits> commits_ = std::make_shared<HistoryCommits>();
   std::string station_;
   bool applied_ = false;
   std::string problems_;
