@@ -526,7 +526,10 @@ void MqttPublisher::FeedFromHistory() {
   if (stopping_) return;
   // low: every row up to it is handed to the client. While catching up, the backlog ends at
   // catch_up_end and the live rows after it are handed up to high.
-  int64_t low = reader->Mark().value_or(c.options.start_after);
+  const std::optional<int64_t> mark = reader->Mark();
+  int64_t low = mark.value_or(c.options.start_after);
+  // The first start of publishing from this history: the rows before it are not the broker's.
+  if (!mark) reader->SetMark(low);
   int64_t catch_up_end = 0, high = 0;
   int64_t stored = low;
   mark_ = low;

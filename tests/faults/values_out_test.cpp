@@ -392,7 +392,8 @@ TEST_F(ValuesOutTest, WithTheHistoryEveryValueReachesTheBrokerAfterAnOutageAndAR
   // A live value, sent while the backlog is caught up, arrives too (beside the backlog).
   const int fd = OpenPort("COM5");
   ASSERT_GE(fd, 0);
-  ASSERT_TRUE(WaitFor([&] { return Seqs(Received()).size() >= 1; }, 120s)) << Err("third");
+  ASSERT_TRUE(WaitFor([&] { return Seqs(Received()).size() >= 1; }, 120s))
+      << Err("third") << Received() << Read("broker.log");
   ASSERT_EQ(Ask(fd, "M1\r", answer), answer);
   auto first_arrivals = [&] {
     std::vector<int> order;
