@@ -517,6 +517,42 @@ TEST_F(ValuesOutTest, TheHistoryKeepsWhatWasWrittenWhenTheProgramIsKilledDuringA
   EXPECT_EQ(Read("check.out"), "ok\n");
 }
 
+TEST_F(ValuesOutTest, TheRecordVerifiesAfterAKillDuringABurstAndTheToolShowsTampering) {
+  Write("Velk_VCP.CFG", "600:1\r\n" + FaultSettings());
+  const pid_t pid = Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  std::string burst;
+  for (int k = 0; k < 1000; ++k) burst += "M1\rM8\r";
+  EXPECT_TRUE(WriteAll(fd, burst, 5s));
+  // Killed while the burst is being answered and written.
+  ASSERT_TRUE(WaitFor([&] {
+    ReadFor(fd, 0, 0ms);
+    return HistoryRows() >= 10;
+  }));
+  kill(pid, SIGKILL);
+  Wait(pid);
+  close(fd);
+  auto verify = [&] {
+    const int status = Shell(std::string(VELK_CONFIG_TOOL) + " --dir " + Path("") +
+                             " values --verify >" + Path("verify.out"));
+    return std::pair{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Read("verify.out")};
+  };
+  EXPECT_EQ(verify(), (std::pair{0, std::string("intact\n")}));
+  // An auditor's copy carries each row's hash.
+  const std::vector<std::string> rows = Lines(Values("--csv --with-hash"));
+  ASSERT_GE(rows.size(), 2u);
+  EXPECT_EQ(rows[0], "seq,time,station,slot,port,client,gauge,number,text,status,cause,hash\r");
+  EXPECT_TRUE(std::regex_search(rows[1], std::regex(",request,[0-9a-f]{64}\r$"))) << rows[1];
+  EXPECT_TRUE(std::regex_search(Lines(Values("--json --with-hash"))[0],
+                                std::regex(R"(,"hash":"[0-9a-f]{64}"\}$)")));
+  ASSERT_EQ(Shell("sqlite3 " + Path("Velk_VCP.values.db") +
+                  " 'UPDATE value_events SET number=1.235 WHERE id=5'"),
+            0);
+  EXPECT_EQ(verify(), (std::pair{6, std::string("altered: row 5: changed\n")}));
+}
+
 TEST_F(ValuesOutTest, AFullDiskDelaysNoAnswerAndIsReported) {
   Write("Velk_VCP.CFG", "600:1\r\n50:0\r\n" + FaultSettings());
   Options options;
