@@ -70,7 +70,74 @@ int VerifyValues() {
   return check.findings.empty() ? 0 : kAltered;
 }
 
+// Returns text as one CSV cell: quoted when it holds a comma, quote or line break; with an
+// apostrophe in front when a spreadsheet would run it as a formula.
+std::string CsvCell(std::string text) {
+  if (!text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) {
+    text.insert(0, "'");
+  }
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+// Prints the table of changes between the filter's times as CSV or JSON lines. Returns the
+// exit status.
+int PrintAudit(const HistoryFilter& filter, bool json) {
+  if (!std::filesystem::exists(kHistoryFileName)) {
+    std::cerr << "velk-vcp-config: no value history here (velk-vcp-config history on)\n";
+    return kFileError;
+  }
+  if (!json) std::cout << "id,time,user,process,how,what\r\n";
+  std::string error;
+  const bool ok = ReadAudit(
+      kHistoryFileName, filter,
+      [json](int64_t id, const AuditEntry& e) {
+        if (json) {
+          std::cout << "{\"id\":" << id << ",\"time\":" << JsonString(IsoUtc(e.utc_ms))
+                    << ",\"user\":" << JsonString(e.user)
+                    << ",\"process\":" << JsonString(e.process) << ",\"how\":" << JsonString(e.how)
+                    << ",\"what\":" << JsonString(e.what) << "}\n";
+        } else {
+          std::cout << id << "," << IsoUtc(e.utc_ms) << "," << CsvCell(e.user) << ","
+                    << CsvCell(e.process) << "," << CsvCell(e.how) << "," << CsvCell(e.what)
+                    << "\r\n";
+        }
+      },
+      error);
+  std::cout.flush();
+  if (!ok) {
+    std::cerr << "velk-vcp-config: " << error << "\n";
+    return kFileError;
+  }
+  return 0;
+}
+
 }  // namespace
+
+VerbAction DefineAudit(CLI::App& command) {
+  struct Arguments {
+    std::string since, until;
+    bool csv = false, json = false;
+  };
+  auto a = std::make_shared<Arguments>();
+  command.add_option("--since", a->since, "from this UTC time on (2026-12-08T10:00)")
+      ->type_name("TIME");
+  command.add_option("--until", a->until, "before this UTC time")->type_name("TIME");
+  CLI::Option* csvFlag = command.add_flag("--csv", a->csv, "CSV with a header line (the default)");
+  command.add_flag("--json", a->json, "one JSON object a line")->excludes(csvFlag);
+  return ReadAction([a] {
+    HistoryFilter filter;
+    for (auto [text, field] :
+         {std::pair{&a->since, &filter.since_ms}, {&a->until, &filter.until_ms}}) {
+      if (text->empty()) continue;
+      *field = ParseIsoUtc(*text);
+      if (!*field) throw UsageError{"audit: " + *text + " is no time like 2026-12-08T10:00"};
+    }
+    return PrintAudit(filter, a->json);
+  });
+}
 
 VerbAction DefineHistory(CLI::App& command) {
   struct Arguments {

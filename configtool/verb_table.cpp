@@ -24,7 +24,7 @@ VerbAction AskAction(std::function<int()> ask) {
 }
 
 std::span<const Verb> Verbs() {
-  static constexpr std::array<Verb, 21> kVerbs{{
+  static constexpr std::array<Verb, 22> kVerbs{{
       {"status", "what the program running in the folder serves, who holds its ports, its gauges",
        DefineStatus},
       {"serve", "let the running program serve port SLOT, as the slot's hot key does", DefineServe},
@@ -48,6 +48,8 @@ std::span<const Verb> Verbs() {
       {"history", "keep every value sent in the value history Velk_VCP.values.db, or not",
        DefineHistory},
       {"values", "print the value history (CSV, or JSON lines)", DefineValues},
+      {"audit", "print the record of changes: settings, start, stop, hand-over (CSV, or JSON)",
+       DefineAudit},
       {"mqtt", "publish every value sent to the MQTT broker at URL (mqtt://HOST[:PORT]), or off",
        DefineMqtt},
       {"value-format", "set how values are written", DefineValueFormat},

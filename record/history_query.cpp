@@ -62,3 +62,50 @@ bool ReadHistoryWithHash(const std::string& path, const HistoryFilter& filter,
   sqlite3_close(db);
   return ok;
 }
+
+bool ReadAudit(const std::string& path, const HistoryFilter& filter,
+               const std::function<void(int64_t id, const AuditEntry&)>& row, std::string& error) {
+  struct stat file {};
+  if (::stat(path.c_str(), &file) == 0 && !S_ISREG(file.st_mode)) {
+    error = path + ": not a regular file";
+    return false;
+  }
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr) !=
+      SQLITE_OK) {
+    error = path + ": " + (db ? sqlite3_errmsg(db) : "cannot open");
+    sqlite3_close(db);
+    return false;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  sqlite3_stmt* st = nullptr;
+  // A history from before the table of changes has none.
+  if (sqlite3_prepare_v2(db,
+                         "SELECT id,utc_ms,user,process,how,what FROM audit_events"
+                         " WHERE utc_ms >= ?1 AND utc_ms < ?2 ORDER BY id",
+                         -1, &st, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return true;
+  }
+  sqlite3_bind_int64(st, 1, filter.since_ms.value_or(std::numeric_limits<int64_t>::min()));
+  sqlite3_bind_int64(st, 2, filter.until_ms.value_or(std::numeric_limits<int64_t>::max()));
+  auto text = [st](int column) {
+    const unsigned char* t = sqlite3_column_text(st, column);
+    return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
+  };
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    AuditEntry e;
+    e.utc_ms = sqlite3_column_int64(st, 1);
+    e.user = text(2);
+    e.process = text(3);
+    e.how = text(4);
+    e.what = text(5);
+    row(sqlite3_column_int64(st, 0), e);
+  }
+  const bool ok = rc == SQLITE_DONE;
+  if (!ok) error = path + ": " + sqlite3_errmsg(db);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return ok;
+}

@@ -31,7 +31,10 @@ constexpr const char* kSchema =
     " device INTEGER NOT NULL, input INTEGER NOT NULL, number REAL, text TEXT NOT NULL,"
     " status TEXT NOT NULL, cause TEXT NOT NULL);"
     "CREATE INDEX IF NOT EXISTS value_events_time ON value_events(utc_ms);"
-    "CREATE TABLE IF NOT EXISTS record_meta(name TEXT PRIMARY KEY, value);";
+    "CREATE TABLE IF NOT EXISTS record_meta(name TEXT PRIMARY KEY, value);"
+    "CREATE TABLE IF NOT EXISTS audit_events(id INTEGER PRIMARY KEY, utc_ms INTEGER NOT NULL,"
+    " user TEXT NOT NULL, process TEXT NOT NULL, how TEXT NOT NULL, what TEXT NOT NULL,"
+    " hash BLOB);";
 
 }  // namespace
 
@@ -229,6 +232,73 @@ ValueHistory::~ValueHistory() {
 
 void ValueHistory::Finish() { queue_.Close(); }
 
+bool ValueHistory::Audit(const AuditEntry& entry) {
+  if (finished_) return false;
+  {
+    std::lock_guard lock(audit_mutex_);
+    audit_.push_back(entry);
+  }
+  queue_.Wake();
+  return true;
+}
+
+bool ValueHistory::WriteAudit() {
+  std::vector<AuditEntry> entries;
+  {
+    std::lock_guard lock(audit_mutex_);
+    entries.swap(audit_);
+  }
+  if (entries.empty()) return true;
+  // The table of changes has a chain of its own, under the same key.
+  std::string hash;
+  int64_t id = db_->Integer("SELECT coalesce(max(id),0) FROM audit_events");
+  {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_->db, "SELECT hash FROM audit_events ORDER BY id DESC LIMIT 1", -1,
+                           &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW && sqlite3_column_blob(st, 0) != nullptr) {
+      hash.assign(static_cast<const char*>(sqlite3_column_blob(st, 0)),
+                  static_cast<size_t>(sqlite3_column_bytes(st, 0)));
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_stmt* insert = nullptr;
+  bool ok = db_->Exec("BEGIN") &&
+            sqlite3_prepare_v2(db_->db,
+                               "INSERT INTO audit_events(id,utc_ms,user,process,how,what,hash)"
+                               " VALUES(?,?,?,?,?,?,?)",
+                               -1, &insert, nullptr) == SQLITE_OK;
+  for (size_t i = 0; ok && i < entries.size(); ++i) {
+    const AuditEntry& e = entries[i];
+    ChainRow row;
+    row.id = ++id;
+    row.utc_ms = e.utc_ms;
+    row.station = e.user;
+    row.port = e.process;
+    row.client = e.how;
+    row.text = e.what;
+    row.status = "audit";
+    hash = db_->key->RowHash(hash, row);
+    sqlite3_reset(insert);
+    sqlite3_bind_int64(insert, 1, id);
+    sqlite3_bind_int64(insert, 2, e.utc_ms);
+    sqlite3_bind_text(insert, 3, e.user.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(insert, 4, e.process.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(insert, 5, e.how.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(insert, 6, e.what.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_blob(insert, 7, hash.data(), static_cast<int>(hash.size()), SQLITE_TRANSIENT);
+    ok = sqlite3_step(insert) == SQLITE_DONE;
+  }
+  sqlite3_finalize(insert);
+  ok = ok && db_->SetMeta("audit_last_id", id) && db_->SetMeta("audit_last_hash", hash) &&
+       db_->SetMeta("audit_end_mark", db_->key->EndMark(0, id, hash)) && db_->Exec("COMMIT");
+  if (ok) return true;
+  db_->Exec("ROLLBACK");
+  std::lock_guard lock(audit_mutex_);
+  audit_.insert(audit_.begin(), entries.begin(), entries.end());
+  return false;
+}
+
 void ValueHistory::Run() {
   TakeOver();
   Write();
@@ -277,6 +347,7 @@ void ValueHistory::Write() {
     const std::chrono::milliseconds pause = pace.Next(queue_.Dropped());
     if (pause.count() > 0) queue_.Pause(pause);
     const size_t n = queue_.Take(batch, std::chrono::seconds(1), kGather);
+    WriteAudit();
     if (n > 0) {
       if (WriteTaken(n)) {
         queue_.Release(n);

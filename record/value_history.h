@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "listener_pace.h"
 #include "value_event_ring.h"
@@ -33,6 +34,15 @@ struct HistoryCommits {
   // Returns last_id, after waiting up to timeout for it to pass after.
   int64_t WaitPast(int64_t after, std::chrono::milliseconds timeout);
   int64_t Last();
+};
+
+// One entry of the record of changes: who did what, when and how.
+struct AuditEntry {
+  int64_t utc_ms = 0;
+  std::string user;     // the user name
+  std::string process;  // "PID program arguments" of the process that asked; empty for the program
+  std::string how;      // "velk-vcp-config", "setup window", "reload", "program"
+  std::string what;     // what happened; each changed setting "KEY: OLD -> NEW", joined by "; "
 };
 
 struct HistoryOptions {
@@ -78,6 +88,9 @@ class ValueHistory {
   bool Finished() const { return finished_.load(); }
 
   HistoryFigures Figures() const;
+  // Queues entry for the table of changes (audit_events, with its own chain) and returns at once;
+  // the writer writes it with its next batch. Returns false when the writer has ended.
+  bool Audit(const AuditEntry& entry);
 
   ValueHistory(const ValueHistory&) = delete;
   ValueHistory& operator=(const ValueHistory&) = delete;
@@ -90,6 +103,9 @@ class ValueHistory {
   // Waits for the predecessor's writer to end and takes over its database (writer thread).
   void TakeOver();
   void Write();
+  // Writes the audit entries queued so far in one transaction; false when it failed (they are
+  // tried again).
+  bool WriteAudit();
   // Writes the n events taken from the queue in one transaction; false when it failed.
   bool WriteTaken(size_t n);
   void KeepWithinRetention();
@@ -107,5 +123,7 @@ class ValueHistory {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> finished_{false};
   std::unique_ptr<ValueHistory> predecessor_;  // the writer thread's alone once started
+  std::mutex audit_mutex_;
+  std::vector<AuditEntry> audit_;  // under audit_mutex_: waiting to be written
   std::thread writer_;
 };

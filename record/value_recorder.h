@@ -3,6 +3,8 @@
 // at their own pace; serving never waits for them.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -58,6 +60,10 @@ class ValueRecorder : public IValueEvents {
   // Makes the values announced since the last call visible to the listeners, under one lock.
   void Flush(int64_t utc_ms) override;
   RecorderFigures Figures() const;
+  // Records what in the history's table of changes, with the time now, the user and how (see
+  // AuditEntry); by: the process that asked (0: the program itself). Returns at once (the
+  // history writes it on its thread); false when no history runs, the entry is then not kept.
+  bool Audit(const std::string& how, pid_t by, const std::string& what);
 
  private:
   // Made at the first Apply, with the capacity the environment sets; outlives the listeners.

@@ -60,7 +60,10 @@ bool Station::BeginServing(bool started, bool need_port) {
   if (started && !serving_) {
     std::cerr << "Velk_VCP: no port could be created (the reason is above); ending" << std::endl;
   }
-  if (serving_) recorder_.ApplyTo(session_->bridge(), Settings);
+  if (serving_) {
+    recorder_.ApplyTo(session_->bridge(), Settings);
+    recorder_.Audit("program", 0, "started (" + front_end_ + ")");
+  }
   service::CloseUnclaimedInherited();
   return serving_;
 }
@@ -113,6 +116,7 @@ void Station::FinishForNextRun() {
 void Station::StopServing() {
   if (stopped_) return;
   stopped_ = true;
+  if (serving_) recorder_.Audit("program", 0, "stopped");
   if (control_) control_->Stop();
   service::Stopping();
 }
@@ -121,6 +125,7 @@ std::optional<int> Station::HandOverIfAsked(bool headless) {
   if (!serving_ || !HandOverRequested()) return std::nullopt;
   // The ports outlive this run: their masters go to the next one, started in this process.
   if (headless) std::cout << "Velk_VCP: handing the ports over to a new run" << std::endl;
+  recorder_.Audit("program", 0, "handed over to a new run");
   // The next run says "online" again: this one leaves the broker without "offline".
   recorder_.EndForHandOver();
   // Only a hand-over that did not run returns, so nothing is written before it has run.

@@ -553,6 +553,54 @@ TEST_F(ValuesOutTest, TheRecordVerifiesAfterAKillDuringABurstAndTheToolShowsTamp
   EXPECT_EQ(verify(), (std::pair{6, std::string("altered: row 5: changed\n")}));
 }
 
+TEST_F(ValuesOutTest, TheRecordOfChangesShowsWhoChangedWhatAndHow) {
+  Write("Velk_VCP.CFG", "600:1\r\n" + FaultSettings());
+  const pid_t pid = Start();
+  ASSERT_TRUE(WaitUntilServing()) << Err();
+  const std::string tool = std::string(VELK_CONFIG_TOOL) + " --dir " + Path("");
+  // A change made with the tool, then one made by editing the file and taking it over.
+  ASSERT_EQ(Shell(tool + " log off >/dev/null"), 0);
+  std::string file = Read("Velk_VCP.CFG");
+  const size_t at = file.find("50:0\r\n");
+  ASSERT_NE(at, std::string::npos);
+  file.replace(at, 4, "50:1");
+  Write("Velk_VCP.CFG", file);
+  ASSERT_EQ(Shell(tool + " reload >/dev/null"), 0);
+  ASSERT_EQ(Stop(pid), 0) << Err();
+  ASSERT_EQ(Shell(tool + " audit >" + Path("audit.out")), 0);
+  const std::vector<std::string> rows = Lines(Read("audit.out"));
+  const passwd* me = getpwuid(geteuid());
+  const std::string user = me ? me->pw_name : std::to_string(geteuid());
+  struct Row {
+    std::string process;  // what the process cell holds (a part of it)
+    std::string how_what;
+  };
+  const std::vector<Row> expected = {
+      {"", ",program,started (headless)\r"},
+      {" velk-vcp-config --dir " + Path("") + " log off,",
+       ",velk-vcp-config,settings: 50: 1 -> 0\r"},
+      {" velk-vcp-config --dir " + Path("") + " reload,", ",reload,settings: 50: 0 -> 1\r"},
+      {"", ",program,stopped\r"},
+  };
+  ASSERT_EQ(rows.size(), expected.size() + 1) << Read("audit.out");
+  EXPECT_EQ(rows[0], "id,time,user,process,how,what\r");
+  for (size_t k = 0; k < expected.size(); ++k) {
+    const std::string& row = rows[k + 1];
+    EXPECT_EQ(row.rfind(std::to_string(k + 1) + ",", 0), 0u) << row;
+    EXPECT_NE(row.find("," + user + ","), std::string::npos) << row;
+    EXPECT_NE(row.find(expected[k].process), std::string::npos) << row;
+    EXPECT_TRUE(row.size() > expected[k].how_what.size() &&
+                row.compare(row.size() - expected[k].how_what.size(), std::string::npos,
+                            expected[k].how_what) == 0)
+        << row;
+  }
+  ASSERT_EQ(Shell(tool + " audit --json --since 2000-01-01 >" + Path("audit.json")), 0);
+  EXPECT_EQ(Lines(Read("audit.json")).size(), expected.size());
+  EXPECT_NE(Read("audit.json").find(R"("how":"reload","what":"settings: 50: 0 -> 1"})"),
+            std::string::npos)
+      << Read("audit.json");
+}
+
 TEST_F(ValuesOutTest, AFullDiskDelaysNoAnswerAndIsReported) {
   Write("Velk_VCP.CFG", "600:1\r\n50:0\r\n" + FaultSettings());
   Options options;
