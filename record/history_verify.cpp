@@ -60,6 +60,59 @@ std::string Rows(int64_t first, int64_t last) {
                        : "rows " + std::to_string(first) + " to " + std::to_string(last);
 }
 
+// Checks the table of changes' own chain (from its first row, no retention) against its end
+// mark; adds a finding per break, named "change N".
+void VerifyAudit(sqlite3* db, const Meta& meta, ChainKey& key, HistoryCheck& check) {
+  const int64_t end_id = meta.Integer("audit_last_id").value_or(0);
+  const std::string end_hash = meta.Blob("audit_last_hash").value_or("");
+  if (meta.Blob("audit_end_mark").value_or("") !=
+      (end_id == 0 && !meta.Blob("audit_end_mark") ? "" : key.EndMark(0, end_id, end_hash))) {
+    check.findings.push_back("the record of changes' end mark was changed");
+  }
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db,
+                         "SELECT id,utc_ms,user,process,how,what,hash FROM audit_events"
+                         " ORDER BY id",
+                         -1, &st, nullptr) != SQLITE_OK) {
+    return;  // a history from before the record of changes
+  }
+  auto changes = [](int64_t first, int64_t last) {
+    return first == last ? "change " + std::to_string(first)
+                         : "changes " + std::to_string(first) + " to " + std::to_string(last);
+  };
+  int64_t expected = 1;
+  std::string previous;
+  while (sqlite3_step(st) == SQLITE_ROW) {
+    ChainRow row;
+    row.id = sqlite3_column_int64(st, 0);
+    if (row.id > end_id) {
+      check.findings.push_back(changes(row.id, row.id) + ": inserted after the last change " +
+                               std::to_string(end_id));
+      break;
+    }
+    const std::string stored = BlobOf(st, 6);
+    if (row.id > expected) {
+      check.findings.push_back(changes(expected, row.id - 1) + ": removed");
+    } else {
+      row.utc_ms = sqlite3_column_int64(st, 1);
+      row.station = TextOf(st, 2);
+      row.port = TextOf(st, 3);
+      row.client = TextOf(st, 4);
+      row.text = TextOf(st, 5);
+      row.status = "audit";
+      if (stored.empty() || key.RowHash(previous, row) != stored) {
+        check.findings.push_back(changes(row.id, row.id) + ": changed");
+      }
+    }
+    previous = stored;
+    expected = row.id + 1;
+  }
+  sqlite3_finalize(st);
+  if (expected - 1 < end_id) {
+    check.findings.push_back(changes(expected, end_id) + ": cut off at the end");
+  }
+}
+
 }  // namespace
 
 HistoryCheck VerifyHistory(const std::string& db_path) {
@@ -174,6 +227,7 @@ HistoryCheck VerifyHistory(const std::string& db_path) {
   if (last_seen < end_id) {
     check.findings.push_back(Rows(last_seen + 1, end_id) + ": cut off at the end");
   }
+  VerifyAudit(raw, meta, key, check);
   if (uncovered > 0) {
     check.notes.push_back(Rows(first_uncovered, last_uncovered) +
                           ": not covered by the chain (written before it started at row " +

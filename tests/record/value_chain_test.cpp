@@ -125,6 +125,24 @@ TEST_F(ValueChainTest, EachKindOfTamperingIsNamedWithItsRows) {
   std::vector<std::pair<int64_t, double>> events;
   for (int k = 1; k <= 20; ++k) events.push_back({NowMs(), k * 0.25});
   Session(events);
+  {
+    // Three changes on record, in the table of changes' own chain.
+    std::string error;
+    auto h = ValueHistory::Open(options_, ring_, error);
+    ASSERT_TRUE(h) << error;
+    for (const char* what : {"started", "settings: 50: 1 -> 0", "stopped"}) {
+      ASSERT_TRUE(h->Audit({NowMs(), "user", "", "program", what}));
+    }
+    size_t changes = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (changes < 3) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+      std::this_thread::sleep_for(10ms);
+      changes = 0;
+      ReadAudit(
+          options_.path, {}, [&](int64_t, const AuditEntry&) { ++changes; }, error);
+    }
+  }
   const std::string columns =
       "utc_ms,station,slot,port,client,device,input,number,text,status,cause";
   struct Case {
@@ -149,6 +167,13 @@ TEST_F(ValueChainTest, EachKindOfTamperingIsNamedWithItsRows) {
        "DELETE FROM value_events WHERE id > 17; UPDATE record_meta SET value=17 WHERE "
        "name='last_id'",
        {"the end mark was changed (the chain's last row 17 is not the one recorded)"}},
+      {"a change's text changed",
+       "UPDATE audit_events SET what='stopped' WHERE id=2",
+       {"change 2: changed"}},
+      {"the last change cut off",
+       "DELETE FROM audit_events WHERE id=3",
+       {"change 3: cut off at the end"}},
+      {"a change removed", "DELETE FROM audit_events WHERE id=1", {"change 1: removed"}},
       {"a forged pruned mark",
        "INSERT INTO record_meta VALUES('pruned_up_to', 10)",
        {"the pruned mark was changed (rows up to 10 removed by retention, it says)"}},
