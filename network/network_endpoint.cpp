@@ -233,7 +233,10 @@ void NetworkEndpoint::Refuse(int fd, const std::string& address, const std::stri
     if (refusals_logged_.size() >= kRefusalsRemembered) return;  // a storm: logged enough
   }
   refusals_logged_[key] = now;
-  Log(name_ + ": a network connection from " + address + " was refused: " + why);
+  const std::string line =
+      name_ + ": a network connection from " + address + " was refused: " + why;
+  Log(line);
+  if (hooks_.refused) hooks_.refused(line);
 }
 
 void NetworkEndpoint::Log(const std::string& line) {

@@ -35,6 +35,8 @@ void Station::Attach(VcpSession& session) {
   session_ = &session;
   for (auto& port : ports_) {
     port->SetLog([this](const std::string& line) { session_->bridge().Log().WriteLine(line); });
+    port->SetRefusalRecord(
+        [this](const std::string& line) { recorder_.Audit("network", 0, line); });
   }
 }
 
@@ -79,6 +81,7 @@ void Station::Announce(const std::string& line) {
 int Station::ServiceStep() {
   // The watchdog is fed from the loop, so that a loop that no longer turns is caught.
   const int watchdog = service::WatchdogTick();
+  RecordClients();
   if (service::Active()) {
     // A holder's name comes a little after the holder (it is looked up off the serving thread):
     // the line is sent again once it is known.
@@ -91,6 +94,35 @@ int Station::ServiceStep() {
     held_shown_ = held;
   }
   return watchdog;
+}
+
+void Station::RecordClients() {
+  for (size_t k = 0; k < kSlots; ++k) {
+    SlotPort& port = *ports_[k];
+    ClientOnRecord& known = clients_on_record_[k];
+    const bool present = port.client_present();
+    if (!present && !known.present) continue;
+    const std::string& link = port.pty().link_path();
+    const std::string name = link.substr(link.rfind('/') + 1);
+    if (present && !known.present) {
+      known = {true, false, ""};
+    }
+    // An arrival goes on record once its holder is known (looked up off this thread).
+    if (present && !known.recorded && port.ClientNameKnown()) {
+      known.recorded = true;
+      known.holder = port.ClientName();
+      recorder_.Audit(
+          "client", 0,
+          name + ": " + (known.holder.empty() ? "a client" : known.holder) + " arrived");
+    }
+    if (!present) {
+      // One that left before its holder was known is on record once, as it went.
+      recorder_.Audit("client", 0,
+                      name + ": " + (known.holder.empty() ? "a client" : known.holder) +
+                          (known.recorded ? " left" : " came and left"));
+      known = {};
+    }
+  }
 }
 
 std::string Station::ServiceStatus() {

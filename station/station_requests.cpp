@@ -255,6 +255,7 @@ json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
                                " was refused: held by network client " + remote->holder_text();
       std::cerr << "Velk_VCP: " << line << std::endl;
       station.session().bridge().Log().WriteLine(line);
+      station.recorder().Audit("refused", requester, line);
       return json::object();
     }
     const std::string line = name + ": an open by " + by + " was refused: " +
@@ -262,6 +263,7 @@ json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
                                      : std::string("held by a program of another user"));
     std::cerr << "Velk_VCP: " << line << std::endl;
     station.session().bridge().Log().WriteLine(line);
+    station.recorder().Audit("refused", requester, line);
     return json::object();
   }
   throw ControlServer::RequestError{"no port " + name + " here"};

@@ -553,11 +553,24 @@ TEST_F(ValuesOutTest, TheRecordVerifiesAfterAKillDuringABurstAndTheToolShowsTamp
   EXPECT_EQ(verify(), (std::pair{6, std::string("altered: row 5: changed\n")}));
 }
 
-TEST_F(ValuesOutTest, TheRecordOfChangesShowsWhoChangedWhatAndHow) {
+TEST_F(ValuesOutTest, TheRecordOfChangesShowsWhoChangedWhatAndHowAndClientsComingAndGoing) {
   Write("Velk_VCP.CFG", "600:1\r\n" + FaultSettings());
   const pid_t pid = Start();
   ASSERT_TRUE(WaitUntilServing()) << Err();
   const std::string tool = std::string(VELK_CONFIG_TOOL) + " --dir " + Path("");
+  // A client comes and goes.
+  const int fd = OpenPort("COM5");
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(Ask(fd, "M1\r", "10:+0001.234\r\n"), "10:+0001.234\r\n");
+  ASSERT_TRUE(WaitFor([&] {
+    Shell(tool + " audit >" + Path("audit.out"));
+    return Read("audit.out").find(" arrived\r") != std::string::npos;
+  })) << Read("audit.out");
+  close(fd);
+  ASSERT_TRUE(WaitFor([&] {
+    Shell(tool + " audit >" + Path("audit.out"));
+    return Read("audit.out").find(" left\r") != std::string::npos;
+  })) << Read("audit.out");
   // A change made with the tool, then one made by editing the file and taking it over.
   ASSERT_EQ(Shell(tool + " log off >/dev/null"), 0);
   std::string file = Read("Velk_VCP.CFG");
@@ -577,6 +590,8 @@ TEST_F(ValuesOutTest, TheRecordOfChangesShowsWhoChangedWhatAndHow) {
   };
   const std::vector<Row> expected = {
       {"", ",program,started (headless)\r"},
+      {"", ",client,COM5: " + std::to_string(getpid()) + " program_fault_tests arrived\r"},
+      {"", ",client,COM5: " + std::to_string(getpid()) + " program_fault_tests left\r"},
       {" velk-vcp-config --dir " + Path("") + " log off,",
        ",velk-vcp-config,settings: 50: 1 -> 0\r"},
       {" velk-vcp-config --dir " + Path("") + " reload,", ",reload,settings: 50: 0 -> 1\r"},
