@@ -617,7 +617,10 @@ void MqttPublisher::FeedFromHistory() {
     if (failed) {
       std::cerr << "Velk_VCP: MQTT: the value history cannot be read; tried again" << std::endl;
       reader.reset();
-      while (!stopping_ && !ready()) std::this_thread::sleep_for(std::chrono::seconds(1));
+      while (!stopping_ && !ready()) {
+        std::unique_lock lock(c.mutex);
+        c.changed.wait_for(lock, std::chrono::seconds(1), [&] { return stopping_.load(); });
+      }
     }
   }
   if (reader) store_mark(true);

@@ -181,10 +181,7 @@ std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
     error = options.path + ": cannot make it private: " + std::strerror(errno);
     return nullptr;
   }
-  std::string key;
-  if (!LoadHistoryKey(HistoryKeyPath(options.path), true, key, error)) return nullptr;
   auto db = std::make_unique<Db>();
-  db->key = std::make_unique<ChainKey>(key);
   if (sqlite3_open_v2(options.path.c_str(), &db->db,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK) {
@@ -192,6 +189,16 @@ std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
     return nullptr;
   }
   sqlite3_busy_timeout(db->db, 2000);
+  // The key is made at the chain's first use only: a new key would break a chain begun.
+  const bool chained =
+      db->Integer("SELECT count(*) FROM sqlite_master WHERE name='record_meta'") > 0 &&
+      db->Integer("SELECT count(*) FROM record_meta WHERE name='chain_start'") > 0;
+  std::string key;
+  if (!LoadHistoryKey(HistoryKeyPath(options.path), !chained, key, error)) {
+    if (chained) error += "; the history's chain needs it: restore it, or move the history away";
+    return nullptr;
+  }
+  db->key = std::make_unique<ChainKey>(key);
   // WAL with synchronous NORMAL: a commit survives a kill of the program; the file stays
   // consistent across a power loss, which may cost the last commits.
   if (!db->Configure(options) || !db->Exec("PRAGMA journal_mode=WAL") ||

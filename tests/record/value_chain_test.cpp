@@ -119,6 +119,13 @@ TEST_F(ValueChainTest, AKeyFileOthersMayReadOrThatIsNoKeyRefusesTheHistory) {
   EXPECT_EQ(st.st_size, static_cast<off_t>(kHistoryKeySize));
   Session({{NowMs(), 2}});
   EXPECT_TRUE(VerifyHistory(options_.path).findings.empty());
+  // Gone once the chain has begun, it is not made anew: that would break the chain.
+  fs::remove(key);
+  std::string error;
+  EXPECT_FALSE(ValueHistory::Open(options_, ring_, error));
+  EXPECT_NE(error.find("key file " + key + " is missing"), std::string::npos) << error;
+  EXPECT_NE(error.find("restore it"), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(key));
 }
 
 TEST_F(ValueChainTest, EachKindOfTamperingIsNamedWithItsRows) {
