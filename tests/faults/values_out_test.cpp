@@ -554,7 +554,9 @@ TEST_F(ValuesOutTest, TheRecordVerifiesAfterAKillDuringABurstAndTheToolShowsTamp
 }
 
 TEST_F(ValuesOutTest, TheRecordOfChangesShowsWhoChangedWhatAndHowAndClientsComingAndGoing) {
-  Write("Velk_VCP.CFG", "600:1\r\n" + FaultSettings());
+  const int net = FreePort();
+  Write("Velk_VCP.CFG",
+        "600:1\r\n611:" + std::to_string(net) + "\r\n616:raw\r\n" + FaultSettings());
   const pid_t pid = Start();
   ASSERT_TRUE(WaitUntilServing()) << Err();
   const std::string tool = std::string(VELK_CONFIG_TOOL) + " --dir " + Path("");
@@ -566,6 +568,14 @@ TEST_F(ValuesOutTest, TheRecordOfChangesShowsWhoChangedWhatAndHowAndClientsComin
     Shell(tool + " audit >" + Path("audit.out"));
     return Read("audit.out").find(" arrived\r") != std::string::npos;
   })) << Read("audit.out");
+  // A network client refused while the port is held.
+  const int refused = ConnectLoopback(net);
+  ASSERT_GE(refused, 0);
+  ASSERT_TRUE(WaitFor([&] {
+    Shell(tool + " audit >" + Path("audit.out"));
+    return Read("audit.out").find(",network,") != std::string::npos;
+  })) << Read("audit.out");
+  close(refused);
   close(fd);
   ASSERT_TRUE(WaitFor([&] {
     Shell(tool + " audit >" + Path("audit.out"));
@@ -591,6 +601,7 @@ TEST_F(ValuesOutTest, TheRecordOfChangesShowsWhoChangedWhatAndHowAndClientsComin
   const std::vector<Row> expected = {
       {"", ",program,started (headless)\r"},
       {"", ",client,COM5: " + std::to_string(getpid()) + " program_fault_tests arrived\r"},
+      {"", " was refused: held by " + std::to_string(getpid()) + " program_fault_tests\r"},
       {"", ",client,COM5: " + std::to_string(getpid()) + " program_fault_tests left\r"},
       {" velk-vcp-config --dir " + Path("") + " log off,",
        ",velk-vcp-config,settings: 50: 1 -> 0\r"},
