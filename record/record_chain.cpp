@@ -8,7 +8,7 @@
 
 struct ChainKey::Impl {
   EVP_MAC* mac = nullptr;
-  EVP_MAC_CTX* keyed = nullptr;  // keyed once, duplicated for each hash
+  EVP_MAC_CTX* keyed = nullptr;  // keyed once, started anew for each hash
 };
 
 ChainKey::ChainKey(const std::string& key) : impl_(new Impl) {
@@ -47,14 +47,14 @@ void ChainKey::Add(int64_t number) {
 
 std::string ChainKey::Mac() {
   if (impl_->keyed == nullptr) return {};
-  EVP_MAC_CTX* ctx = EVP_MAC_CTX_dup(impl_->keyed);
+  // Started anew with the key it holds: no copy of the context per hash.
+  EVP_MAC_CTX* ctx = impl_->keyed;
   unsigned char out[EVP_MAX_MD_SIZE];
   size_t size = 0;
-  const bool ok = ctx != nullptr &&
+  const bool ok = EVP_MAC_init(ctx, nullptr, 0, nullptr) == 1 &&
                   EVP_MAC_update(ctx, reinterpret_cast<const unsigned char*>(buffer_.data()),
                                  buffer_.size()) == 1 &&
                   EVP_MAC_final(ctx, out, &size, sizeof out) == 1;
-  EVP_MAC_CTX_free(ctx);
   return ok ? std::string(reinterpret_cast<const char*>(out), size) : std::string();
 }
 
