@@ -23,6 +23,7 @@
 #include "port_folder.h"
 #include "process_priority.h"
 #include "program_identity.h"
+#include "settings_changes.h"
 #include "settings_record.h"
 #include "setup_window.h"
 #include "several_vcps.h"
@@ -210,8 +211,13 @@ void VCP_FORM::COMPort2_Click(int index) {
 void VCP_FORM::SetupButton_Click() {
   if (sequence_depth_ > 0) return;
   Sequence sequence(*this);
+  const SettingsRecord before = Settings;
   session_.SetupButton_Click();
-  if (!session_.ShutDown() && recorder_) recorder_->ApplyTo(session_.bridge(), Settings);
+  if (!session_.ShutDown() && recorder_) {
+    recorder_->ApplyTo(session_.bridge(), Settings);
+    const std::string what = SettingsChangeText(before, Settings);
+    if (!what.empty()) recorder_->Audit("setup window", 0, "settings: " + what);
+  }
 }
 
 void VCP_FORM::Quit_Click() {

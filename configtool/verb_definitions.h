@@ -36,6 +36,7 @@ VerbAction DefineWeb(CLI::App& command);
 // value_verbs.cpp: the value history.
 VerbAction DefineHistory(CLI::App& command);
 VerbAction DefineValues(CLI::App& command);
+VerbAction DefineAudit(CLI::App& command);
 
 // mqtt_verbs.cpp: the MQTT publisher.
 VerbAction DefineMqtt(CLI::App& command);

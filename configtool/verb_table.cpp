@@ -50,6 +50,8 @@ std::span<const Verb> Verbs() {
       {"history", "keep every value sent in the value history Velk_VCP.values.db, or not",
        DefineHistory},
       {"values", "print the value history (CSV, or JSON lines)", DefineValues},
+      {"audit", "print the record of changes: settings, start, stop, hand-over (CSV, or JSON)",
+       DefineAudit},
       {"mqtt", "publish every value sent to the MQTT broker at URL (mqtt://HOST[:PORT]), or off",
        DefineMqtt},
       {"value-format", "set how values are written", DefineValueFormat},

@@ -247,7 +247,10 @@ void NetworkEndpoint::LogRefusal(const std::string& address, const std::string& 
     if (refusals_logged_.size() >= kRefusalsRemembered) return;  // a storm: logged enough
   }
   refusals_logged_[key] = now;
-  Log(name_ + ": a network connection from " + address + " was refused: " + why);
+  const std::string line =
+      name_ + ": a network connection from " + address + " was refused: " + why;
+  Log(line);
+  if (hooks_.refused) hooks_.refused(line);
 }
 
 void NetworkEndpoint::Log(const std::string& line) {

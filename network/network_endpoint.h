@@ -35,6 +35,8 @@ class NetworkEndpoint : public INetworkSide {
     std::function<void(const std::string&)> log;
     // A network client came (the client) or left (null): the slot serves that line now.
     std::function<void(NetworkClient*)> client_changed;
+    // A connection was refused: the line as logged (as seldom as the log gets it).
+    std::function<void(const std::string&)> refused;
   };
 
   explicit NetworkEndpoint(Hooks hooks) : hooks_(std::move(hooks)) {}

@@ -16,6 +16,9 @@ SlotPort::SlotPort(int slot, const SettingsRecord& settings, std::string folder)
           [this](NetworkClient* client) {
             line_ = client ? static_cast<ClientLine*>(client) : &pty_;
           },
+          [this](const std::string& line) {
+            if (refused_) refused_(line);
+          },
       }) {}
 
 void SlotPort::Log(const std::string& line) {

@@ -34,6 +34,10 @@ class SlotPort : public IVirtualPort {
   // Where network refusals and arrivals are logged (the activity log); standard error
   // always gets them.
   void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+  // Where network refusals go besides the log (the record of changes); called with the line.
+  void SetRefusalRecord(std::function<void(const std::string&)> record) {
+    refused_ = std::move(record);
+  }
   // Why the configured network port does not listen (invalid settings, the address taken),
   // empty when it listens or none is configured.
   const std::string& network_error() const { return network_error_; }
@@ -96,4 +100,5 @@ class SlotPort : public IVirtualPort {
   std::string name_;
   std::string network_error_;
   std::function<void(const std::string&)> log_;
+  std::function<void(const std::string&)> refused_;
 };

@@ -12,9 +12,11 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <set>
 
+#include "history_reader.h"
 #include "listener_priority.h"
 #include "value_json.h"
 
@@ -124,6 +126,11 @@ struct MqttPublisher::Client {
   bool online_said = false;
   std::set<int> status_mids;
   std::function<void()> wake_feeder;  // under mutex
+  // Publishing from the history, under mutex: the row of each value message in flight, the rows
+  // not yet acknowledged, and acknowledgements that came before their message was noted.
+  std::map<int, int64_t> row_of_mid;
+  std::set<int64_t> unacknowledged;
+  std::set<int> early_acknowledged;
 
   ~Client() {
     if (mosq != nullptr) mosquitto_destroy(mosq);
@@ -191,7 +198,18 @@ void MqttPublisher::Client::OnPublish(int mid) {
   {
     std::lock_guard lock(mutex);
     --in_flight;
-    if (status_mids.erase(mid) == 0) published += 1;
+    if (status_mids.erase(mid) == 0) {
+      if (!options.history_path.empty()) {
+        const auto row = row_of_mid.find(mid);
+        if (row == row_of_mid.end()) {
+          early_acknowledged.insert(mid);
+        } else {
+          unacknowledged.erase(row->second);
+          row_of_mid.erase(row);
+        }
+      }
+      published += 1;
+    }
     // The feeder waits for half the window to be free (or all of it, when it stops), so that
     // it hands on many events per wake-up rather than one per acknowledgement.
     wake = in_flight == options.window / 2 || in_flight <= 0;
@@ -288,11 +306,18 @@ std::string MqttPublisher::TopicLevel(const std::string& station) {
 }
 
 MqttPublisher::MqttPublisher(const MqttOptions& options, ValueEventRing& ring)
-    : client_(std::make_shared<Client>()), queue_(ring) {
+    : client_(std::make_shared<Client>()) {
+  if (options.history_path.empty()) queue_ = std::make_unique<ValueEventReader>(ring);
   client_->options = options;
   client_->topic_base = options.prefix + "/" + TopicLevel(options.station);
   client_->status_topic = client_->topic_base + "/status";
-  client_->wake_feeder = [this] { queue_.Wake(); };
+  client_->wake_feeder = [this] {
+    if (queue_) {
+      queue_->Wake();
+    } else {
+      client_->options.commits->committed.notify_all();
+    }
+  };
 }
 
 std::unique_ptr<MqttPublisher> MqttPublisher::Start(const MqttOptions& options,
@@ -358,7 +383,13 @@ std::unique_ptr<MqttPublisher> MqttPublisher::Start(const MqttOptions& options,
     }
     leaving.done.notify_all();
   }).detach();
-  p->feeder_ = std::thread([raw = p.get()] { raw->Feed(); });
+  p->feeder_ = std::thread([raw = p.get()] {
+    if (raw->queue_) {
+      raw->Feed();
+    } else {
+      raw->FeedFromHistory();
+    }
+  });
   return p;
 }
 
@@ -367,7 +398,12 @@ MqttPublisher::~MqttPublisher() {
     std::lock_guard lock(client_->mutex);
     stopping_ = true;
   }
-  queue_.Close();
+  if (queue_) {
+    queue_->Close();
+  } else {
+    std::lock_guard lock(client_->options.commits->mutex);
+    client_->options.commits->committed.notify_all();
+  }
   client_->changed.notify_all();
   if (feeder_.joinable()) feeder_.join();
   {
@@ -387,9 +423,14 @@ MqttFigures MqttPublisher::Figures() const {
   const Client& c = *client_;
   MqttFigures f;
   f.state = c.connected ? "connected" : c.ever_connected ? "disconnected" : "connecting";
-  f.queued = queue_.Size();
+  if (queue_) {
+    f.queued = queue_->Size();
+    f.dropped = queue_->Dropped() + c.refused;
+  } else {
+    f.queued = static_cast<size_t>(std::max<int64_t>(c.options.commits->Last() - mark_, 0));
+    f.dropped = c.refused;
+  }
   f.published = c.published.load();
-  f.dropped = queue_.Dropped() + c.refused;
   return f;
 }
 
@@ -401,7 +442,7 @@ void MqttPublisher::Feed() {
   FloodPace pace;
   while (!stopping_) {
     // Drops are reported once a minute, and at once when the broker is back.
-    const std::string line = report.Due("MQTT", queue_.Dropped() + c.refused, Clock::now(),
+    const std::string line = report.Due("MQTT", queue_->Dropped() + c.refused, Clock::now(),
                                         c.reconnected.exchange(false));
     if (!line.empty()) std::cerr << line << std::endl;
     int room = 0;
@@ -414,34 +455,177 @@ void MqttPublisher::Feed() {
       if (!c.connected || c.in_flight > c.options.window / 2) continue;
       room = c.options.window - c.in_flight;
     }
-    const std::chrono::milliseconds pause = pace.Next(queue_.Dropped());
-    if (pause.count() > 0) queue_.Pause(pause);
+    const std::chrono::milliseconds pause = pace.Next(queue_->Dropped());
+    if (pause.count() > 0) queue_->Pause(pause);
     if (stopping_) break;
-    const size_t n = queue_.Take(static_cast<size_t>(room), std::chrono::seconds(1), kGather);
+    const size_t n = queue_->Take(static_cast<size_t>(room), std::chrono::seconds(1), kGather);
     size_t done = 0;
     // What the broker cannot take now (the connection went meanwhile) goes back into the queue.
     for (; done < n && c.connected; ++done) {
-      const NumberedEvent& e = queue_.Taken(done);
-      topic = c.topic_base;
-      topic += '/';
-      topic += std::to_string(e.event.device);
-      topic += '.';
-      topic += std::to_string(e.event.input);
-      topic += "/value";
-      json.clear();
-      AppendValueEventJson8Bit(json, e, scratch);
-      ++c.in_flight;
-      const int rc = mosquitto_publish(c.mosq, nullptr, topic.c_str(),
-                                       static_cast<int>(json.size()), json.data(), 1, true);
-      // A QoS 1 message that the client has taken is sent again after a lost connection,
-      // even when the send itself failed; only a message it refused is gone.
-      if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_LOST &&
-          rc != MOSQ_ERR_ERRNO) {
-        --c.in_flight;
-        ++c.refused;
+      PublishValue(queue_->Taken(done), false, topic, json, scratch);
+    }
+    queue_->Release(done);
+    if (n == 0 && queue_->Closed()) break;
+  }
+}
+
+void MqttPublisher::PublishValue(const NumberedEvent& e, bool json_utf8, std::string& topic,
+                                 std::string& json, std::string& scratch) {
+  Client& c = *client_;
+  topic = c.topic_base;
+  topic += '/';
+  topic += std::to_string(e.event.device);
+  topic += '.';
+  topic += std::to_string(e.event.input);
+  topic += "/value";
+  if (json_utf8) {
+    json = ValueEventJson(e);
+  } else {
+    json.clear();
+    AppendValueEventJson8Bit(json, e, scratch);
+  }
+  ++c.in_flight;
+  int mid = 0;
+  const int rc = mosquitto_publish(c.mosq, &mid, topic.c_str(), static_cast<int>(json.size()),
+                                   json.data(), 1, true);
+  // A QoS 1 message that the client has taken is sent again after a lost connection,
+  // even when the send itself failed; only a message it refused is gone.
+  if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_LOST &&
+      rc != MOSQ_ERR_ERRNO) {
+    --c.in_flight;
+    ++c.refused;
+    return;
+  }
+  if (!json_utf8) return;
+  const auto row = static_cast<int64_t>(e.seq);
+  std::lock_guard lock(c.mutex);
+  if (c.early_acknowledged.erase(mid) == 0) {
+    c.row_of_mid[mid] = row;
+    c.unacknowledged.insert(row);
+  }
+}
+
+int64_t MqttPublisher::AcknowledgedUpTo(int64_t handed) const {
+  const Client& c = *client_;
+  return c.unacknowledged.empty() ? handed : std::min(handed, *c.unacknowledged.begin() - 1);
+}
+
+void MqttPublisher::FeedFromHistory() {
+  LowerListenerPriority();
+  Client& c = *client_;
+  HistoryCommits& commits = *c.options.commits;
+  std::unique_ptr<HistoryReader> reader;
+  // Opened at the first turn and again after a failure, tried once a second.
+  auto ready = [&] {
+    if (reader) return true;
+    std::string error;
+    reader = HistoryReader::Open(c.options.history_path, error);
+    if (!reader) std::cerr << "Velk_VCP: MQTT: " << error << "; tried again" << std::endl;
+    return reader != nullptr;
+  };
+  while (!stopping_ && !ready()) {
+    std::unique_lock lock(c.mutex);
+    c.changed.wait_for(lock, std::chrono::seconds(1), [&] { return stopping_.load(); });
+  }
+  if (stopping_) return;
+  // low: every row up to it is handed to the client. While catching up, the backlog ends at
+  // catch_up_end and the live rows after it are handed up to high.
+  const std::optional<int64_t> mark = reader->Mark();
+  int64_t low = mark.value_or(c.options.start_after);
+  // The first start of publishing from this history: the rows before it are not the broker's.
+  if (!mark) reader->SetMark(low);
+  int64_t catch_up_end = 0, high = 0;
+  int64_t stored = low;
+  mark_ = low;
+  auto stored_at = Clock::now();
+  double tokens = c.options.catch_up_rate;
+  auto refilled = Clock::now();
+  std::string topic, json, scratch;
+  auto store_mark = [&](bool now) {
+    int64_t mark;
+    {
+      std::lock_guard lock(c.mutex);
+      mark = AcknowledgedUpTo(low);
+    }
+    mark_ = mark;
+    if (mark == stored || (!now && Clock::now() - stored_at < std::chrono::seconds(1))) return;
+    if (reader->SetMark(mark)) stored = mark;
+    stored_at = Clock::now();
+  };
+  while (!stopping_) {
+    store_mark(false);
+    int room = 0;
+    {
+      std::unique_lock lock(c.mutex);
+      c.changed.wait_for(lock, std::chrono::seconds(1), [&] {
+        return stopping_ || (c.connected && c.in_flight <= c.options.window / 2);
+      });
+      if (stopping_) break;
+      if (!c.connected || c.in_flight > c.options.window / 2) continue;
+      room = c.options.window - c.in_flight;
+    }
+    const bool backlog = catch_up_end > 0 && low < catch_up_end;
+    int64_t last;
+    if (backlog) {
+      last = commits.Last();
+      const auto now = Clock::now();
+      tokens = std::min<double>(
+          c.options.catch_up_rate,
+          tokens + std::chrono::duration<double>(now - refilled).count() * c.options.catch_up_rate);
+      refilled = now;
+      if (tokens < 1) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } else {
+      const int64_t newest = catch_up_end > 0 ? high : low;
+      {
+        std::unique_lock lock(commits.mutex);
+        commits.committed.wait_for(lock, std::chrono::seconds(1),
+                                   [&] { return stopping_ || commits.last_id > newest; });
+        last = commits.last_id;
+      }
+      if (stopping_ || last <= newest) continue;
+    }
+    if (catch_up_end == 0 && last - low > c.options.window) {
+      catch_up_end = last;
+      high = last;
+      tokens = std::min<double>(tokens, c.options.window);
+    }
+    auto hand = [&](int64_t& cursor) {
+      return [&](const NumberedEvent& e) {
+        PublishValue(e, true, topic, json, scratch);
+        cursor = static_cast<int64_t>(e.seq);
+      };
+    };
+    bool failed = false;
+    if (catch_up_end > 0) {
+      // The live rows first, then the backlog as far as the rate allows.
+      const int live = high < last ? reader->Read(high, last, room, hand(high)) : 0;
+      if (live < 0) failed = true;
+      if (live == 0 && high < last) high = last;  // removed by retention meanwhile
+      const int budget = std::min(room - std::max(live, 0), static_cast<int>(tokens));
+      if (!failed && budget > 0) {
+        const int old = reader->Read(low, catch_up_end, budget, hand(low));
+        if (old < 0) failed = true;
+        if (old == 0) low = catch_up_end;
+        if (old > 0) tokens -= old;
+      }
+      if (low >= catch_up_end) {
+        std::lock_guard lock(c.mutex);
+        low = high;
+        catch_up_end = 0;
+      }
+    } else {
+      const int n = reader->Read(low, last, room, hand(low));
+      if (n < 0) failed = true;
+      if (n == 0) low = last;
+    }
+    if (failed) {
+      std::cerr << "Velk_VCP: MQTT: the value history cannot be read; tried again" << std::endl;
+      reader.reset();
+      while (!stopping_ && !ready()) {
+        std::unique_lock lock(c.mutex);
+        c.changed.wait_for(lock, std::chrono::seconds(1), [&] { return stopping_.load(); });
       }
     }
-    queue_.Release(done);
-    if (n == 0 && queue_.Closed()) break;
   }
+  if (reader) store_mark(true);
 }

@@ -4,7 +4,10 @@
 // feeds the broker from a bounded queue (oldest dropped first), and the client runs on a second
 // thread, so that a broker that is down, late, slow or hostile never delays serving: the
 // connection is tried again with back-off (1 s doubling to 30 s) until the broker is there, and
-// it takes in nothing but acknowledgements (anything else drops the connection).
+// it takes in nothing but acknowledgements (anything else drops the connection). With the value
+// history on, it publishes from the history instead: nothing is lost while the broker is away or
+// the program restarts, a backlog is caught up oldest first at a bounded rate, beside the live
+// values.
 #pragma once
 
 #include <atomic>
@@ -19,6 +22,7 @@
 #include "listener_pace.h"
 #include "mqtt_url.h"
 #include "value_event_ring.h"
+#include "value_history.h"
 
 struct MqttOptions {
   MqttUrl url;
@@ -30,6 +34,12 @@ struct MqttOptions {
   std::string cert_file;      // the client certificate for a broker that asks for one
   std::string key_file;       // its private key
   int window = 200;           // events published and not yet acknowledged, at most
+  // Publishing from the value history at this path instead of the ring (when not empty): every
+  // row the broker has not acknowledged, the acknowledged mark kept in the database.
+  std::string history_path;
+  std::shared_ptr<HistoryCommits> commits;  // the history's commits (with history_path)
+  int64_t start_after = 0;   // with history_path and no mark stored yet: publishes the rows after
+  int catch_up_rate = 1000;  // rows of a backlog published a second at most
 };
 
 struct MqttFigures {
@@ -42,7 +52,8 @@ struct MqttFigures {
 class MqttPublisher {
  public:
   // Sets up the client and starts connecting in the background; publishes the events published
-  // in ring from now on (the ring holds them while the broker is away). Returns null and sets
+  // in ring from now on (the ring holds them while the broker is away), or with
+  // options.history_path the history's rows after the stored mark. Returns null and sets
   // error for a password file that cannot be read or is readable by others, a CA file that
   // cannot be read, or a client that cannot be made. ring must outlive the publisher.
   static std::unique_ptr<MqttPublisher> Start(const MqttOptions& options, ValueEventRing& ring,
@@ -70,9 +81,18 @@ class MqttPublisher {
   struct Client;
   MqttPublisher(const MqttOptions& options, ValueEventRing& ring);
   void Feed();
+  // Publishes the history's rows: the live ones as they are committed and, while a backlog is
+  // larger than a window, the backlog oldest first at options.catch_up_rate beside them.
+  void FeedFromHistory();
+  // Publishes one event as its topic's retained JSON message (json_utf8: texts in UTF-8).
+  void PublishValue(const NumberedEvent& e, bool json_utf8, std::string& topic, std::string& json,
+                    std::string& scratch);
+  // The mark now: every history row up to it was acknowledged (under the client's lock).
+  int64_t AcknowledgedUpTo(int64_t handed) const;
 
   std::shared_ptr<Client> client_;  // shared with the client's thread, which may outlive this
-  ValueEventReader queue_;
+  std::unique_ptr<ValueEventReader> queue_;  // none when publishing from the history
+  std::atomic<int64_t> mark_{0};             // from the history: the rows acknowledged
   std::atomic<bool> stopping_{false};
   std::atomic<bool> quietly_{false};
   std::thread feeder_;

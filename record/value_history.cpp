@@ -12,7 +12,9 @@
 #include <cstring>
 #include <iostream>
 
+#include "history_key.h"
 #include "listener_priority.h"
+#include "record_chain.h"
 #include "text_encoding.h"
 #include "value_json.h"
 
@@ -28,16 +30,92 @@ constexpr const char* kSchema =
     " slot INTEGER NOT NULL, port TEXT NOT NULL, client TEXT NOT NULL,"
     " device INTEGER NOT NULL, input INTEGER NOT NULL, number REAL, text TEXT NOT NULL,"
     " status TEXT NOT NULL, cause TEXT NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS value_events_time ON value_events(utc_ms);";
+    "CREATE INDEX IF NOT EXISTS value_events_time ON value_events(utc_ms);"
+    "CREATE TABLE IF NOT EXISTS record_meta(name TEXT PRIMARY KEY, value);"
+    "CREATE TABLE IF NOT EXISTS audit_events(id INTEGER PRIMARY KEY, utc_ms INTEGER NOT NULL,"
+    " user TEXT NOT NULL, process TEXT NOT NULL, how TEXT NOT NULL, what TEXT NOT NULL,"
+    " hash BLOB);";
 
 }  // namespace
+
+void HistoryCommits::Committed(int64_t id) {
+  {
+    std::lock_guard lock(mutex);
+    last_id = id;
+  }
+  committed.notify_all();
+}
+
+int64_t HistoryCommits::WaitPast(int64_t after, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex);
+  committed.wait_for(lock, timeout, [&] { return last_id > after; });
+  return last_id;
+}
+
+int64_t HistoryCommits::Last() {
+  std::lock_guard lock(mutex);
+  return last_id;
+}
 
 struct ValueHistory::Db {
   sqlite3* db = nullptr;
   sqlite3_stmt* insert = nullptr;
+  sqlite3_stmt* meta = nullptr;
+  std::unique_ptr<ChainKey> key;
+  // The chain as committed: its first row, its last row and that row's hash.
+  int64_t chain_start = 1;
+  int64_t last_id = 0;
+  std::string last_hash;
   ~Db() {
     sqlite3_finalize(insert);
+    sqlite3_finalize(meta);
     sqlite3_close(db);
+  }
+  // Binds a meta entry's name and value to the meta statement and runs it.
+  bool SetMeta(const char* name, int64_t value) {
+    sqlite3_reset(meta);
+    sqlite3_bind_text(meta, 1, name, -1, SQLITE_STATIC);
+    sqlite3_bind_int64(meta, 2, value);
+    const bool ok = sqlite3_step(meta) == SQLITE_DONE;
+    sqlite3_reset(meta);
+    return ok;
+  }
+  bool SetMeta(const char* name, const std::string& bytes) {
+    sqlite3_reset(meta);
+    sqlite3_bind_text(meta, 1, name, -1, SQLITE_STATIC);
+    sqlite3_bind_blob(meta, 2, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
+    const bool ok = sqlite3_step(meta) == SQLITE_DONE;
+    sqlite3_reset(meta);
+    return ok;
+  }
+  // Writes the chain's end mark for last_id and last_hash (inside the caller's transaction).
+  bool SetEnd(int64_t id, const std::string& hash) {
+    return SetMeta("last_id", id) && SetMeta("last_hash", hash) &&
+           SetMeta("end_mark", key->EndMark(chain_start, id, hash));
+  }
+  // Reads the chain's state; a database without one (new, or written before the chain) starts
+  // it after its last row. Returns false when SQLite refuses.
+  bool LoadChain() {
+    const int64_t max_id = Integer("SELECT coalesce(max(id),0) FROM value_events");
+    if (Integer("SELECT count(*) FROM record_meta WHERE name='chain_start'") == 0) {
+      chain_start = max_id + 1;
+      last_id = max_id;
+      last_hash.clear();
+      return Exec("BEGIN") && SetMeta("chain_start", chain_start) && SetEnd(last_id, last_hash) &&
+             Exec("COMMIT");
+    }
+    chain_start = Integer("SELECT value FROM record_meta WHERE name='chain_start'");
+    last_id = std::max(Integer("SELECT value FROM record_meta WHERE name='last_id'"), max_id);
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT value FROM record_meta WHERE name='last_hash'", -1, &st,
+                           nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW) {
+      const void* bytes = sqlite3_column_blob(st, 0);
+      last_hash.assign(static_cast<const char*>(bytes),
+                       static_cast<size_t>(bytes ? sqlite3_column_bytes(st, 0) : 0));
+    }
+    sqlite3_finalize(st);
+    return true;
   }
   bool Exec(const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -111,17 +189,36 @@ std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
     return nullptr;
   }
   sqlite3_busy_timeout(db->db, 2000);
+  // The key is made at the chain's first use only: a new key would break a chain begun.
+  const bool chained =
+      db->Integer("SELECT count(*) FROM sqlite_master WHERE name='record_meta'") > 0 &&
+      db->Integer("SELECT count(*) FROM record_meta WHERE name='chain_start'") > 0;
+  std::string key;
+  if (!LoadHistoryKey(HistoryKeyPath(options.path), !chained, key, error)) {
+    if (chained) error += "; the history's chain needs it: restore it, or move the history away";
+    return nullptr;
+  }
+  db->key = std::make_unique<ChainKey>(key);
   // WAL with synchronous NORMAL: a commit survives a kill of the program; the file stays
   // consistent across a power loss, which may cost the last commits.
   if (!db->Configure(options) || !db->Exec("PRAGMA journal_mode=WAL") ||
       !db->Exec("PRAGMA synchronous=NORMAL") || !db->Exec(kSchema) ||
-      sqlite3_prepare_v2(db->db,
-                         "INSERT INTO value_events(utc_ms,station,slot,port,client,device,"
-                         "input,number,text,status,cause) VALUES(?,?,?,?,?,?,?,?,?,?,?)",
-                         -1, &db->insert, nullptr) != SQLITE_OK) {
+      // A database from before the chain gets the column for the rows' hashes.
+      (db->Integer("SELECT count(*) FROM pragma_table_info('value_events') WHERE name='hash'") ==
+           0 &&
+       !db->Exec("ALTER TABLE value_events ADD COLUMN hash BLOB")) ||
+      sqlite3_prepare_v2(
+          db->db,
+          "INSERT INTO value_events(utc_ms,station,slot,port,client,device,"
+          "input,number,text,status,cause,id,hash) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)",
+          -1, &db->insert, nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(db->db, "INSERT OR REPLACE INTO record_meta(name,value) VALUES(?,?)", -1,
+                         &db->meta, nullptr) != SQLITE_OK ||
+      !db->LoadChain()) {
     error = options.path + ": " + sqlite3_errmsg(db->db);
     return nullptr;
   }
+  if (options.commits) options.commits->Committed(db->last_id);
   std::unique_ptr<ValueHistory> predecessor_kept;
   if (predecessor != nullptr) predecessor_kept = std::move(*predecessor);
   return std::unique_ptr<ValueHistory>(
@@ -141,6 +238,73 @@ ValueHistory::~ValueHistory() {
 }
 
 void ValueHistory::Finish() { queue_.Close(); }
+
+bool ValueHistory::Audit(const AuditEntry& entry) {
+  if (finished_) return false;
+  {
+    std::lock_guard lock(audit_mutex_);
+    audit_.push_back(entry);
+  }
+  queue_.Wake();
+  return true;
+}
+
+bool ValueHistory::WriteAudit() {
+  std::vector<AuditEntry> entries;
+  {
+    std::lock_guard lock(audit_mutex_);
+    entries.swap(audit_);
+  }
+  if (entries.empty()) return true;
+  // The table of changes has a chain of its own, under the same key.
+  std::string hash;
+  int64_t id = db_->Integer("SELECT coalesce(max(id),0) FROM audit_events");
+  {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_->db, "SELECT hash FROM audit_events ORDER BY id DESC LIMIT 1", -1,
+                           &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW && sqlite3_column_blob(st, 0) != nullptr) {
+      hash.assign(static_cast<const char*>(sqlite3_column_blob(st, 0)),
+                  static_cast<size_t>(sqlite3_column_bytes(st, 0)));
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_stmt* insert = nullptr;
+  bool ok = db_->Exec("BEGIN") &&
+            sqlite3_prepare_v2(db_->db,
+                               "INSERT INTO audit_events(id,utc_ms,user,process,how,what,hash)"
+                               " VALUES(?,?,?,?,?,?,?)",
+                               -1, &insert, nullptr) == SQLITE_OK;
+  for (size_t i = 0; ok && i < entries.size(); ++i) {
+    const AuditEntry& e = entries[i];
+    ChainRow row;
+    row.id = ++id;
+    row.utc_ms = e.utc_ms;
+    row.station = e.user;
+    row.port = e.process;
+    row.client = e.how;
+    row.text = e.what;
+    row.status = "audit";
+    hash = db_->key->RowHash(hash, row);
+    sqlite3_reset(insert);
+    sqlite3_bind_int64(insert, 1, id);
+    sqlite3_bind_int64(insert, 2, e.utc_ms);
+    sqlite3_bind_text(insert, 3, e.user.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(insert, 4, e.process.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(insert, 5, e.how.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(insert, 6, e.what.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_blob(insert, 7, hash.data(), static_cast<int>(hash.size()), SQLITE_TRANSIENT);
+    ok = sqlite3_step(insert) == SQLITE_DONE;
+  }
+  sqlite3_finalize(insert);
+  ok = ok && db_->SetMeta("audit_last_id", id) && db_->SetMeta("audit_last_hash", hash) &&
+       db_->SetMeta("audit_end_mark", db_->key->EndMark(0, id, hash)) && db_->Exec("COMMIT");
+  if (ok) return true;
+  db_->Exec("ROLLBACK");
+  std::lock_guard lock(audit_mutex_);
+  audit_.insert(audit_.begin(), entries.begin(), entries.end());
+  return false;
+}
 
 void ValueHistory::Run() {
   TakeOver();
@@ -190,6 +354,7 @@ void ValueHistory::Write() {
     const std::chrono::milliseconds pause = pace.Next(queue_.Dropped());
     if (pause.count() > 0) queue_.Pause(pause);
     const size_t n = queue_.Take(batch, std::chrono::seconds(1), kGather);
+    WriteAudit();
     if (n > 0) {
       if (WriteTaken(n)) {
         queue_.Release(n);
@@ -228,24 +393,44 @@ bool ValueHistory::WriteTaken(size_t n) {
   if (!db_->Exec("BEGIN")) return false;
   sqlite3_stmt* st = db_->insert;
   std::string station, client, text;  // UTF-8 forms of texts that are not plain ASCII
+  int64_t id = db_->last_id;
+  std::string hash = db_->last_hash;
   for (size_t i = 0; i < n; ++i) {
     const ValueEvent& e = queue_.Taken(i).event;
+    ChainRow row;
+    row.id = ++id;
+    row.utc_ms = e.utc_ms;
+    row.station = Cp1252AsUtf8(e.station, station);
+    row.slot = e.slot;
+    row.port = e.port;
+    row.client = ClientAsUtf8(e.client, client);
+    row.device = e.device;
+    row.input = e.input;
+    if (std::isfinite(e.number)) row.number = e.number;
+    row.text = Cp1252AsUtf8(e.text, text);
+    row.status = ValueStatusWord(e.status);
+    row.cause = ValueCauseWord(e.cause);
+    hash = db_->key->RowHash(hash, row);
     sqlite3_reset(st);
-    sqlite3_bind_int64(st, 1, e.utc_ms);
-    sqlite3_bind_text(st, 2, Cp1252AsUtf8(e.station, station).c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_int(st, 3, e.slot);
-    sqlite3_bind_text(st, 4, e.port.c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_text(st, 5, ClientAsUtf8(e.client, client).c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_int(st, 6, e.device);
-    sqlite3_bind_int(st, 7, e.input);
-    if (std::isfinite(e.number)) {
-      sqlite3_bind_double(st, 8, e.number);
+    sqlite3_bind_int64(st, 1, row.utc_ms);
+    sqlite3_bind_text(st, 2, row.station.data(), static_cast<int>(row.station.size()),
+                      SQLITE_STATIC);
+    sqlite3_bind_int(st, 3, row.slot);
+    sqlite3_bind_text(st, 4, row.port.data(), static_cast<int>(row.port.size()), SQLITE_STATIC);
+    sqlite3_bind_text(st, 5, row.client.data(), static_cast<int>(row.client.size()), SQLITE_STATIC);
+    sqlite3_bind_int(st, 6, row.device);
+    sqlite3_bind_int(st, 7, row.input);
+    if (row.number) {
+      sqlite3_bind_double(st, 8, *row.number);
     } else {
       sqlite3_bind_null(st, 8);
     }
-    sqlite3_bind_text(st, 9, Cp1252AsUtf8(e.text, text).c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_text(st, 10, ValueStatusWord(e.status), -1, SQLITE_STATIC);
-    sqlite3_bind_text(st, 11, ValueCauseWord(e.cause), -1, SQLITE_STATIC);
+    sqlite3_bind_text(st, 9, row.text.data(), static_cast<int>(row.text.size()), SQLITE_STATIC);
+    sqlite3_bind_text(st, 10, row.status.data(), static_cast<int>(row.status.size()),
+                      SQLITE_STATIC);
+    sqlite3_bind_text(st, 11, row.cause.data(), static_cast<int>(row.cause.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(st, 12, row.id);
+    sqlite3_bind_blob(st, 13, hash.data(), static_cast<int>(hash.size()), SQLITE_TRANSIENT);
     if (sqlite3_step(st) != SQLITE_DONE) {
       sqlite3_reset(st);
       db_->Exec("ROLLBACK");
@@ -253,7 +438,43 @@ bool ValueHistory::WriteTaken(size_t n) {
     }
   }
   sqlite3_reset(st);
-  if (db_->Exec("COMMIT")) return true;
+  if (db_->SetEnd(id, hash) && db_->Exec("COMMIT")) {
+    db_->last_id = id;
+    db_->last_hash = hash;
+    if (options_.commits) options_.commits->Committed(id);
+    return true;
+  }
+  db_->Exec("ROLLBACK");
+  return false;
+}
+
+bool ValueHistory::Prune(int64_t up_to) {
+  sqlite3_stmt* st = nullptr;
+  int64_t last = -1;
+  std::string hash;
+  if (sqlite3_prepare_v2(db_->db,
+                         "SELECT id,hash FROM value_events WHERE id <= ? ORDER BY id DESC LIMIT 1",
+                         -1, &st, nullptr) == SQLITE_OK) {
+    sqlite3_bind_int64(st, 1, up_to);
+    if (sqlite3_step(st) == SQLITE_ROW) {
+      last = sqlite3_column_int64(st, 0);
+      const void* bytes = sqlite3_column_blob(st, 1);
+      hash.assign(static_cast<const char*>(bytes),
+                  static_cast<size_t>(bytes ? sqlite3_column_bytes(st, 1) : 0));
+    }
+  }
+  sqlite3_finalize(st);
+  if (last < 0) return true;
+  // Rows of the chain leave a keyed mark of the last one removed; older rows (from before the
+  // chain) go without.
+  const std::string sql = "DELETE FROM value_events WHERE id <= " + std::to_string(last);
+  const bool chained = last >= db_->chain_start && !hash.empty();
+  if (db_->Exec("BEGIN") && db_->Exec(sql.c_str()) &&
+      (!chained || (db_->SetMeta("pruned_up_to", last) && db_->SetMeta("pruned_hash", hash) &&
+                    db_->SetMeta("pruned_mark", db_->key->PrunedMark(last, hash)))) &&
+      db_->Exec("COMMIT")) {
+    return true;
+  }
   db_->Exec("ROLLBACK");
   return false;
 }
@@ -263,9 +484,12 @@ void ValueHistory::KeepWithinRetention() {
                    : options_.max_mb > 0  ? 0
                                           : kDefaultKeepDays;
   if (days > 0) {
-    const std::string sql = "DELETE FROM value_events WHERE utc_ms < " +
-                            std::to_string(UtcNowMs() - int64_t{days} * 86400000);
-    db_->Exec(sql.c_str());
+    // The oldest rows up to the first one within the retention: the chain stays whole.
+    const std::string cutoff = std::to_string(UtcNowMs() - int64_t{days} * 86400000);
+    const int64_t first_kept = db_->Integer(
+        ("SELECT coalesce(min(id),-1) FROM value_events WHERE utc_ms >= " + cutoff).c_str());
+    Prune(first_kept >= 0 ? first_kept - 1
+                          : db_->Integer("SELECT coalesce(max(id),0) FROM value_events"));
   }
   if (options_.max_mb > 0) KeepWithinMegabytes();
 }
@@ -282,10 +506,8 @@ void ValueHistory::KeepWithinMegabytes() {
   for (int round = 0; round < 20 && used() > limit; ++round) {
     const int64_t rows = db_->Integer("SELECT count(*) FROM value_events");
     if (rows == 0) break;
-    const std::string sql =
-        "DELETE FROM value_events WHERE id <= (SELECT min(id) FROM value_events) + " +
-        std::to_string(std::max<int64_t>(rows / 10, 1));
-    if (!db_->Exec(sql.c_str())) break;
+    const int64_t oldest = db_->Integer("SELECT min(id) FROM value_events");
+    if (!Prune(oldest + std::max<int64_t>(rows / 10, 1))) break;
   }
   db_->Exec("PRAGMA incremental_vacuum");
   // The WAL back to nothing (unless a reader holds it meanwhile).

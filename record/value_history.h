@@ -1,13 +1,20 @@
 // The local value history: every value event in an SQLite database in the working folder,
 // written by a thread of its own in batches (WAL mode), so that serving never waits for the
-// disk. Bounded by a retention in days or megabytes; private to the user (0600).
+// disk. Bounded by a retention in days or megabytes; private to the user (0600). Each row is
+// numbered on from the last row ever written (the numbers go on across restarts and retention)
+// and carries its link of the keyed hash chain (record_chain.h), with the key in a private file
+// next to the database (history_key.h).
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "listener_pace.h"
 #include "value_event_ring.h"
@@ -15,11 +22,35 @@
 inline constexpr const char* kHistoryFileName = "Velk_VCP.values.db";
 inline constexpr int kDefaultKeepDays = 90;
 
+// The rows a history has committed, for a reader of the database (the MQTT publisher) that
+// waits for new ones. Shared by the histories of one recorder, one after the other.
+struct HistoryCommits {
+  std::mutex mutex;
+  std::condition_variable committed;
+  int64_t last_id = 0;  // under mutex: the row number of the last row committed
+
+  // Sets last_id and wakes the waiting readers.
+  void Committed(int64_t id);
+  // Returns last_id, after waiting up to timeout for it to pass after.
+  int64_t WaitPast(int64_t after, std::chrono::milliseconds timeout);
+  int64_t Last();
+};
+
+// One entry of the record of changes: who did what, when and how.
+struct AuditEntry {
+  int64_t utc_ms = 0;
+  std::string user;     // the user name
+  std::string process;  // "PID program arguments" of the process that asked; empty for the program
+  std::string how;      // "velk-vcp-config", "setup window", "reload", "program"
+  std::string what;     // what happened; each changed setting "KEY: OLD -> NEW", joined by "; "
+};
+
 struct HistoryOptions {
   std::string path = kHistoryFileName;
   int keep_days = 0;  // events older than this are removed (0: kDefaultKeepDays)
   int max_mb = 0;     // the files on disk (the database, its WAL and shared-memory file) are kept
                       // below this size by removing the oldest events
+  std::shared_ptr<HistoryCommits> commits;  // told of every commit when set
 };
 
 struct HistoryFigures {
@@ -32,7 +63,8 @@ struct HistoryFigures {
 class ValueHistory {
  public:
   // Opens or creates the database (refusing a symbolic link, and a FIFO, device or folder in
-  // its place or its -wal or -shm file's, at once), makes it 0600 and starts the
+  // its place or its -wal or -shm file's, at once, and a key file that others may read or that
+  // cannot be read or made), makes it 0600 and starts the
   // writer thread, which writes the events published in ring from now on (the ring holds them
   // while the disk is slow or full). Returns null and sets error when the file cannot be opened
   // or set up. ring must outlive the history.
@@ -56,6 +88,9 @@ class ValueHistory {
   bool Finished() const { return finished_.load(); }
 
   HistoryFigures Figures() const;
+  // Queues entry for the table of changes (audit_events, with its own chain) and returns at once;
+  // the writer writes it with its next batch. Returns false when the writer has ended.
+  bool Audit(const AuditEntry& entry);
 
   ValueHistory(const ValueHistory&) = delete;
   ValueHistory& operator=(const ValueHistory&) = delete;
@@ -68,11 +103,17 @@ class ValueHistory {
   // Waits for the predecessor's writer to end and takes over its database (writer thread).
   void TakeOver();
   void Write();
+  // Writes the audit entries queued so far in one transaction; false when it failed (they are
+  // tried again).
+  bool WriteAudit();
   // Writes the n events taken from the queue in one transaction; false when it failed.
   bool WriteTaken(size_t n);
   void KeepWithinRetention();
   // Removes the oldest events until the files on disk are within options_.max_mb again.
   void KeepWithinMegabytes();
+  // Removes the rows up to up_to and records the last removed row in the chain's pruned mark,
+  // in one transaction. Returns false when SQLite refuses.
+  bool Prune(int64_t up_to);
 
   HistoryOptions options_;
   std::unique_ptr<Db> db_;
@@ -82,5 +123,7 @@ class ValueHistory {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> finished_{false};
   std::unique_ptr<ValueHistory> predecessor_;  // the writer thread's alone once started
+  std::mutex audit_mutex_;
+  std::vector<AuditEntry> audit_;  // under audit_mutex_: waiting to be written
   std::thread writer_;
 };

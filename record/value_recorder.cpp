@@ -1,9 +1,11 @@
 #include "value_recorder.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <limits>
 
@@ -26,6 +28,25 @@ size_t QueueCapacity() {
     return 100000;
   }
   return static_cast<size_t>(n);
+}
+
+// "PID program arguments" of process pid, from /proc; "PID" alone when it cannot be read.
+std::string ProcessText(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+  std::string text = std::to_string(pid);
+  std::string arg;
+  bool first = true;
+  while (std::getline(in, arg, '\0')) {
+    if (first && arg.rfind('/') != std::string::npos) arg = arg.substr(arg.rfind('/') + 1);
+    text += " " + arg;
+    first = false;
+  }
+  return text;
+}
+
+std::string UserName() {
+  const passwd* pw = ::getpwuid(::geteuid());
+  return pw != nullptr ? pw->pw_name : std::to_string(::geteuid());
 }
 
 std::string HostName() {
@@ -95,6 +116,7 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
     HistoryOptions options;
     options.keep_days = s.HistoryKeepDays;
     options.max_mb = s.HistoryMaxMb;
+    options.commits = commits_;
     std::string error;
     history_ = ValueHistory::Open(options, *ring_, error, &finishing_);
     if (!history_) problem("value history off: " + error);
@@ -112,6 +134,12 @@ bool ValueRecorder::Apply(const SettingsRecord& s) {
       options.ca_file = Cp1252ToUtf8(s.MqttCaFile);
       options.cert_file = Cp1252ToUtf8(s.MqttCertFile);
       options.key_file = Cp1252ToUtf8(s.MqttKeyFile);
+      if (history_) {
+        // Published from the history: nothing is lost while the broker is away.
+        options.history_path = kHistoryFileName;
+        options.commits = commits_;
+        options.start_after = commits_->Last();
+      }
       mqtt_ = MqttPublisher::Start(options, *ring_, error);
     }
     if (!mqtt_) problem("MQTT off: " + error);
@@ -143,6 +171,18 @@ void ValueRecorder::Announce(const SentValue& sent) {
 }
 
 void ValueRecorder::Flush(int64_t utc_ms) { ring_->Publish(utc_ms); }
+
+bool ValueRecorder::Audit(const std::string& how, pid_t by, const std::string& what) {
+  ValueHistory* history = history_ ? history_.get() : finishing_.get();
+  if (history == nullptr) return false;
+  AuditEntry entry;
+  entry.utc_ms = UtcNowMs();
+  entry.user = UserName();
+  if (by > 0) entry.process = ProcessText(by);
+  entry.how = how;
+  entry.what = what;
+  return history->Audit(entry);
+}
 
 RecorderFigures ValueRecorder::Figures() const {
   RecorderFigures f;

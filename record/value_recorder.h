@@ -3,6 +3,8 @@
 // at their own pace; serving never waits for them.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -34,11 +36,11 @@ class ValueRecorder : public IValueEvents {
   // to 3 s for that. The listeners are off afterwards.
   void EndForHandOver();
 
-  // Starts the listeners the settings s switch on (history file in the current folder) and
-  // stops the others; when those settings are as at the last call, keeps what runs. Returns at
-  // once for a listener that goes: it finishes what it has on its own thread. Returns false
-  // when one of them cannot start; each problem is then on standard error and in Problems, and
-  // the listeners that could start run.
+  // Starts the listeners the settings s switch on (history file in the current folder; with the
+  // history on, MQTT publishes from it) and stops the others; when those settings are as at the
+  // last call, keeps what runs. Returns at once for a listener that goes: it finishes what it has
+  // on its own thread. Returns false when one of them cannot start; each problem is then on
+  // standard error and in Problems, and the listeners that could start run.
   bool Apply(const SettingsRecord& s);
   // Why listeners the settings of the last Apply switch on do not run ("value history off:
   // ..."; several joined by "; "); empty when they all run.
@@ -65,6 +67,10 @@ class ValueRecorder : public IValueEvents {
   // Makes the values announced since the last call visible to the listeners, under one lock.
   void Flush(int64_t utc_ms) override;
   RecorderFigures Figures() const;
+  // Records what in the history's table of changes, with the time now, the user and how (see
+  // AuditEntry); by: the process that asked (0: the program itself). Returns at once (the
+  // history writes it on its thread); false when no history runs, the entry is then not kept.
+  bool Audit(const std::string& how, pid_t by, const std::string& what);
 
  private:
   // Made at the first Apply, with the capacity the environment sets; outlives the listeners.
@@ -73,6 +79,8 @@ class ValueRecorder : public IValueEvents {
   // A history switched off or replaced while it still writes what it had (see Apply).
   std::unique_ptr<ValueHistory> finishing_;
   std::unique_ptr<MqttPublisher> mqtt_;
+  // The commits of the histories one after the other, which the publisher follows.
+  std::shared_ptr<HistoryCommits> commits_ = std::make_shared<HistoryCommits>();
   std::string station_;
   bool applied_ = false;
   bool other_reader_ = false;

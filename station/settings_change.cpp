@@ -6,6 +6,7 @@
 
 #include "endpoint_config.h"
 #include "service_manager.h"
+#include "settings_changes.h"
 #include "settings_checks.h"
 #include "station.h"
 
@@ -24,7 +25,8 @@ void FollowNetworkSettings(Station& station, bool say) {
 
 }  // namespace
 
-std::string ChangeStationSettings(Station& station, const SettingsRecord& next) {
+std::string ChangeStationSettings(Station& station, const SettingsRecord& next,
+                                  const std::string& how, pid_t by) {
   // The checks velk-vcp-config makes before it writes: a file edited by hand gets them too.
   const std::vector<std::string> problems = SettingsProblems(next);
   if (!problems.empty()) {
@@ -75,5 +77,9 @@ std::string ChangeStationSettings(Station& station, const SettingsRecord& next) 
   }
   station.FollowCertificate();
   service::Ready("reloaded");
+  if (reason.empty()) {
+    const std::string what = SettingsChangeText(previous, session.settings());
+    if (!what.empty()) recorder.Audit(how, by, "settings: " + what);
+  }
   return reason;
 }

@@ -1,6 +1,8 @@
 // A change of the running station's settings as one transaction.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "settings_record.h"
@@ -17,4 +19,7 @@ class Station;
 // caller's file is where next came from. Tells the service manager it reloads while the change
 // runs. Returns an empty text, or the reason nothing (or, when the device file went bad meanwhile,
 // not everything) was taken over.
-std::string ChangeStationSettings(Station& station, const SettingsRecord& next);
+// A change taken over is recorded in the history's table of changes with each setting changed,
+// as made how ("reload", "velk-vcp-config", "setup window") by process by (0: the program).
+std::string ChangeStationSettings(Station& station, const SettingsRecord& next,
+                                  const std::string& how = "reload", pid_t by = 0);

@@ -38,6 +38,8 @@ void Station::Attach(VcpSession& session) {
   session_ = &session;
   for (auto& port : ports_) {
     port->SetLog([this](const std::string& line) { session_->bridge().Log().WriteLine(line); });
+    port->SetRefusalRecord(
+        [this](const std::string& line) { recorder_.Audit("network", 0, line); });
   }
 }
 
@@ -70,6 +72,7 @@ bool Station::BeginServing(bool started, bool need_port) {
     if (!web_.Apply(Settings, recorder_, session_->bridge(), why)) {
       std::cerr << "Velk_VCP: " << why << std::endl;
     }
+    recorder_.Audit("program", 0, "started (" + front_end_ + ")");
   }
   service::CloseUnclaimedInherited();
   return serving_;
@@ -90,6 +93,7 @@ int Station::ServiceStep() {
     const int web = web_.Step([this] { return StationStatus(*this); });
     if (web >= 0 && (watchdog < 0 || web < watchdog)) watchdog = web;
   }
+  RecordClients();
   if (service::Active()) {
     // A holder's name comes a little after the holder (it is looked up off the serving thread):
     // the line is sent again once it is known.
@@ -128,6 +132,35 @@ void Station::WarnOfCertificateEnd() {
   session_->bridge().Log().WriteLine(warning);
 }
 
+void Station::RecordClients() {
+  for (size_t k = 0; k < kSlots; ++k) {
+    SlotPort& port = *ports_[k];
+    ClientOnRecord& known = clients_on_record_[k];
+    const bool present = port.client_present();
+    if (!present && !known.present) continue;
+    const std::string& link = port.pty().link_path();
+    const std::string name = link.substr(link.rfind('/') + 1);
+    if (present && !known.present) {
+      known = {true, false, ""};
+    }
+    // An arrival goes on record once its holder is known (looked up off this thread).
+    if (present && !known.recorded && port.ClientNameKnown()) {
+      known.recorded = true;
+      known.holder = port.ClientName();
+      recorder_.Audit(
+          "client", 0,
+          name + ": " + (known.holder.empty() ? "a client" : known.holder) + " arrived");
+    }
+    if (!present) {
+      // One that left before its holder was known is on record once, as it went.
+      recorder_.Audit("client", 0,
+                      name + ": " + (known.holder.empty() ? "a client" : known.holder) +
+                          (known.recorded ? " left" : " came and left"));
+      known = {};
+    }
+  }
+}
+
 std::string Station::ServiceStatus() {
   std::string status = "serving";
   for (const auto& port : ports_) {
@@ -151,6 +184,7 @@ void Station::FinishForNextRun() {
 void Station::StopServing() {
   if (stopped_) return;
   stopped_ = true;
+  if (serving_) recorder_.Audit("program", 0, "stopped");
   if (control_) control_->Stop();
   web_.Stop();
   service::Stopping();
@@ -160,6 +194,7 @@ std::optional<int> Station::HandOverIfAsked(bool headless) {
   if (!serving_ || !HandOverRequested()) return std::nullopt;
   // The ports outlive this run: their masters go to the next one, started in this process.
   if (headless) std::cout << "Velk_VCP: handing the ports over to a new run" << std::endl;
+  recorder_.Audit("program", 0, "handed over to a new run");
   // The next run says "online" again: this one leaves the broker without "offline".
   recorder_.EndForHandOver();
   // Only a hand-over that did not run returns, so nothing is written before it has run.

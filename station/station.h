@@ -113,4 +113,13 @@ class Station {
   unsigned held_shown_ = 0;  // the ports whose holders the service status shows
   std::optional<TlsCertificateFacts> certificate_;
   int64_t certificate_days_said_ = INT64_MAX;  // the days left last warned of
+  // Each slot's client as the record of changes knows it.
+  struct ClientOnRecord {
+    bool present = false;
+    bool recorded = false;  // its arrival is on record
+    std::string holder;
+  };
+  std::array<ClientOnRecord, kSlots> clients_on_record_{};
+  // Puts clients that arrived (once their holder is known) and left on record.
+  void RecordClients();
 };

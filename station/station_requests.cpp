@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "activity_log.h"
@@ -271,6 +272,7 @@ json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
                                " was refused: held by network client " + remote->holder_text();
       std::cerr << "Velk_VCP: " << line << std::endl;
       station.session().bridge().Log().WriteLine(line);
+      station.recorder().Audit("refused", requester, line);
       return json::object();
     }
     const std::string line = name + ": an open by " + by + " was refused: " +
@@ -278,25 +280,31 @@ json RefusedOpen(Station& station, const std::string& name, pid_t requester) {
                                      : std::string("held by a program of another user"));
     std::cerr << "Velk_VCP: " << line << std::endl;
     station.session().bridge().Log().WriteLine(line);
+    station.recorder().Audit("refused", requester, line);
     return json::object();
   }
   throw ControlServer::RequestError{"no port " + name + " here"};
 }
 
-nlohmann::json ReloadSettings(Station& station) {
+nlohmann::json ReloadSettings(Station& station, pid_t by) {
   SettingsRecord next;
   if (!ReadSettings("", next)) {
     throw ControlServer::RequestError{"reload: the settings file cannot be read"};
   }
-  const std::string reason = ChangeStationSettings(station, next);
+  // The tool's own change, or a file edited by hand and taken over with `reload`.
+  std::ifstream cmdline("/proc/" + std::to_string(by) + "/cmdline", std::ios::binary);
+  bool reload = false;
+  for (std::string arg; std::getline(cmdline, arg, '\0');) reload = reload || arg == "reload";
+  const std::string reason =
+      ChangeStationSettings(station, next, reload ? "reload" : "velk-vcp-config", by);
   if (!reason.empty()) throw ControlServer::RequestError{"reload: " + reason};
   return {{"reloaded", true}};
 }
 
 void AddStationRequests(ControlServer& server, Station& station) {
-  server.On("reload", [&station](const std::vector<std::string>& words) {
+  server.On("reload", [&station, &server](const std::vector<std::string>& words) {
     if (words.size() != 1) throw ControlServer::RequestError{"reload takes no argument"};
-    return ReloadSettings(station);
+    return ReloadSettings(station, server.peer_pid());
   });
   server.On("refused", [&station, &server](const std::vector<std::string>& words) {
     if (words.size() != 2) throw ControlServer::RequestError{"refused: give a port name"};

@@ -25,8 +25,9 @@ nlohmann::json RefusedOpen(Station& station, const std::string& name, pid_t requ
 
 // Reads the settings file anew and has the program take it over (VcpSession::ApplySettings),
 // telling the service manager it reloads. Throws ControlServer::RequestError with the reason
-// when the file cannot be read or the program cannot take it over.
-nlohmann::json ReloadSettings(Station& station);
+// when the file cannot be read or the program cannot take it over. The change is recorded as
+// asked by process by: "reload" when its arguments say so, else "velk-vcp-config".
+nlohmann::json ReloadSettings(Station& station, pid_t by);
 
 // Registers "status", "serve", "refused" and "reload" on server; station must outlive it.
 void AddStationRequests(ControlServer& server, Station& station);

@@ -50,7 +50,8 @@ QPointer<VCP_FORM> MainWindowTest::Start() {
                   [this](int n) { return PortCanBeOpened(port_folder_, n); },
                   keys_,
                   tray_,
-                  events_.get()});
+                  events_.get(),
+                  recorder_});
   start_form_ = std::make_unique<Velk>(device_, [this] { return new VCP_FORM(*services_); });
   QPointer<VCP_FORM> window = start_form_->Form_Load();
   QCoreApplication::processEvents();  // the window system's answer to the minimise

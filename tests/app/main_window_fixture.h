@@ -108,6 +108,7 @@ class MainWindowTest : public ::testing::Test {
   int OpenClientPort() const;
 
   TempDir dir_;
+  ValueRecorder* recorder_ = nullptr;  // the window's value listeners, when a test sets them
   std::string port_folder_;
   CountingDevice device_;
   std::array<std::unique_ptr<PtyPort>, 4> ports_;

@@ -10,7 +10,9 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <chrono>
 
+#include "history_query.h"
 #include "info_window.h"
 #include "language_file.h"
 #include "main_window_fixture.h"
@@ -21,6 +23,7 @@
 #include "setup_window.h"
 #include "several_vcps.h"
 #include "ui_text.h"
+#include "value_recorder.h"
 
 namespace {
 
@@ -177,6 +180,36 @@ TEST_F(MainWindowTest, SetupButtonRestartsTheDeviceLibraryAroundTheSetupWindow) 
   EXPECT_EQ(device_.calls.back(), "Init");
   EXPECT_TRUE(window->session().TimerEnabled());
   EXPECT_TRUE(PortLinkExists(1));
+}
+
+TEST_F(MainWindowTest, AChangeInTheSetupWindowIsOnRecord) {
+  WriteSettingsFile({"40:0", "600:1"});
+  ValueRecorder recorder;
+  recorder_ = &recorder;
+  QPointer<VCP_FORM> window = Start();
+  ASSERT_TRUE(window);
+  tray_.Click();
+  WhenModal<SetupWindow>([&](SetupWindow* setup) {
+    setup->PWOnOff->setChecked(true);
+    setup->PWord->setText("Secret");
+    QTest::mouseClick(setup->OKButton, Qt::LeftButton);
+  });
+  QTest::mouseClick(window->SetupButton, Qt::LeftButton);
+  std::vector<AuditEntry> entries;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (entries.empty() && std::chrono::steady_clock::now() < deadline) {
+    QTest::qWait(50);
+    entries.clear();
+    std::string error;
+    ReadAudit(
+        kHistoryFileName, {}, [&](int64_t, const AuditEntry& e) { entries.push_back(e); }, error);
+  }
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].how, "setup window");
+  EXPECT_EQ(entries[0].process, "");
+  // The password is on record as changed, never in words.
+  EXPECT_EQ(entries[0].what, "settings: 60: (hidden) -> (hidden)");
+  delete window.data();
 }
 
 TEST_F(MainWindowTest, PortSelectorSingleSeveralSingle) {
