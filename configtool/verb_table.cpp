@@ -24,7 +24,7 @@ VerbAction AskAction(std::function<int()> ask) {
 }
 
 std::span<const Verb> Verbs() {
-  static constexpr std::array<Verb, 22> kVerbs{{
+  static constexpr std::array<Verb, 23> kVerbs{{
       {"status", "what the program running in the folder serves, who holds its ports, its gauges",
        DefineStatus},
       {"serve", "let the running program serve port SLOT, as the slot's hot key does", DefineServe},

@@ -915,9 +915,11 @@ TEST_F(ValuesOutTest, AHistoryThatCannotBeOpenedIsReportedAndNeverHangsTheProgra
     tag = "run" + std::to_string(++run);
     pid = Start(Options{}, tag);
     ASSERT_TRUE(WaitUntilServing(tag)) << Err(tag);
-    EXPECT_NE(Err(tag).find("value history off: Velk_VCP.values.db: not a regular file"),
-              std::string::npos)
-        << Err(tag);
+    // Said as the listeners start, which may be just after the ports are announced.
+    EXPECT_TRUE(WaitFor([&] {
+      return Err(tag).find("value history off: Velk_VCP.values.db: not a regular file") !=
+             std::string::npos;
+    })) << Err(tag);
     fd = OpenPort("COM5");
     ASSERT_GE(fd, 0);
     EXPECT_EQ(Ask(fd, "M1\r", 14), "10:+0001.234\r\n");
@@ -951,7 +953,10 @@ TEST_F(ValuesOutTest, AHistoryOnAStalledDiskIsSwitchedOffAndOnWithoutHoldingAnsw
   if (holder == 0) {
     setpgid(0, 0);
     execl("/bin/sh", "sh", "-c",
-          ("{ echo 'BEGIN EXCLUSIVE;'; exec sleep 120; } | exec sqlite3 '" + db + "'").c_str(),
+          // Waits for the lock while the program writes (the record's marks, the audit).
+          ("{ echo '.timeout 20000'; echo 'BEGIN EXCLUSIVE;'; exec sleep 120; } | exec sqlite3 '" +
+           db + "'")
+              .c_str(),
           static_cast<char*>(nullptr));
     _exit(127);
   }
