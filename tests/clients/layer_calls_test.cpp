@@ -132,7 +132,7 @@ TEST_F(LayerCallsTest, ABusyPortWhoseLinkMovesIsMatchedAgain) {
   chmod(folder_.c_str(), 0777);  // the client, run as nobody, moves the link
   const ClientRun run = Check("moving-link", true);
   if (run.status == 77) GTEST_SKIP() << "cannot run the client as an unprivileged user";
-  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.status, 0) << "(-1: still running after the time limit)\n" << run.output;
   EXPECT_EQ(run.output.find("FAIL"), std::string::npos) << run.output;
 }
 

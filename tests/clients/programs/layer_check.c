@@ -421,6 +421,8 @@ static int MovingLink(void) {
              fd >= 0 ? "opened" : strerrorname_np(errno), waited);
       ++failures;
     }
+    // A round that took long tells, should the whole check run out of time, where it went.
+    if (waited > 1000) printf("round %d took %lld ms\n", round, waited);
     if (fd >= 0) close(fd);
   }
   atomic_store(&stop_threads, 1);
@@ -429,6 +431,8 @@ static int MovingLink(void) {
 }
 
 int main(int argc, char** argv) {
+  // Line by line: a check killed at its time limit still shows what it printed.
+  setvbuf(stdout, NULL, _IOLBF, 0);
   if (argc != 3 && argc != 4) {
     fprintf(stderr,
             "usage: layer_check signal-close|fork-close|termios|reopened|exclusive|"
