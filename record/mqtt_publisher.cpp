@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <mosquitto.h>
+#include <openssl/crypto.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -376,6 +377,9 @@ std::unique_ptr<MqttPublisher> MqttPublisher::Start(const MqttOptions& options,
     // Closed before the count says so: AwaitClosed means no socket is left.
     mosquitto_destroy(client->mosq);
     client->mosq = nullptr;
+    // This thread's OpenSSL state (its error queue) goes now, not at its exit, which may come
+    // after the program's end that AwaitClosed lets go on.
+    OPENSSL_thread_stop();
     Leaving& leaving = LeavingClients();
     {
       std::lock_guard lock(leaving.mutex);
