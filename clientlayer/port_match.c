@@ -14,7 +14,7 @@
 enum { kFirstPtsMajor = 136, kLastPtsMajor = 143 };
 
 // Looks of a path at the port folder while the link it leads through keeps moving.
-enum { kMatchAttempts = 16 };
+enum { kMatchAttempts = 32 };
 
 static int IsPtsDevice(const struct stat* st) {
   if (!S_ISCHR(st->st_mode)) return 0;
@@ -111,13 +111,12 @@ int IsPortPath(int dirfd, const char* path) {
   if (path == NULL || fstatat(dirfd, path, &before, 0) != 0 || !IsPtsDevice(&before)) return 0;
   for (int attempt = 0; attempt < kMatchAttempts; ++attempt) {
     if (IsPortDevice(before.st_rdev)) return 1;
-    // The program may have moved the link to a fresh terminal between the look-up and the
-    // scan: a path that now leads elsewhere is matched anew.
+    // The program may have moved the link between the look-up and the scan: the path is
+    // matched anew, also when it leads to the same terminal again (the link may have left it
+    // and come back while a slow scan read the folder). Only on a refused open, so the
+    // bounded retries cost nothing on the way in.
     struct stat after;
-    if (fstatat(dirfd, path, &after, 0) != 0 || !IsPtsDevice(&after) ||
-        after.st_rdev == before.st_rdev) {
-      return 0;
-    }
+    if (fstatat(dirfd, path, &after, 0) != 0 || !IsPtsDevice(&after)) return 0;
     before = after;
   }
   return 0;
