@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 
 #include <cstring>
+#include <sstream>
 
 namespace {
 
@@ -189,4 +190,16 @@ bool ParseBindAddress(const std::string& text, uint16_t port, sockaddr_storage& 
   }
   address = parsed;
   return true;
+}
+
+std::vector<std::string> SplitAllowList(const std::string& text) {
+  std::vector<std::string> entries;
+  std::string entry;
+  std::istringstream in(text);
+  while (std::getline(in, entry, ',')) {
+    entry.erase(0, entry.find_first_not_of(" \t"));
+    entry.erase(entry.find_last_not_of(" \t") + 1);
+    if (!entry.empty()) entries.push_back(entry);
+  }
+  return entries;
 }

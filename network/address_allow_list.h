@@ -45,3 +45,7 @@ std::string AddressText(const sockaddr* address, socklen_t length);
 // otherwise, leaving address and length untouched.
 bool ParseBindAddress(const std::string& text, uint16_t port, sockaddr_storage& address,
                       socklen_t& length, std::string& reason);
+
+// The entries of a comma-separated list of client networks as the settings hold it ("10.0.0.0/8,
+// 192.168.1.7"), blanks around each trimmed, empty ones left out. Never fails.
+std::vector<std::string> SplitAllowList(const std::string& text);

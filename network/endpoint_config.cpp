@@ -5,21 +5,9 @@
 #include <cstring>
 #include <sstream>
 
-namespace {
+#include "address_allow_list.h"
 
-std::vector<std::string> SplitList(const std::string& text) {
-  std::vector<std::string> entries;
-  std::string entry;
-  std::istringstream in(text);
-  while (std::getline(in, entry, ',')) {
-    entry.erase(0, entry.find_first_not_of(" \t"));
-    entry.erase(entry.find_last_not_of(" \t") + 1);
-    if (!entry.empty()) entries.push_back(entry);
-  }
-  return entries;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 bool NetworkEndpointConfig::operator==(const NetworkEndpointConfig& other) const {
   if (port != other.port || protocol != other.protocol || bind_length != other.bind_length ||
@@ -69,7 +57,7 @@ bool NetworkEndpointFromSettings(const SettingsRecord& s, int slot,
     reason = where + why;
     return false;
   }
-  for (const std::string& entry : SplitList(s.NetAllow[k])) {
+  for (const std::string& entry : SplitAllowList(s.NetAllow[k])) {
     AddressBlock block;
     if (!ParseAddressBlock(entry, block, why)) {
       reason = where + why;

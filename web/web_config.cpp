@@ -4,23 +4,10 @@
 #include <cstring>
 #include <sstream>
 
+#include "address_allow_list.h"
 #include "text_encoding.h"
 
-namespace {
-
-std::vector<std::string> SplitList(const std::string& text) {
-  std::vector<std::string> entries;
-  std::string entry;
-  std::istringstream in(text);
-  while (std::getline(in, entry, ',')) {
-    entry.erase(0, entry.find_first_not_of(" \t"));
-    entry.erase(entry.find_last_not_of(" \t") + 1);
-    if (!entry.empty()) entries.push_back(entry);
-  }
-  return entries;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 bool WebConfig::operator==(const WebConfig& other) const {
   if (port != other.port || bind_length != other.bind_length ||
@@ -62,7 +49,7 @@ bool WebConfigFromSettings(const SettingsRecord& s, std::optional<WebConfig>& co
              ": the web page listens on IPv4 addresses only (127.0.0.1, 0.0.0.0, ...)";
     return false;
   }
-  for (const std::string& entry : SplitList(s.WebAllow)) {
+  for (const std::string& entry : SplitAllowList(s.WebAllow)) {
     AddressBlock block;
     if (!ParseAddressBlock(entry, block, why)) {
       reason = where + why;
