@@ -139,7 +139,8 @@ TEST_F(TlsPortTest, ARenewedCertificateIsTakenOverAtReloadAndItsEndIsTold) {
   ServeTls();
   nlohmann::json tls = Status()["tls"];
   EXPECT_EQ(tls["subject"], "station") << tls.dump();
-  EXPECT_EQ(tls["days_left"], 29) << tls.dump();
+  // Whole days left, rounded down: 30 within the second the certificate was made, 29 after.
+  EXPECT_TRUE(tls["days_left"] == 29 || tls["days_left"] == 30) << tls.dump();
   EXPECT_TRUE(tls["warning"].is_null()) << tls.dump();
   const std::string release = Path("release");
   ASSERT_EQ(Client(1, "alice", false, release, "station", "held.out"), "ok\n");
@@ -167,7 +168,7 @@ TEST_F(TlsPortTest, ARenewedCertificateIsTakenOverAtReloadAndItsEndIsTold) {
   EXPECT_TRUE(WaitFor([&] { return Read("held.out") == "ok\nok\n"; }, 20s)) << Read("held.out");
   tls = Status()["tls"];
   EXPECT_EQ(tls["subject"], "station-renewed") << tls.dump();
-  EXPECT_EQ(tls["days_left"], 9) << tls.dump();
+  EXPECT_TRUE(tls["days_left"] == 9 || tls["days_left"] == 10) << tls.dump();
   EXPECT_NE(tls["warning"].get<std::string>().find("ends on"), std::string::npos) << tls.dump();
   EXPECT_TRUE(WaitFor([&] {
     return Err().find("the TLS certificate station-renewed ends on") != std::string::npos;
