@@ -9,6 +9,29 @@
 
 #include "history_reader.h"
 
+namespace {
+
+// The history opened read-only, waiting up to 5 s for a writer; null with error when it cannot
+// be. Anything but a plain file (a FIFO would hang the reader) is refused before SQLite opens it.
+sqlite3* OpenForReading(const std::string& path, std::string& error) {
+  struct stat file {};
+  if (::stat(path.c_str(), &file) == 0 && !S_ISREG(file.st_mode)) {
+    error = path + ": not a regular file";
+    return nullptr;
+  }
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr) !=
+      SQLITE_OK) {
+    error = path + ": " + (db ? sqlite3_errmsg(db) : "cannot open");
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  return db;
+}
+
+}  // namespace
+
 bool ReadHistory(const std::string& path, const HistoryFilter& filter,
                  const std::function<void(const NumberedEvent&)>& row, std::string& error) {
   return ReadHistoryWithHash(
@@ -18,20 +41,8 @@ bool ReadHistory(const std::string& path, const HistoryFilter& filter,
 bool ReadHistoryWithHash(const std::string& path, const HistoryFilter& filter,
                          const std::function<void(const NumberedEvent&, std::string_view)>& row,
                          std::string& error) {
-  // Anything but a plain file (a FIFO would hang the reader) is refused before SQLite opens it.
-  struct stat file {};
-  if (::stat(path.c_str(), &file) == 0 && !S_ISREG(file.st_mode)) {
-    error = path + ": not a regular file";
-    return false;
-  }
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr) !=
-      SQLITE_OK) {
-    error = path + ": " + (db ? sqlite3_errmsg(db) : "cannot open");
-    sqlite3_close(db);
-    return false;
-  }
-  sqlite3_busy_timeout(db, 5000);
+  sqlite3* db = OpenForReading(path, error);
+  if (!db) return false;
   // A history from before the chain has no hashes yet.
   sqlite3_stmt* probe = nullptr;
   const bool hashed =
@@ -65,19 +76,8 @@ bool ReadHistoryWithHash(const std::string& path, const HistoryFilter& filter,
 
 bool ReadAudit(const std::string& path, const HistoryFilter& filter,
                const std::function<void(int64_t id, const AuditEntry&)>& row, std::string& error) {
-  struct stat file {};
-  if (::stat(path.c_str(), &file) == 0 && !S_ISREG(file.st_mode)) {
-    error = path + ": not a regular file";
-    return false;
-  }
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr) !=
-      SQLITE_OK) {
-    error = path + ": " + (db ? sqlite3_errmsg(db) : "cannot open");
-    sqlite3_close(db);
-    return false;
-  }
-  sqlite3_busy_timeout(db, 5000);
+  sqlite3* db = OpenForReading(path, error);
+  if (!db) return false;
   sqlite3_stmt* st = nullptr;
   // A history from before the table of changes has none.
   if (sqlite3_prepare_v2(db,

@@ -438,6 +438,17 @@ MqttFigures MqttPublisher::Figures() const {
   return f;
 }
 
+int MqttPublisher::WaitForRoom() {
+  Client& c = *client_;
+  std::unique_lock lock(c.mutex);
+  c.changed.wait_for(lock, std::chrono::seconds(1), [&] {
+    return stopping_ || (c.connected && c.in_flight <= c.options.window / 2);
+  });
+  if (stopping_) return -1;
+  if (!c.connected || c.in_flight > c.options.window / 2) return 0;
+  return c.options.window - c.in_flight;
+}
+
 void MqttPublisher::Feed() {
   LowerListenerPriority();
   Client& c = *client_;
@@ -449,16 +460,9 @@ void MqttPublisher::Feed() {
     const std::string line = report.Due("MQTT", queue_->Dropped() + c.refused, Clock::now(),
                                         c.reconnected.exchange(false));
     if (!line.empty()) std::cerr << line << std::endl;
-    int room = 0;
-    {
-      std::unique_lock lock(c.mutex);
-      c.changed.wait_for(lock, std::chrono::seconds(1), [&] {
-        return stopping_ || (c.connected && c.in_flight <= c.options.window / 2);
-      });
-      if (stopping_) break;
-      if (!c.connected || c.in_flight > c.options.window / 2) continue;
-      room = c.options.window - c.in_flight;
-    }
+    const int room = WaitForRoom();
+    if (room < 0) break;
+    if (room == 0) continue;
     const std::chrono::milliseconds pause = pace.Next(queue_->Dropped());
     if (pause.count() > 0) queue_->Pause(pause);
     if (stopping_) break;
@@ -558,16 +562,9 @@ void MqttPublisher::FeedFromHistory() {
   };
   while (!stopping_) {
     store_mark(false);
-    int room = 0;
-    {
-      std::unique_lock lock(c.mutex);
-      c.changed.wait_for(lock, std::chrono::seconds(1), [&] {
-        return stopping_ || (c.connected && c.in_flight <= c.options.window / 2);
-      });
-      if (stopping_) break;
-      if (!c.connected || c.in_flight > c.options.window / 2) continue;
-      room = c.options.window - c.in_flight;
-    }
+    const int room = WaitForRoom();
+    if (room < 0) break;
+    if (room == 0) continue;
     const bool backlog = catch_up_end > 0 && low < catch_up_end;
     int64_t last;
     if (backlog) {

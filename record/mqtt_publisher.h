@@ -80,6 +80,9 @@ class MqttPublisher {
  private:
   struct Client;
   MqttPublisher(const MqttOptions& options, ValueEventRing& ring);
+  // Waits up to a second until the broker can take more: connected, at most half the window
+  // in flight. Returns how many events it can take now, 0 when none yet, -1 once stopping.
+  int WaitForRoom();
   void Feed();
   // Publishes the history's rows: the live ones as they are committed and, while a backlog is
   // larger than a window, the backlog oldest first at options.catch_up_rate beside them.
