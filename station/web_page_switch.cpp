@@ -13,6 +13,11 @@ bool WebPageSwitch::Apply(const SettingsRecord& s, ValueRecorder& recorder, Port
     std::optional<WebConfig> previous;
     if (server_) previous = server_->config();
     Retire();
+    // The tool's answer comes after this: once it says the page is off or moved, the old
+    // address no longer answers. Its listener closes within milliseconds; streams that still
+    // end on the retiring thread do not hold it.
+    if (previous && (!config || config->port != previous->port))
+      WaitUntilNotListening(*previous, kListenerGone);
     if (config) {
       AwaitRetired(config->port);
       server_ = WebServer::Start(*config, snapshot_, recorder.Ring(), reason);

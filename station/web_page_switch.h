@@ -23,6 +23,8 @@ class WebPageSwitch {
  public:
   // How often the serving loop refreshes the page's status at most.
   static constexpr std::chrono::milliseconds kRefresh{250};
+  // How long a change that stops or moves the page waits at most for the old listener to close.
+  static constexpr std::chrono::milliseconds kListenerGone{1000};
 
   // Serving thread. Has the page follow the settings s: starts, moves or stops the server;
   // with the same page settings the server stays and only its password file is read anew. Then

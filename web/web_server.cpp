@@ -176,6 +176,23 @@ WebServer::~WebServer() {
   stopping.join();
 }
 
+bool WaitUntilNotListening(const WebConfig& config, std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  for (;;) {
+    // A bind with SO_REUSEADDR fails only while a socket listens on the address.
+    const int fd = ::socket(config.bind.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const bool free =
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&config.bind), config.bind_length) == 0;
+    ::close(fd);
+    if (free) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 bool WebServer::ReloadPassword(std::string& reason) {
   if (config_.password_file.empty()) return true;
   const std::optional<std::string> password = ReadPasswordFile(config_.password_file, reason);

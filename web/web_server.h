@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -67,3 +68,8 @@ class WebServer {
   std::string password_;
   mg_context* context_ = nullptr;
 };
+
+// Waits until nothing listens on config's address and port any more (a retired server's
+// listener closes before its last streams end), for at most bound. Returns true once the
+// address is free, false when something still listens on it after bound.
+bool WaitUntilNotListening(const WebConfig& config, std::chrono::milliseconds bound);
