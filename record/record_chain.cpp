@@ -45,6 +45,17 @@ void ChainKey::Add(int64_t number) {
   buffer_.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
+void ChainKey::Add(const std::optional<double>& number) {
+  if (!number) {
+    Add(int64_t{0});
+    return;
+  }
+  int64_t bits = 0;
+  std::memcpy(&bits, &*number, sizeof bits);
+  Add(int64_t{1});
+  Add(bits);
+}
+
 std::string ChainKey::Mac() {
   if (impl_->keyed == nullptr) return {};
   // Started anew with the key it holds: no copy of the context per hash.
@@ -69,17 +80,18 @@ std::string ChainKey::RowHash(const std::string& previous, const ChainRow& row) 
   Add(row.client);
   Add(int64_t{row.device});
   Add(int64_t{row.input});
-  if (row.number) {
-    int64_t bits = 0;
-    std::memcpy(&bits, &*row.number, sizeof bits);
-    Add(int64_t{1});
-    Add(bits);
-  } else {
-    Add(int64_t{0});
-  }
+  Add(row.number);
   Add(row.text);
   Add(row.status);
   Add(row.cause);
+  if (row.described) {
+    Add(row.name);
+    Add(row.unit);
+    Add(row.limits.usl);
+    Add(row.limits.ucl);
+    Add(row.limits.lcl);
+    Add(row.limits.lsl);
+  }
   return Mac();
 }
 
