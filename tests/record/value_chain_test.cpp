@@ -308,7 +308,13 @@ TEST_F(ValueChainTest, AHistoryFromBeforeTheDescriptionIsMigratedAndStillVerifie
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
+  // Read and verified as it is, before any start of this version has added the columns.
   ASSERT_TRUE(VerifyHistory(options_.path).findings.empty());
+  size_t before = 0;
+  ASSERT_TRUE(ReadHistory(
+      options_.path, {}, [&](const NumberedEvent&) { ++before; }, error))
+      << error;
+  EXPECT_EQ(before, 3u);
 
   // Migrated at the first start: the old rows verify as before, the new ones with what they
   // carry; both read back.
