@@ -6,6 +6,17 @@
 
 #include <cstring>
 
+namespace {
+
+// The number's 8 bytes (IEEE 754) as one integer.
+int64_t Bits(double number) {
+  int64_t bits = 0;
+  std::memcpy(&bits, &number, sizeof bits);
+  return bits;
+}
+
+}  // namespace
+
 struct ChainKey::Impl {
   EVP_MAC* mac = nullptr;
   EVP_MAC_CTX* keyed = nullptr;  // keyed once, started anew for each hash
@@ -50,10 +61,8 @@ void ChainKey::Add(const std::optional<double>& number) {
     Add(int64_t{0});
     return;
   }
-  int64_t bits = 0;
-  std::memcpy(&bits, &*number, sizeof bits);
   Add(int64_t{1});
-  Add(bits);
+  Add(Bits(*number));
 }
 
 std::string ChainKey::Mac() {
@@ -87,10 +96,18 @@ std::string ChainKey::RowHash(const std::string& previous, const ChainRow& row) 
   if (row.described) {
     Add(row.name);
     Add(row.unit);
-    Add(row.limits.usl);
-    Add(row.limits.ucl);
-    Add(row.limits.lcl);
-    Add(row.limits.lsl);
+    // Which limits are set (bit 0 USL, 1 UCL, 2 LCL, 3 LSL), then the 8 bytes of each set one:
+    // a row and its usual limits stay within the blocks the hash takes without them.
+    const std::optional<double>* limits[] = {&row.limits.usl, &row.limits.ucl, &row.limits.lcl,
+                                             &row.limits.lsl};
+    int64_t set = 0;
+    for (int k = 0; k < 4; ++k) {
+      if (limits[k]->has_value()) set |= int64_t{1} << k;
+    }
+    Add(set);
+    for (const std::optional<double>* limit : limits) {
+      if (limit->has_value()) Add(Bits(**limit));
+    }
   }
   return Mac();
 }
