@@ -31,6 +31,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string text = "10:+0001.234\r\n";
+  // Each event described as the engine describes it: a name, a unit and two limits.
+  const GaugeLabel* label = InternGaugeLabel("Caliper", "mm");
+  const ValueLimits limits{1.25, std::nullopt, std::nullopt, 1.2};
   const auto start = Clock::now();
   for (long k = 0; k < events; ++k) {
     const SentValue v{1,
@@ -41,7 +44,9 @@ int main(int argc, char** argv) {
                       1.234,
                       text,
                       ValueStatus::Valid,
-                      ValueCause::Request};
+                      ValueCause::Request,
+                      label,
+                      limits};
     if (!ring.Add(v)) {
       ring.Publish(1796800000000 + k);
       ring.Add(v);
@@ -59,8 +64,14 @@ int main(int argc, char** argv) {
   std::string hash;
   const auto hashing = Clock::now();
   for (long k = 0; k < events; ++k) {
-    ChainRow row{k + 1, 1796800000000 + k,           "line3", 1,    "COM5",  "4711 python3",
-                 1,     static_cast<int>(k % 8) + 1, 1.234,   text, "valid", "request"};
+    ChainRow row{k + 1,       1796800000000 + k,
+                 "line3",     1,
+                 "COM5",      "4711 python3",
+                 1,           static_cast<int>(k % 8) + 1,
+                 1.234,       text,
+                 "valid",     "request",
+                 true,        label->name,
+                 label->unit, limits};
     hash = key.RowHash(hash, row);
   }
   const double hashed = std::chrono::duration<double>(Clock::now() - hashing).count();

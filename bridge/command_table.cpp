@@ -29,6 +29,14 @@ bool ParseInputAddress(std::string_view text, int16_t& device, int16_t& input) {
   return whole(text.substr(0, dot), device) && whole(text.substr(dot + 1), input);
 }
 
+// The input's name in English and its unit, as device gives them; empty when it has none.
+const GaugeLabel* InputLabel(IDeviceLibrary& device, int16_t d, int16_t a) {
+  std::string name, unit;
+  if (device.Device_GetName(1, kDdk, d, 2, a, name) != 0) name.clear();
+  if (!device.Device_Unit(kDdk, d, a, unit)) unit.clear();
+  return InternGaugeLabel(name, unit);
+}
+
 TriggerInput AdditionalTrigger(const std::string& address, IDeviceLibrary& device) {
   if (address.empty() || address == "0") return {};
   int16_t d = 0, a = 0;
@@ -39,6 +47,16 @@ TriggerInput AdditionalTrigger(const std::string& address, IDeviceLibrary& devic
 }
 
 }  // namespace
+
+ValueLimits LimitsInForce(const CommandEntry& e) {
+  auto set = [&e](int j) -> std::optional<double> {
+    const double v = e.LimitValue[j];
+    if (v == kUpperLimitStart || v == kLowerLimitStart) return std::nullopt;
+    return v;
+  };
+  if (e.Active == 0) return {};
+  return {set(USL), set(UCL), set(LCL), set(LSL)};
+}
 
 CommandTab::CommandTab() : entries(static_cast<size_t>(kTableDevices * kTableAddresses)) {}
 
@@ -63,6 +81,7 @@ void CreateCommandTab(CommandTab& tab, const SettingsRecord& s, IDeviceLibrary& 
         e.Active = 1;
         e.FootSwitch = in.FS;
         e.DataKey = 1;
+        e.Label = InputLabel(device, d, a);
         tab.DeviceUsed[d] = 1;
         for (int k = 1; k <= kKinds; ++k) {
           if (s.ChCommandOn[k] != 0) {
@@ -80,6 +99,7 @@ void CreateCommandTab(CommandTab& tab, const SettingsRecord& s, IDeviceLibrary& 
         }
       } else {
         e.Active = e.FootSwitch = e.DataKey = 0;
+        e.Label = nullptr;
         for (int k = 1; k <= kKinds; ++k) e.SingleLength[k] = 0;
         for (int j = USL; j <= LSL; ++j) e.LimitLength[j] = 0;
       }

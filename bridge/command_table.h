@@ -9,6 +9,7 @@
 
 #include "device_library.h"
 #include "settings_record.h"
+#include "value_events.h"
 
 // The table has the bounds of the settings' input array; addresses 1..200 are filled.
 constexpr int kTableDevices = kDeviceCount;
@@ -33,7 +34,13 @@ struct CommandEntry {
   int16_t Active = 0;
   int16_t FootSwitch = 0;
   int16_t DataKey = 0;
+  const GaugeLabel* Label = nullptr;  // the input's name and unit; null while not in use
 };
+
+// Returns the limits of e that a client set: each of USL, UCL, LCL and LSL unless it is at a
+// start value (+-999999.999999, also where a cross check of two limits put it). Returns no
+// limits for an entry not in use.
+ValueLimits LimitsInForce(const CommandEntry& e);
 
 struct TriggerInput {
   int16_t device = 0;  // 0 = none
@@ -64,7 +71,8 @@ struct CommandTab {
   }
 };
 
-// Rebuilds tab from s: commands, entries (all limits back to their start values), devices in
+// Rebuilds tab from s: commands, entries (all limits back to their start values; the name and
+// unit of each input in use, asked of device once, in English), devices in
 // use, foot-switch triggers (asking device for the foot switches it has), additional commands
 // and the answer texts. An AddInputAdr1/AddInputAdr2 that is not "device.input" with two whole
 // numbers, or names a device outside 1..8, gives no trigger. Never fails.

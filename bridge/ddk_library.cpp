@@ -93,6 +93,7 @@ const DdkLibrary::Functions& DdkLibrary::Use() {
   complete_ = all;
   // Optional: a library without it is complete all the same.
   f.source = reinterpret_cast<decltype(f.source)>(dlsym(handle, "Device_Source"));
+  f.unit = reinterpret_cast<decltype(f.unit)>(dlsym(handle, "Device_Unit"));
   return functions_;
 }
 
@@ -171,5 +172,17 @@ bool DdkLibrary::Device_Source(int16_t device, int16_t input, std::string& sourc
   text[sizeof text - 1] = '\0';
   source = text;
   age_ms = age;
+  return true;
+}
+
+bool DdkLibrary::Device_Unit(const std::string& ddk, int16_t device, int16_t input,
+                             std::string& unit) {
+  auto f = Use().unit;
+  if (!f) return false;
+  std::vector<char> path = CText(ddk);
+  char text[VELK_DDK_UNIT_SIZE] = {};
+  if (f(path.data(), device, input, text, static_cast<int32_t>(sizeof text)) != 0) return false;
+  text[sizeof text - 1] = '\0';
+  unit = text;
   return true;
 }

@@ -45,6 +45,9 @@ class DdkLibrary : public IDeviceLibrary {
                          double lower) override;
   // Through the optional export Device_Source; false when the library lacks it.
   bool Device_Source(int16_t device, int16_t input, std::string& source, int32_t& age_ms) override;
+  // Through the optional export Device_Unit; false when the library lacks it.
+  bool Device_Unit(const std::string& ddk, int16_t device, int16_t input,
+                   std::string& unit) override;
 
  private:
   struct Functions {
@@ -58,6 +61,7 @@ class DdkLibrary : public IDeviceLibrary {
     decltype(&::Device_Collect) collect = nullptr;
     decltype(&::Device_LimitCheck) limit_check = nullptr;
     decltype(&::Device_Source) source = nullptr;  // optional
+    decltype(&::Device_Unit) unit = nullptr;      // optional
   };
 
   const Functions& Use();

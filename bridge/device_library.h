@@ -37,6 +37,17 @@ class IDeviceLibrary {
     (void)age_ms;
     return false;
   }
+  // The unit of the input's values as the device file ddk gives it ("mm"; empty when it gives
+  // none). Returns false, leaving unit untouched, when the library cannot tell (it lacks the
+  // call, or the input is unknown).
+  virtual bool Device_Unit(const std::string& ddk, int16_t device, int16_t input,
+                           std::string& unit) {
+    (void)ddk;
+    (void)device;
+    (void)input;
+    (void)unit;
+    return false;
+  }
 };
 
 // True when an input number returned by Device_Collect can index a device input (1..200).

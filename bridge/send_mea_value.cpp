@@ -94,6 +94,11 @@ void PortBridge::AnnounceValue(const ServingContext& c, int16_t device, int16_t 
              : errorcode == 2 ? ValueStatus::OutOfRange
                               : ValueStatus::NoValue;
   v.cause = c.cause;
+  if (device >= 0 && device < kTableDevices && input >= 0 && input < kTableAddresses) {
+    const CommandEntry& entry = tab_.Entry(device, input);
+    v.label = entry.Label;
+    v.limits = LimitsInForce(entry);
+  }
   HeldValues& held = held_[static_cast<size_t>(c.slot)];
   if (!held.values.empty() && held.session != port->ClientSession()) ReleaseHeldValues();
   if (!held.values.empty() || !port->ClientNameKnown()) {

@@ -5,11 +5,22 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "gauge_labels.h"
+
 enum class ValueStatus { Valid, OutOfRange, NoValue };
 enum class ValueCause { Request, FootSwitch, DataKey };
+
+// The tolerance limits (USL, LSL) and control limits (UCL, LCL) in force for an input when its
+// value was sent, as a client's limit commands set them; a limit not set is empty.
+struct ValueLimits {
+  std::optional<double> usl, ucl, lcl, lsl;
+
+  bool operator==(const ValueLimits&) const = default;
+};
 
 struct ValueEvent {
   int64_t utc_ms = 0;   // when the value was sent (its serving step's answers went out),
@@ -24,6 +35,9 @@ struct ValueEvent {
   std::string text;     // the bytes sent to the client (8-bit, as written)
   ValueStatus status = ValueStatus::Valid;
   ValueCause cause = ValueCause::Request;
+  std::string name = {};  // the gauge input's name (English, 8-bit); empty when there is none
+  std::string unit = {};  // its unit from the device file; empty when it gives none
+  ValueLimits limits = {};
 
   bool operator==(const ValueEvent&) const = default;
 };
@@ -39,6 +53,8 @@ struct SentValue {
   std::string_view text;  // the bytes sent to the client
   ValueStatus status = ValueStatus::Valid;
   ValueCause cause = ValueCause::Request;
+  const GaugeLabel* label = nullptr;  // the input's name and unit (kept for the process); none
+  ValueLimits limits = {};
 };
 
 class IValueEvents {

@@ -12,6 +12,8 @@ extern "C" {
 
 /* Buffer size the caller passes to Device_GetName (filled with blanks by the caller). */
 #define VELK_DDK_NAME_SIZE 200
+/* Buffer size the caller passes to Device_Unit: a unit has at most 15 bytes. */
+#define VELK_DDK_UNIT_SIZE 16
 /* Status of Device_Value for a valid value outside the tolerance limits. */
 #define VELK_DDK_OUT_OF_RANGE 136
 
@@ -43,6 +45,10 @@ void Device_LimitCheck(int16_t device, int16_t input, int16_t kind, double upper
  * gauge on a serial port) and *age_ms the age of the gauge's last reading in milliseconds
  * (0 for a simulated input, -1 before the first). Returns 1 otherwise. */
 int16_t Device_Source(int16_t device, int16_t input, char* text, int32_t size, int32_t* age_ms);
+/* Optional (a library may lack it): the unit of an input's values as the file ddk gives it.
+ * Returns 0 when the input exists; text (size bytes, zero-terminated) then holds the unit, empty
+ * when the file gives none. Returns 1 otherwise. */
+int16_t Device_Unit(char* ddk, int16_t device, int16_t input, char* text, int32_t size);
 
 #ifdef __cplusplus
 }

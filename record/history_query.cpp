@@ -49,7 +49,7 @@ bool ReadHistoryWithHash(const std::string& path, const HistoryFilter& filter,
       sqlite3_prepare_v2(db, "SELECT hash FROM value_events", -1, &probe, nullptr) == SQLITE_OK;
   sqlite3_finalize(probe);
   const std::string sql =
-      std::string("SELECT ") + kHistoryRowColumns + (hashed ? ",hash" : ",NULL") +
+      "SELECT " + HistoryRowSelect(db) + (hashed ? ",hash" : ",NULL") +
       " FROM value_events WHERE utc_ms >= ?1 AND utc_ms < ?2 AND (?3 = 0 OR (device = ?3 AND"
       " input = ?4)) ORDER BY id";
   sqlite3_stmt* st = nullptr;
@@ -61,10 +61,11 @@ bool ReadHistoryWithHash(const std::string& path, const HistoryFilter& filter,
     sqlite3_bind_int(st, 4, filter.input);
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-      const void* hash = sqlite3_column_blob(st, 12);
+      const void* hash = sqlite3_column_blob(st, kHistoryRowColumnCount);
       row(HistoryRowEvent(st),
-          std::string_view(static_cast<const char*>(hash),
-                           hash ? static_cast<size_t>(sqlite3_column_bytes(st, 12)) : 0));
+          std::string_view(
+              static_cast<const char*>(hash),
+              hash ? static_cast<size_t>(sqlite3_column_bytes(st, kHistoryRowColumnCount)) : 0));
     }
     ok = rc == SQLITE_DONE;
   }

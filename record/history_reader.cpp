@@ -1,6 +1,7 @@
 #include "history_reader.h"
 
 #include <cmath>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -22,7 +23,23 @@ ValueCause CauseOf(std::string_view word) {
   return ValueCause::Request;
 }
 
+std::optional<double> Number(sqlite3_stmt* st, int column) {
+  if (sqlite3_column_type(st, column) == SQLITE_NULL) return std::nullopt;
+  return sqlite3_column_double(st, column);
+}
+
 }  // namespace
+
+std::string HistoryRowSelect(sqlite3* db) {
+  const std::string probe_sql =
+      std::string("SELECT ") + kHistoryDescriptionColumns + " FROM value_events";
+  sqlite3_stmt* probe = nullptr;
+  const bool described =
+      sqlite3_prepare_v2(db, probe_sql.c_str(), -1, &probe, nullptr) == SQLITE_OK;
+  sqlite3_finalize(probe);
+  return std::string(kHistoryRowColumns) + "," +
+         (described ? kHistoryDescriptionColumns : "NULL,NULL,NULL,NULL,NULL,NULL");
+}
 
 NumberedEvent HistoryRowEvent(sqlite3_stmt* st) {
   NumberedEvent n;
@@ -40,17 +57,23 @@ NumberedEvent HistoryRowEvent(sqlite3_stmt* st) {
   e.text = Text(st, 9);
   e.status = StatusOf(Text(st, 10));
   e.cause = CauseOf(Text(st, 11));
+  e.name = Text(st, 12);
+  e.unit = Text(st, 13);
+  e.limits = {Number(st, 14), Number(st, 15), Number(st, 16), Number(st, 17)};
   return n;
 }
 
 std::unique_ptr<HistoryReader> HistoryReader::Open(const std::string& path, std::string& error) {
   std::unique_ptr<HistoryReader> r(new HistoryReader);
-  const std::string sql = std::string("SELECT ") + kHistoryRowColumns +
-                          " FROM value_events WHERE id > ? AND id <= ? ORDER BY id LIMIT ?";
-  if (sqlite3_open_v2(path.c_str(), &r->db_,
+  const bool opened =
+      sqlite3_open_v2(path.c_str(), &r->db_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK ||
-      sqlite3_prepare_v2(r->db_, sql.c_str(), -1, &r->rows_, nullptr) != SQLITE_OK) {
+                      nullptr) == SQLITE_OK;
+  const std::string sql = opened ? "SELECT " + HistoryRowSelect(r->db_) +
+                                       " FROM value_events WHERE id > ? AND id <= ? ORDER BY id"
+                                       " LIMIT ?"
+                                 : std::string();
+  if (!opened || sqlite3_prepare_v2(r->db_, sql.c_str(), -1, &r->rows_, nullptr) != SQLITE_OK) {
     error = path + ": " + (r->db_ ? sqlite3_errmsg(r->db_) : "cannot open");
     return nullptr;
   }

@@ -12,12 +12,21 @@
 
 #include "value_event_ring.h"
 
-// The columns a row is read with, in the order HistoryRowEvent expects them.
+// The columns a row is read with, in the order HistoryRowEvent expects them: the first layout's,
+// then the gauge's description.
 inline constexpr const char* kHistoryRowColumns =
     "id,utc_ms,station,slot,port,client,device,input,number,text,status,cause";
+inline constexpr const char* kHistoryDescriptionColumns = "name,unit,usl,ucl,lcl,lsl";
+inline constexpr int kHistoryRowColumnCount = 18;  // both lists
 
-// Returns the event of the row st stands on (columns kHistoryRowColumns from the first); seq is
-// the row number, the texts are UTF-8 as stored.
+// Returns the columns to read a row of db's value_events with: kHistoryRowColumns and
+// kHistoryDescriptionColumns, NULL in place of the latter in a history from before them (one
+// not opened for writing since, which adds them).
+std::string HistoryRowSelect(sqlite3* db);
+
+// Returns the event of the row st stands on (columns HistoryRowSelect from the first); seq is
+// the row number, the texts are UTF-8 as stored (a row from before the description has an
+// empty name and unit and no limits).
 NumberedEvent HistoryRowEvent(sqlite3_stmt* st);
 
 class HistoryReader {

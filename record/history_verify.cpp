@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "history_key.h"
+#include "history_reader.h"
 #include "record_chain.h"
 
 namespace {
@@ -24,6 +25,11 @@ std::string BlobOf(sqlite3_stmt* st, int column) {
   return bytes ? std::string(static_cast<const char*>(bytes),
                              static_cast<size_t>(sqlite3_column_bytes(st, column)))
                : std::string();
+}
+
+std::optional<double> NumberOf(sqlite3_stmt* st, int column) {
+  if (sqlite3_column_type(st, column) == SQLITE_NULL) return std::nullopt;
+  return sqlite3_column_double(st, column);
 }
 
 // The record_meta table of one database.
@@ -164,10 +170,8 @@ HistoryCheck VerifyHistory(const std::string& db_path) {
   }
 
   sqlite3_stmt* st = nullptr;
-  const char* sql =
-      "SELECT id,utc_ms,station,slot,port,client,device,input,number,text,status,cause,hash"
-      " FROM value_events ORDER BY id";
-  if (sqlite3_prepare_v2(raw, sql, -1, &st, nullptr) != SQLITE_OK) {
+  const std::string sql = "SELECT " + HistoryRowSelect(raw) + ",hash FROM value_events ORDER BY id";
+  if (sqlite3_prepare_v2(raw, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
     check.error = db_path + ": " + sqlite3_errmsg(raw);
     return check;
   }
@@ -196,7 +200,7 @@ HistoryCheck VerifyHistory(const std::string& db_path) {
       inserted_after_end = true;
       continue;
     }
-    const std::string stored = BlobOf(st, 12);
+    const std::string stored = BlobOf(st, kHistoryRowColumnCount);
     if (row.id > expected) {
       // The removed rows' hashes are gone: the chain goes on from this row's.
       check.findings.push_back(Rows(expected, row.id - 1) + ": removed");
@@ -212,6 +216,11 @@ HistoryCheck VerifyHistory(const std::string& db_path) {
       row.text = TextOf(st, 9);
       row.status = TextOf(st, 10);
       row.cause = TextOf(st, 11);
+      // A row with a name (empty or not) was written with the description and hashed with it.
+      row.described = sqlite3_column_type(st, 12) != SQLITE_NULL;
+      row.name = TextOf(st, 12);
+      row.unit = TextOf(st, 13);
+      row.limits = {NumberOf(st, 14), NumberOf(st, 15), NumberOf(st, 16), NumberOf(st, 17)};
       if (stored.empty() || key.RowHash(previous, row) != stored) {
         check.findings.push_back(Rows(row.id, row.id) + ": changed");
       }

@@ -6,6 +6,17 @@
 
 #include <cstring>
 
+namespace {
+
+// The number's 8 bytes (IEEE 754) as one integer.
+int64_t Bits(double number) {
+  int64_t bits = 0;
+  std::memcpy(&bits, &number, sizeof bits);
+  return bits;
+}
+
+}  // namespace
+
 struct ChainKey::Impl {
   EVP_MAC* mac = nullptr;
   EVP_MAC_CTX* keyed = nullptr;  // keyed once, started anew for each hash
@@ -45,6 +56,15 @@ void ChainKey::Add(int64_t number) {
   buffer_.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
+void ChainKey::Add(const std::optional<double>& number) {
+  if (!number) {
+    Add(int64_t{0});
+    return;
+  }
+  Add(int64_t{1});
+  Add(Bits(*number));
+}
+
 std::string ChainKey::Mac() {
   if (impl_->keyed == nullptr) return {};
   // Started anew with the key it holds: no copy of the context per hash.
@@ -69,17 +89,26 @@ std::string ChainKey::RowHash(const std::string& previous, const ChainRow& row) 
   Add(row.client);
   Add(int64_t{row.device});
   Add(int64_t{row.input});
-  if (row.number) {
-    int64_t bits = 0;
-    std::memcpy(&bits, &*row.number, sizeof bits);
-    Add(int64_t{1});
-    Add(bits);
-  } else {
-    Add(int64_t{0});
-  }
+  Add(row.number);
   Add(row.text);
   Add(row.status);
   Add(row.cause);
+  if (row.described) {
+    Add(row.name);
+    Add(row.unit);
+    // Which limits are set (bit 0 USL, 1 UCL, 2 LCL, 3 LSL), then the 8 bytes of each set one:
+    // a row and its usual limits stay within the blocks the hash takes without them.
+    const std::optional<double>* limits[] = {&row.limits.usl, &row.limits.ucl, &row.limits.lcl,
+                                             &row.limits.lsl};
+    int64_t set = 0;
+    for (int k = 0; k < 4; ++k) {
+      if (limits[k]->has_value()) set |= int64_t{1} << k;
+    }
+    Add(set);
+    for (const std::optional<double>* limit : limits) {
+      if (limit->has_value()) Add(Bits(**limit));
+    }
+  }
   return Mac();
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "value_events.h"
+
 // The size of a hash in the chain.
 inline constexpr size_t kChainHashSize = 32;
 
@@ -27,6 +29,12 @@ struct ChainRow {
   std::string_view text;
   std::string_view status;
   std::string_view cause;
+  // Rows written since the history stores the gauge's description (the stored name is not
+  // NULL) have their hash cover it too; older rows keep the hash they were written with.
+  bool described = false;
+  std::string_view name = {};
+  std::string_view unit = {};
+  ValueLimits limits = {};
 };
 
 class ChainKey {
@@ -36,7 +44,8 @@ class ChainKey {
   ~ChainKey();
 
   // Returns the row's hash, chained to previous (the previous row's hash; empty for the first
-  // row of the chain). Returns an empty string when OpenSSL fails.
+  // row of the chain); a described row's covers its name, unit and limits after the other
+  // fields. Returns an empty string when OpenSSL fails.
   std::string RowHash(const std::string& previous, const ChainRow& row);
   // Returns the keyed end mark over the chain's first row number, its last row number and the
   // last row's hash.
@@ -52,6 +61,8 @@ class ChainKey {
   std::string Mac();
   void Add(std::string_view bytes);
   void Add(int64_t number);
+  // A flag, 1 with the number's 8 bytes (IEEE 754) or 0 for none.
+  void Add(const std::optional<double>& number);
 
   struct Impl;
   Impl* impl_;

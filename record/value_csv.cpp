@@ -71,15 +71,22 @@ std::string Visible(const std::string& text) {
 }  // namespace
 
 std::string ValueCsvHeader() {
-  return "seq,time,station,slot,port,client,gauge,number,text,status,cause\r\n";
+  return "seq,time,station,slot,port,client,gauge,number,text,status,cause,name,unit,usl,ucl,lcl,"
+         "lsl\r\n";
 }
 
 std::string ValueCsvLine(const NumberedEvent& n) {
   const ValueEvent& e = n.event;
-  const std::string number = JsonNumber(e.number);
+  // A number that is not finite, and a limit not set, leave their cell empty.
+  auto cell = [](std::optional<double> number) {
+    const std::string text = number ? JsonNumber(*number) : "null";
+    return text == "null" ? std::string() : text;
+  };
   return std::to_string(n.seq) + "," + IsoUtc(e.utc_ms) + "," + Field(Inert(e.station)) + "," +
          std::to_string(e.slot) + "," + Field(Inert(e.port)) + "," + Field(Inert(e.client)) + "," +
-         std::to_string(e.device) + "." + std::to_string(e.input) + "," +
-         (number == "null" ? "" : number) + "," + Field(Inert(Visible(e.text))) + "," +
-         ValueStatusWord(e.status) + "," + ValueCauseWord(e.cause) + "\r\n";
+         std::to_string(e.device) + "." + std::to_string(e.input) + "," + cell(e.number) + "," +
+         Field(Inert(Visible(e.text))) + "," + ValueStatusWord(e.status) + "," +
+         ValueCauseWord(e.cause) + "," + Field(Inert(Visible(e.name))) + "," +
+         Field(Inert(Visible(e.unit))) + "," + cell(e.limits.usl) + "," + cell(e.limits.ucl) + "," +
+         cell(e.limits.lcl) + "," + cell(e.limits.lsl) + "\r\n";
 }

@@ -49,6 +49,14 @@ void ValueEventRing::Packed::Pack(uint64_t number_in_ring, const SentValue& v) {
   slot = static_cast<uint8_t>(v.slot);
   status = static_cast<uint8_t>(v.status);
   cause = static_cast<uint8_t>(v.cause);
+  label = v.label;
+  const std::optional<double>* given[4] = {&v.limits.usl, &v.limits.ucl, &v.limits.lcl,
+                                           &v.limits.lsl};
+  limits_set = 0;
+  for (int k = 0; k < 4; ++k) {
+    limits[k] = given[k]->value_or(0.0);
+    if (given[k]->has_value()) limits_set = static_cast<uint8_t>(limits_set | 1u << k);
+  }
   client_size = static_cast<uint32_t>(v.client.size());
   text_size = static_cast<uint32_t>(v.text.size());
   if (v.client.size() + v.text.size() <= kInline) {
@@ -76,6 +84,21 @@ void ValueEventRing::Packed::Unpack(const std::string& station, NumberedEvent& n
   e.number = number;
   e.status = static_cast<ValueStatus>(status);
   e.cause = static_cast<ValueCause>(cause);
+  if (label != nullptr) {
+    e.name.assign(label->name);
+    e.unit.assign(label->unit);
+  } else {
+    e.name.clear();
+    e.unit.clear();
+  }
+  std::optional<double>* wanted[4] = {&e.limits.usl, &e.limits.ucl, &e.limits.lcl, &e.limits.lsl};
+  for (int k = 0; k < 4; ++k) {
+    if ((limits_set >> k & 1u) != 0) {
+      *wanted[k] = limits[k];
+    } else {
+      wanted[k]->reset();
+    }
+  }
 }
 
 void ValueEventRing::SetStation(const std::string& station) {
@@ -106,8 +129,7 @@ bool ValueEventRing::Add(const SentValue& value) {
   const size_t ahead = Wrap(i + kAhead);
   if (ahead < ring_ && chunks_[ahead / kChunk]) {
     const char* line = reinterpret_cast<const char*>(&At(ahead));
-    __builtin_prefetch(line, 1);
-    __builtin_prefetch(line + 64, 1);
+    for (size_t k = 0; k < sizeof(Packed); k += 64) __builtin_prefetch(line + k, 1);
   }
   return true;
 }

@@ -1,6 +1,6 @@
 // One bounded ring of value events between the serving thread and the listeners (the history and
 // the publisher), each reading it at its own pace through a ValueEventReader. The serving thread
-// packs each event once into a slot of the ring (no copy per listener, no lock per event, two
+// packs each event once into a slot of the ring (no copy per listener, no lock per event, three
 // cache lines written and none read: the ring is far larger than the caches) and makes the events
 // of a serving step visible together with Publish. A reader unpacks the events it takes on its own
 // thread. A reader never holds the serving thread up: when more than the capacity waits for it,
@@ -62,18 +62,22 @@ class ValueEventRing {
     std::condition_variable ready;
   };
   // An event as a slot holds it: the client's name and the text sent side by side in the slot
-  // itself when they fit (they nearly always do), in spill otherwise.
+  // itself when they fit (they nearly always do), in spill otherwise; the input's name and unit
+  // as the pointer to their kept label, the limits as numbers with a bit each when set.
   struct alignas(64) Packed {
-    static constexpr size_t kInline = 52;
+    static constexpr size_t kInline = 76;
     uint64_t seq = 0;
     int64_t utc_ms = 0;
     double number = 0.0;
+    double limits[4] = {};  // USL, UCL, LCL, LSL
+    const GaugeLabel* label = nullptr;
     int16_t device = 0;
     int16_t input = 0;
     uint16_t com = 0;
     uint8_t slot = 0;
-    uint8_t status = 0;  // ValueStatus
-    uint8_t cause = 0;   // ValueCause
+    uint8_t status = 0;      // ValueStatus
+    uint8_t cause = 0;       // ValueCause
+    uint8_t limits_set = 0;  // bit k: limits[k] is set
     uint32_t client_size = 0;
     uint32_t text_size = 0;
     char chars[kInline];
@@ -83,7 +87,7 @@ class ValueEventRing {
     // Sets e to this event, with station as the station's name.
     void Unpack(const std::string& station, NumberedEvent& e) const;
   };
-  static_assert(sizeof(Packed) == 128, "two cache lines");
+  static_assert(sizeof(Packed) == 192, "three cache lines");
   static constexpr size_t kChunk = 1024;  // slots made at a time
 
   static constexpr size_t kAhead = 8;  // slots the serving thread asks the cache for ahead

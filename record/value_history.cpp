@@ -36,6 +36,15 @@ constexpr const char* kSchema =
     " user TEXT NOT NULL, process TEXT NOT NULL, how TEXT NOT NULL, what TEXT NOT NULL,"
     " hash BLOB);";
 
+// Binds number to parameter i of st, NULL for none.
+void BindNumber(sqlite3_stmt* st, int i, const std::optional<double>& number) {
+  if (number) {
+    sqlite3_bind_double(st, i, *number);
+  } else {
+    sqlite3_bind_null(st, i);
+  }
+}
+
 }  // namespace
 
 void HistoryCommits::Committed(int64_t id) {
@@ -119,6 +128,26 @@ struct ValueHistory::Db {
   }
   bool Exec(const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  // Gives a history from before the gauge's description (name, unit, limits) its columns, in
+  // one transaction; its rows keep NULL there, which marks them as written without it. Returns
+  // false when SQLite refuses.
+  bool AddDescriptionColumns() {
+    if (Integer("SELECT count(*) FROM pragma_table_info('value_events') WHERE name='name'") > 0) {
+      return true;
+    }
+    if (Exec("BEGIN;"
+             "ALTER TABLE value_events ADD COLUMN name TEXT;"
+             "ALTER TABLE value_events ADD COLUMN unit TEXT;"
+             "ALTER TABLE value_events ADD COLUMN usl REAL;"
+             "ALTER TABLE value_events ADD COLUMN ucl REAL;"
+             "ALTER TABLE value_events ADD COLUMN lcl REAL;"
+             "ALTER TABLE value_events ADD COLUMN lsl REAL;"
+             "COMMIT")) {
+      return true;
+    }
+    Exec("ROLLBACK");
+    return false;
   }
   int64_t Integer(const char* sql) {
     sqlite3_stmt* st = nullptr;
@@ -207,11 +236,12 @@ std::unique_ptr<ValueHistory> ValueHistory::Open(const HistoryOptions& options,
       (db->Integer("SELECT count(*) FROM pragma_table_info('value_events') WHERE name='hash'") ==
            0 &&
        !db->Exec("ALTER TABLE value_events ADD COLUMN hash BLOB")) ||
-      sqlite3_prepare_v2(
-          db->db,
-          "INSERT INTO value_events(utc_ms,station,slot,port,client,device,"
-          "input,number,text,status,cause,id,hash) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)",
-          -1, &db->insert, nullptr) != SQLITE_OK ||
+      !db->AddDescriptionColumns() ||
+      sqlite3_prepare_v2(db->db,
+                         "INSERT INTO value_events(utc_ms,station,slot,port,client,device,input,"
+                         "number,text,status,cause,id,hash,name,unit,usl,ucl,lcl,lsl)"
+                         " VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                         -1, &db->insert, nullptr) != SQLITE_OK ||
       sqlite3_prepare_v2(db->db, "INSERT OR REPLACE INTO record_meta(name,value) VALUES(?,?)", -1,
                          &db->meta, nullptr) != SQLITE_OK ||
       !db->LoadChain()) {
@@ -392,7 +422,7 @@ void ValueHistory::Write() {
 bool ValueHistory::WriteTaken(size_t n) {
   if (!db_->Exec("BEGIN")) return false;
   sqlite3_stmt* st = db_->insert;
-  std::string station, client, text;  // UTF-8 forms of texts that are not plain ASCII
+  std::string station, client, text, name, unit;  // UTF-8 forms of texts not plain ASCII
   int64_t id = db_->last_id;
   std::string hash = db_->last_hash;
   for (size_t i = 0; i < n; ++i) {
@@ -410,6 +440,10 @@ bool ValueHistory::WriteTaken(size_t n) {
     row.text = Cp1252AsUtf8(e.text, text);
     row.status = ValueStatusWord(e.status);
     row.cause = ValueCauseWord(e.cause);
+    row.described = true;
+    row.name = Cp1252AsUtf8(e.name, name);
+    row.unit = Cp1252AsUtf8(e.unit, unit);
+    row.limits = e.limits;
     hash = db_->key->RowHash(hash, row);
     sqlite3_reset(st);
     sqlite3_bind_int64(st, 1, row.utc_ms);
@@ -420,17 +454,19 @@ bool ValueHistory::WriteTaken(size_t n) {
     sqlite3_bind_text(st, 5, row.client.data(), static_cast<int>(row.client.size()), SQLITE_STATIC);
     sqlite3_bind_int(st, 6, row.device);
     sqlite3_bind_int(st, 7, row.input);
-    if (row.number) {
-      sqlite3_bind_double(st, 8, *row.number);
-    } else {
-      sqlite3_bind_null(st, 8);
-    }
+    BindNumber(st, 8, row.number);
     sqlite3_bind_text(st, 9, row.text.data(), static_cast<int>(row.text.size()), SQLITE_STATIC);
     sqlite3_bind_text(st, 10, row.status.data(), static_cast<int>(row.status.size()),
                       SQLITE_STATIC);
     sqlite3_bind_text(st, 11, row.cause.data(), static_cast<int>(row.cause.size()), SQLITE_STATIC);
     sqlite3_bind_int64(st, 12, row.id);
     sqlite3_bind_blob(st, 13, hash.data(), static_cast<int>(hash.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 14, row.name.data(), static_cast<int>(row.name.size()), SQLITE_STATIC);
+    sqlite3_bind_text(st, 15, row.unit.data(), static_cast<int>(row.unit.size()), SQLITE_STATIC);
+    BindNumber(st, 16, row.limits.usl);
+    BindNumber(st, 17, row.limits.ucl);
+    BindNumber(st, 18, row.limits.lcl);
+    BindNumber(st, 19, row.limits.lsl);
     if (sqlite3_step(st) != SQLITE_DONE) {
       sqlite3_reset(st);
       db_->Exec("ROLLBACK");

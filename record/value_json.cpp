@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "text_encoding.h"
 #include "utc_time.h"
@@ -39,6 +40,8 @@ NumberedEvent InUtf8(NumberedEvent n) {
   n.event.station = Cp1252ToUtf8(n.event.station);
   n.event.client = std::string(ClientAsUtf8(n.event.client, scratch));
   n.event.text = Cp1252ToUtf8(n.event.text);
+  n.event.name = Cp1252ToUtf8(n.event.name);
+  n.event.unit = Cp1252ToUtf8(n.event.unit);
   return n;
 }
 
@@ -107,7 +110,20 @@ void AppendJson(std::string& out, const NumberedEvent& n, Text text, Client clie
   out += ValueStatusWord(e.status);
   out += "\",\"cause\":\"";
   out += ValueCauseWord(e.cause);
-  out += "\"}";
+  out += "\",\"name\":";
+  AppendJsonString(out, text(e.name));
+  out += ",\"unit\":";
+  AppendJsonString(out, text(e.unit));
+  const std::pair<const char*, const std::optional<double>*> limits[] = {
+      {",\"usl\":", &e.limits.usl},
+      {",\"ucl\":", &e.limits.ucl},
+      {",\"lcl\":", &e.limits.lcl},
+      {",\"lsl\":", &e.limits.lsl}};
+  for (const auto& [member, limit] : limits) {
+    out += member;
+    out += limit->has_value() ? JsonNumber(**limit) : "null";
+  }
+  out += '}';
 }
 
 }  // namespace

@@ -67,6 +67,7 @@ class Reader {
     if (key == "name" || key == "name_de" || key == "name_fr") return Name(key, value);
     if (key == "value") return Value(value);
     if (key == "status") return Status(value);
+    if (key == "unit") return Unit(value);
     if (key == "serial") return Serial(value);
     if (key == "line" || key == "request" || key == "timeout" || key == "skip" ||
         key == "interval") {
@@ -152,7 +153,7 @@ class Reader {
   bool InInput() {
     if (!InItem()) return false;
     if (input_) return true;
-    Problem("a foot switch has no value, status or serial port");
+    Problem("a foot switch has no value, status, unit or serial port");
     return false;
   }
 
@@ -160,6 +161,13 @@ class Reader {
     if (!InInput()) return;
     std::string error;
     if (!ParseValueBehaviour(value, input_->value, error)) Problem(error);
+  }
+
+  // A unit too long is left out, not cut: a cut unit would be a wrong one.
+  void Unit(const std::string& value) {
+    if (!InInput()) return;
+    if (value.size() > kDdkUnitMax) return Problem("unit longer than 15 bytes; left out");
+    input_->unit = value;
   }
 
   void Status(const std::string& value) {

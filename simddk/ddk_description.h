@@ -15,6 +15,7 @@ inline constexpr int kDdkDevices = 8;       // devices 1..8
 inline constexpr int kDdkFootSwitches = 2;  // foot-switch items 0 and 1 of a device
 inline constexpr int kDdkInputs = 200;      // measuring inputs 1..200 of a device
 inline constexpr size_t kDdkNameMax = 199;  // longest name, so that name and zero fit 200 bytes
+inline constexpr size_t kDdkUnitMax = 15;   // longest unit ("mm", "N*m", "µm/m")
 
 // Status values of a measuring input.
 inline constexpr int16_t kStatusValid = 0;
@@ -63,6 +64,7 @@ const char* ModemLineName(ModemLine line);
 
 struct InputDescription {
   ItemNames names;
+  std::string unit;  // of its values, 8-bit; empty when the file gives none
   ValueBehaviour value;
   int16_t status = kStatusValid;
   std::optional<SerialSource> serial;  // set: a real gauge; value and status are not used

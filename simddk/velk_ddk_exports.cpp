@@ -1,4 +1,5 @@
-// The nine exported functions of the simulated gauge interface library.
+// The exported functions of the simulated gauge interface library: the nine of the interface
+// and the optional Device_Source and Device_Unit.
 #include <sys/stat.h>
 
 #include <cstring>
@@ -177,6 +178,21 @@ int16_t Device_Collect(int16_t device, int16_t* input, double* value) {
 void Device_LimitCheck(int16_t device, int16_t input, int16_t kind, double upper, double lower,
                        int16_t) {
   TheLibrary().simulation.LimitCheck(device, input, kind, upper, lower);
+}
+
+int16_t Device_Unit(char* ddk, int16_t device, int16_t input, char* text, int32_t size) {
+  static_assert(kDdkUnitMax < VELK_DDK_UNIT_SIZE);
+  if (!ddk || !text || size < 1 || device < 1 || device > kDdkDevices) return 1;
+  Library& lib = TheLibrary();
+  std::lock_guard lock(lib.mutex);
+  const DeviceDescription& d = Describe(lib, ddk, false).devices[device];
+  auto it = d.inputs.find(input);
+  if (!d.present || it == d.inputs.end()) return 1;
+  const std::string& unit = it->second.unit;
+  const size_t length = std::min(unit.size(), static_cast<size_t>(size - 1));
+  memcpy(text, unit.data(), length);
+  text[length] = '\0';
+  return 0;
 }
 
 int16_t Device_Source(int16_t device, int16_t input, char* text, int32_t size, int32_t* age_ms) {

@@ -1,5 +1,6 @@
 // The values the engine announces to the history and MQTT: with the port that answered them
-// and the client that asked, never delaying an answer.
+// and the client that asked, the input's name and unit and the limits in force, never delaying
+// an answer.
 #include <gtest/gtest.h>
 
 #include "bridge_fixture.h"
@@ -20,6 +21,70 @@ class KeptValues : public IValueEvents {
   void Flush(int64_t) override {}
   std::vector<std::string> kept;
 };
+
+// Keeps what describes each value announced: the input's label and the limits.
+class KeptDescriptions : public IValueEvents {
+ public:
+  void Announce(const SentValue& v) override {
+    kept.push_back(
+        {v.label ? v.label->name : "(none)", v.label ? v.label->unit : "(none)", v.limits});
+  }
+  void Flush(int64_t) override {}
+  struct Description {
+    std::string name, unit;
+    ValueLimits limits;
+    bool operator==(const Description&) const = default;
+  };
+  std::vector<Description> kept;
+};
+
+TEST_F(ValueAnnouncementTest, AValueCarriesItsInputsNameUnitAndTheLimitsInForce) {
+  work.Write("Velk_VCP.DDK",
+             "device: 1\ninput: 1\nname: Caliper\nunit: mm\nvalue: 1.234\n"
+             "input: 2\nvalue: 2.5\n");
+  UsePreset(0);
+  UseInput(1, 1, "1", "10");
+  UseInput(1, 2, "2", "20");
+  KeptDescriptions values;
+  Start();
+  bridge->SetValueEvents(&values);
+  ASSERT_TRUE(WaitForHolderLookups(20000));
+  // A limit command is taken without an answer (this preset has none); a value is answered.
+  auto ask = [&](const std::string& command) { Exchange(command, command[0] == 'M' ? 4 : 0); };
+  using D = KeptDescriptions::Description;
+  const std::optional<double> none;
+  struct Step {
+    const char* what;
+    std::vector<std::string> commands;  // the last one sends a value
+    D want;
+  };
+  const Step steps[] = {
+      {"no limit set yet", {"M1\r"}, {"Caliper", "mm", {}}},
+      {"USL and LSL set",
+       {"USL1,1.5\r", "LSL1,1\r", "M1\r"},
+       {"Caliper", "mm", {1.5, none, none, 1}}},
+      {"UCL and LCL beside them",
+       {"UCL1,1.4\r", "LCL1,1.1\r", "M1\r"},
+       {"Caliper", "mm", {1.5, 1.4, 1.1, 1}}},
+      {"USL set below LSL: LSL back to its start value, not set",
+       {"USL1,0.5\r", "M1\r"},
+       {"Caliper", "mm", {0.5, 1.4, 1.1, none}}},
+      {"another input: its own limits, no name or unit in the file", {"M2\r"}, {"", "", {}}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    values.kept.clear();
+    for (const std::string& command : step.commands) ask(command);
+    EXPECT_EQ(values.kept, std::vector<D>{step.want});
+  }
+  // The settings taken anew rebuild the command table: the limits are back to their start
+  // values in the engine (the device library keeps its own), and so in the record.
+  bridge->CreateCommandTab();
+  values.kept.clear();
+  ask("M1\r");
+  EXPECT_EQ(values.kept, (std::vector<D>{{"Caliper", "mm", {}}}));
+  bridge->SetValueEvents(nullptr);
+}
 
 TEST_F(ValueAnnouncementTest, EveryPortRecordsEachValueWithThePortThatAnswered) {
   UsePreset(0);

@@ -44,6 +44,7 @@ TEST_F(DdkFileTest, ReadsDevicesItemsNamesValuesAndStatuses) {
       "NAME :  Caliper 7  \r\n"
       "name_fr: Pied 7\r\n"
       "value: sine 10 0.5 4\r\n"
+      "unit: \xb5m\r\n"
       "status: outofrange\r\n"
       "input: 200\n"
       "status: -3\n");
@@ -63,7 +64,9 @@ TEST_F(DdkFileTest, ReadsDevicesItemsNamesValuesAndStatuses) {
   EXPECT_EQ(in.value.kind, ValueKind::kSine);
   EXPECT_DOUBLE_EQ(in.value.b, 0.5);
   EXPECT_EQ(in.status, kStatusOutOfRange);
+  EXPECT_EQ(in.unit, "\xb5m");
   EXPECT_EQ(dev.inputs.at(200).status, -3);
+  EXPECT_EQ(dev.inputs.at(200).unit, "");
   EXPECT_EQ(d.socket_path, folder_ + "/Test.sock");
 }
 
@@ -84,11 +87,12 @@ TEST_F(DdkFileTest, ReportsBadLinesWithFileAndLineAndUsesTheRest) {
       "footswitch: 0\n"          // 13
       "value: 5\n"               // 14: a foot switch has no value
       "name: Switch\n"           // 15
-      "socket: ctl.sock\n"       // 16: relative to the file's folder
-      "\x01\xff: \x80\n");       // 17: bytes of any value
-  EXPECT_EQ(d.problems, 9);
+      "unit: mm\n"               // 16: nor a unit
+      "socket: ctl.sock\n"       // 17: relative to the file's folder
+      "\x01\xff: \x80\n");       // 18: bytes of any value
+  EXPECT_EQ(d.problems, 10);
   const std::string e = errors_.str();
-  for (int line : {1, 2, 6, 7, 10, 11, 12, 14, 17}) {
+  for (int line : {1, 2, 6, 7, 10, 11, 12, 14, 16, 18}) {
     EXPECT_NE(e.find(path_ + ":" + std::to_string(line) + ": "), std::string::npos) << line;
   }
   EXPECT_EQ(e.find(":4: "), std::string::npos);
@@ -102,10 +106,14 @@ TEST_F(DdkFileTest, ReportsBadLinesWithFileAndLineAndUsesTheRest) {
   EXPECT_EQ(d.socket_path, folder_ + "/ctl.sock");
 }
 
-TEST_F(DdkFileTest, CutsOverlongNamesAndRejectsMissingFiles) {
-  DdkDescription d = Read("device: 1\ninput: 1\nname: " + std::string(300, 'x') + "\n");
+TEST_F(DdkFileTest, CutsOverlongNamesLeavesOutOverlongUnitsAndRejectsMissingFiles) {
+  DdkDescription d = Read("device: 1\ninput: 1\nname: " + std::string(300, 'x') +
+                          "\nunit: mm\nunit: " + std::string(kDdkUnitMax + 1, 'u') + "\n");
   EXPECT_EQ(d.devices[1].inputs.at(1).names.english.size(), kDdkNameMax);
   EXPECT_NE(errors_.str().find(":3: name longer"), std::string::npos);
+  // A unit too long is left out whole (the one before stays): a cut one would mislead.
+  EXPECT_EQ(d.devices[1].inputs.at(1).unit, "mm");
+  EXPECT_NE(errors_.str().find(":5: unit longer than 15 bytes"), std::string::npos);
 
   std::ostringstream errors;
   EXPECT_FALSE(ReadDdkFile(folder_ + "/missing.DDK", errors).readable);

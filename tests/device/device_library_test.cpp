@@ -21,6 +21,7 @@ constexpr const char* kDevices =
     "name_fr: Pedale\n"
     "input: 1\n"
     "name: Caliper\n"
+    "unit: mm\n"
     "value: 12.5\n"
     "input: 2\n"
     "name: Dial gauge\n"
@@ -73,6 +74,17 @@ TEST_F(DeviceLibraryTest, AllNineFunctionsWorkThroughTheWrapper) {
   EXPECT_NE(library_.Device_GetName(1, ddk_, 9, 2, 1, name), 0);
   EXPECT_NE(library_.Device_GetName(1, ddk_, 1, 3, 1, name), 0);
   EXPECT_EQ(name, "kept");
+  // Units, through the optional export: empty for an input the file gives none.
+  std::string unit = "kept";
+  EXPECT_TRUE(library_.Device_Unit(ddk_, 1, 1, unit));
+  EXPECT_EQ(unit, "mm");
+  EXPECT_TRUE(library_.Device_Unit(ddk_, 3, 120, unit));
+  EXPECT_EQ(unit, "");
+  unit = "kept";
+  EXPECT_FALSE(library_.Device_Unit(ddk_, 1, 4, unit));  // no input 4
+  EXPECT_FALSE(library_.Device_Unit(ddk_, 2, 1, unit));  // no device 2
+  EXPECT_FALSE(library_.Device_Unit(ddk_, 9, 1, unit));
+  EXPECT_EQ(unit, "kept");
 
   ASSERT_EQ(library_.Device_Init(1, ddk_, 1234), 0);
   double v = 0;
@@ -223,6 +235,9 @@ TEST(DeviceLibraryMissingTest, MissingFunctionsFallBackOneByOne) {
   std::string name;
   ASSERT_EQ(library.Device_GetName(1, "x", 1, 1, 0, name), 0);
   EXPECT_EQ(name, std::string(199, 'n'));  // ends at the buffer, trailing blank dropped
+  std::string unit = "kept";
+  EXPECT_FALSE(library.Device_Unit("x", 1, 1, unit));  // a library without units
+  EXPECT_EQ(unit, "kept");
 
   int16_t input = 1;
   ASSERT_EQ(library.Device_Collect(1, input, v), 0);

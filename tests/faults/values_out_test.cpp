@@ -217,6 +217,8 @@ TEST_F(ValuesOutTest, EveryValueSentArrivesOnceInOrderAsJsonAndInTheHistory) {
   StartBroker();
   Subscribe();
   WriteSettings();
+  // Input 1.1 gets a name and a unit.
+  Write("Velk_VCP.DDK", std::string(kFaultDdk) + "input: 1\nname: Caliper\nunit: mm\n");
   const pid_t pid = Start();
   ASSERT_TRUE(WaitUntilServing()) << Err();
   ASSERT_TRUE(
@@ -232,25 +234,35 @@ TEST_F(ValuesOutTest, EveryValueSentArrivesOnceInOrderAsJsonAndInTheHistory) {
   // The client is this test process, which holds the port.
   const std::string client = std::to_string(getpid()) + " program_fault_tests";
   const std::string where = R"("station":"st1","slot":1,"port":"COM5","client":")" + client + "\",";
+  // What describes the values: 1.1's name and unit and the tolerance limits the client set first.
+  const std::string caliper =
+      R"(,"name":"Caliper","unit":"mm","usl":1.5,"ucl":null,"lcl":null,"lsl":1})";
+  const std::string plain = R"(,"name":"","unit":"","usl":null,"ucl":null,"lcl":null,"lsl":null})";
   const std::vector<Step> steps = {
-      {"M1\r", "10:+0001.234\r\n",
+      {"USL1,1.5\rLSL1,1\rM1\r", "10:+0001.234\r\n",
        where +
-           R"("gauge":"1.1","number":1.234,"text":"10:+0001.234\r\n","status":"valid","cause":"request"})"},
+           R"("gauge":"1.1","number":1.234,"text":"10:+0001.234\r\n","status":"valid","cause":"request")" +
+           caliper},
       {"M3\r", "30:OUT OF RANGE\r\n",
        where +
-           R"("gauge":"1.3","number":0,"text":"30:OUT OF RANGE\r\n","status":"out_of_range","cause":"request"})"},
+           R"("gauge":"1.3","number":0,"text":"30:OUT OF RANGE\r\n","status":"out_of_range","cause":"request")" +
+           plain},
       {"M2\r", "20:NO VALUE\r\n",
        where +
-           R"("gauge":"1.2","number":null,"text":"20:NO VALUE\r\n","status":"no_value","cause":"request"})"},
+           R"("gauge":"1.2","number":null,"text":"20:NO VALUE\r\n","status":"no_value","cause":"request")" +
+           plain},
       {"press", "10:+0001.234\r\n",
        where +
-           R"("gauge":"1.1","number":1.234,"text":"10:+0001.234\r\n","status":"valid","cause":"foot_switch"})"},
+           R"("gauge":"1.1","number":1.234,"text":"10:+0001.234\r\n","status":"valid","cause":"foot_switch")" +
+           caliper},
       {"key", "80:+000002.5\r\n",
        where +
-           R"("gauge":"1.8","number":2.5,"text":"80:+000002.5\r\n","status":"valid","cause":"data_key"})"},
+           R"("gauge":"1.8","number":2.5,"text":"80:+000002.5\r\n","status":"valid","cause":"data_key")" +
+           plain},
       {"M8\r", "80:+000002.5\r\n",
        where +
-           R"("gauge":"1.8","number":2.5,"text":"80:+000002.5\r\n","status":"valid","cause":"request"})"},
+           R"("gauge":"1.8","number":2.5,"text":"80:+000002.5\r\n","status":"valid","cause":"request")" +
+           plain},
   };
   for (const Step& step : steps) {
     if (step.action == "press") {
@@ -282,11 +294,15 @@ TEST_F(ValuesOutTest, EveryValueSentArrivesOnceInOrderAsJsonAndInTheHistory) {
   // The history holds the same values; the CSV reads back the same numbers.
   ASSERT_TRUE(WaitFor([&] { return HistoryRows() == steps.size(); })) << Values();
   const std::vector<std::string> rows = Lines(Values("--csv"));
-  EXPECT_EQ(rows[0], "seq,time,station,slot,port,client,gauge,number,text,status,cause\r");
-  EXPECT_NE(
-      rows[1].find(",st1,1,COM5," + client + ",1.1,1.234,10:+0001.234<13><10>,valid,request\r"),
-      std::string::npos)
+  EXPECT_EQ(rows[0],
+            "seq,time,station,slot,port,client,gauge,number,text,status,cause,name,unit,usl,ucl,"
+            "lcl,lsl\r");
+  EXPECT_NE(rows[1].find(",st1,1,COM5," + client +
+                         ",1.1,1.234,10:+0001.234<13><10>,valid,request,Caliper,mm,1.5,,,1\r"),
+            std::string::npos)
       << rows[1];
+  EXPECT_NE(rows[3].find(",1.2,,20:NO VALUE<13><10>,no_value,request,,,,,,\r"), std::string::npos)
+      << rows[3];
   EXPECT_EQ(Lines(Values("--json --gauge 1.8")).size(), 2u);
 
   // The program's status shows both listeners at work.
@@ -574,8 +590,11 @@ TEST_F(ValuesOutTest, TheRecordVerifiesAfterAKillDuringABurstAndTheToolShowsTamp
   // An auditor's copy carries each row's hash.
   const std::vector<std::string> rows = Lines(Values("--csv --with-hash"));
   ASSERT_GE(rows.size(), 2u);
-  EXPECT_EQ(rows[0], "seq,time,station,slot,port,client,gauge,number,text,status,cause,hash\r");
-  EXPECT_TRUE(std::regex_search(rows[1], std::regex(",request,[0-9a-f]{64}\r$"))) << rows[1];
+  EXPECT_EQ(
+      rows[0],
+      "seq,time,station,slot,port,client,gauge,number,text,status,cause,name,unit,usl,ucl,lcl,"
+      "lsl,hash\r");
+  EXPECT_TRUE(std::regex_search(rows[1], std::regex(",request,,,,,,,[0-9a-f]{64}\r$"))) << rows[1];
   EXPECT_TRUE(std::regex_search(Lines(Values("--json --with-hash"))[0],
                                 std::regex(R"(,"hash":"[0-9a-f]{64}"\}$)")));
   ASSERT_EQ(Shell("sqlite3 " + Path("Velk_VCP.values.db") +

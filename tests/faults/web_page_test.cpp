@@ -121,7 +121,8 @@ TEST_F(WebPageTest, LiveEventsArriveInOrderWithTheirFields) {
     EXPECT_EQ(e["port"], "COM5");
     EXPECT_EQ(e["slot"], 1);
     EXPECT_EQ(Members(e), (std::set<std::string>{"seq", "time", "station", "slot", "port", "client",
-                                                 "gauge", "number", "text", "status", "cause"}));
+                                                 "gauge", "number", "text", "status", "cause",
+                                                 "name", "unit", "usl", "ucl", "lcl", "lsl"}));
   }
   close(fd);
   close(stream);

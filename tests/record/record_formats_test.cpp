@@ -69,20 +69,46 @@ TEST(RecordFormatsTest, TimesReadAndWrittenInUtc) {
 TEST(RecordFormatsTest, AnEventAsJsonAndAsCsv) {
   NumberedEvent n;
   n.seq = 7;
-  n.event = {1796772341123,           "hall \"3\"",          2, "COM6", "", 1, 2, 25.1, "+25,1\r\n",
-             ValueStatus::OutOfRange, ValueCause::FootSwitch};
+  n.event = {1796772341123,
+             "hall \"3\"",
+             2,
+             "COM6",
+             "",
+             1,
+             2,
+             25.1,
+             "+25,1\r\n",
+             ValueStatus::OutOfRange,
+             ValueCause::FootSwitch,
+             "Caliper, left",
+             "mm",
+             {25.2, std::nullopt, -0.5, 25}};
   EXPECT_EQ(ValueEventJson(n),
             R"({"seq":7,"time":"2026-12-08T23:25:41.123Z","station":"hall \"3\"","slot":2,)"
             R"("port":"COM6","client":"","gauge":"1.2","number":25.1,"text":"+25,1\r\n",)"
-            R"("status":"out_of_range","cause":"foot_switch"})");
+            R"("status":"out_of_range","cause":"foot_switch","name":"Caliper, left","unit":"mm",)"
+            R"("usl":25.2,"ucl":null,"lcl":-0.5,"lsl":25})");
   EXPECT_EQ(ValueCsvLine(n),
             "7,2026-12-08T23:25:41.123Z,\"hall \"\"3\"\"\",2,COM6,,1.2,25.1,\"'+25,1<13><10>\","
-            "out_of_range,foot_switch\r\n");
+            "out_of_range,foot_switch,\"Caliper, left\",mm,25.2,,-0.5,25\r\n");
+  EXPECT_EQ(ValueCsvHeader(),
+            "seq,time,station,slot,port,client,gauge,number,text,status,cause,name,unit,usl,ucl,"
+            "lcl,lsl\r\n");
+  // No number, no description: empty cells and nulls; 8-bit texts as the engine has them.
   n.event.number = std::nan("");
-  n.event.text = "\xb5m\x01";  // 8-bit text as the engine has it
-  EXPECT_NE(ValueEventJson(InUtf8(n)).find(R"("number":null,"text":"µm\u0001")"),
-            std::string::npos);
+  n.event.text = "\xb5m\x01";
+  n.event.unit = "\xb5m";
+  n.event.limits = {};
+  const std::string json = ValueEventJson(InUtf8(n));
+  EXPECT_NE(json.find(R"("number":null,"text":"µm\u0001")"), std::string::npos) << json;
+  EXPECT_NE(json.find(R"("unit":"µm","usl":null,"ucl":null,"lcl":null,"lsl":null})"),
+            std::string::npos)
+      << json;
+  std::string scratch8, json8;
+  AppendValueEventJson8Bit(json8, n, scratch8);
+  EXPECT_EQ(json8, json);
   EXPECT_NE(ValueCsvLine(n).find(",1.2,,"), std::string::npos);
+  EXPECT_NE(ValueCsvLine(n).find(",,,,\r\n"), std::string::npos);
   // Texts a spreadsheet would run as formulas get an apostrophe; plain numbers stay numbers.
   struct Cell {
     std::string text;

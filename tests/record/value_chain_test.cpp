@@ -1,7 +1,8 @@
 // The value history's keyed hash chain on a real file: the key file, every kind of tampering
-// named (made with the sqlite3 command), retention, restarts and a database from before the
-// chain verifying intact.
+// named (made with the sqlite3 command), retention, restarts, and a database from before the
+// chain or from before the gauge's description verifying intact.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -14,6 +15,7 @@
 #include "history_key.h"
 #include "history_query.h"
 #include "history_verify.h"
+#include "record_chain.h"
 #include "temp_dir.h"
 #include "value_history.h"
 
@@ -38,8 +40,10 @@ class ValueChainTest : public ::testing::Test {
 
   // Publishes one event as the serving thread does, at time ms.
   void Add(int64_t ms, double number) {
-    ring_.Add({1, 5, "4711 client", 1, 2, number, "+" + std::to_string(number) + "\r\n",
-               ValueStatus::Valid, ValueCause::Request});
+    const std::string text = "+" + std::to_string(number) + "\r\n";
+    ring_.Add({1, 5, "4711 client", 1, 2, number, text, ValueStatus::Valid, ValueCause::Request,
+               InternGaugeLabel("Caliper", "mm"),
+               ValueLimits{25.2, std::nullopt, std::nullopt, 25}});
     ring_.Publish(ms);
   }
   // Runs a history that writes the numbers given at time ms and ends once they are written.
@@ -161,6 +165,13 @@ TEST_F(ValueChainTest, EachKindOfTamperingIsNamedWithItsRows) {
       {"intact", "SELECT 1", {}},
       {"a number changed", "UPDATE value_events SET number=99 WHERE id=5", {"row 5: changed"}},
       {"a text changed", "UPDATE value_events SET text='x' WHERE id=1", {"row 1: changed"}},
+      {"a unit changed", "UPDATE value_events SET unit='in' WHERE id=4", {"row 4: changed"}},
+      {"a limit changed", "UPDATE value_events SET usl=30 WHERE id=6", {"row 6: changed"}},
+      {"a limit removed", "UPDATE value_events SET lsl=NULL WHERE id=10", {"row 10: changed"}},
+      {"a limit added", "UPDATE value_events SET ucl=26 WHERE id=11", {"row 11: changed"}},
+      {"a row passed off as older",
+       "UPDATE value_events SET name=NULL,unit=NULL,usl=NULL,lsl=NULL WHERE id=12",
+       {"row 12: changed"}},
       {"a row removed", "DELETE FROM value_events WHERE id=7", {"row 7: removed"}},
       {"two rows removed", "DELETE FROM value_events WHERE id IN (8,9)", {"rows 8 to 9: removed"}},
       {"a row inserted",
@@ -242,6 +253,88 @@ TEST_F(ValueChainTest, RetentionRestartsAndRowsFromBeforeTheChainVerifyIntact) {
   Session({{NowMs(), 8}});
   EXPECT_EQ(Seqs(), (std::vector<uint64_t>{6, 7, 8}));
   EXPECT_TRUE(VerifyHistory(options_.path).findings.empty());
+}
+
+TEST_F(ValueChainTest, AHistoryFromBeforeTheDescriptionIsMigratedAndStillVerifies) {
+  // Three rows as the layout without name, unit and limits wrote them, chained over its fields.
+  std::string key, error;
+  ASSERT_TRUE(LoadHistoryKey(HistoryKeyPath(options_.path), true, key, error)) << error;
+  ChainKey chain(key);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(options_.path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(db,
+                   "CREATE TABLE value_events(id INTEGER PRIMARY KEY, utc_ms INTEGER NOT NULL,"
+                   " station TEXT NOT NULL, slot INTEGER NOT NULL, port TEXT NOT NULL,"
+                   " client TEXT NOT NULL, device INTEGER NOT NULL, input INTEGER NOT NULL,"
+                   " number REAL, text TEXT NOT NULL, status TEXT NOT NULL,"
+                   " cause TEXT NOT NULL, hash BLOB);"
+                   "CREATE TABLE record_meta(name TEXT PRIMARY KEY, value);",
+                   nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "INSERT INTO value_events VALUES(?,?,'s',1,'COM5','',1,1,?,'t',"
+                               "'valid','request',?)",
+                               -1, &st, nullptr),
+            SQLITE_OK);
+  const int64_t now = NowMs();
+  std::string hash;
+  for (int64_t id = 1; id <= 3; ++id) {
+    const ChainRow row{id, now, "s", 1, "COM5", "", 1, 1, double(id), "t", "valid", "request"};
+    hash = chain.RowHash(hash, row);
+    sqlite3_bind_int64(st, 1, id);
+    sqlite3_bind_int64(st, 2, now);
+    sqlite3_bind_double(st, 3, double(id));
+    sqlite3_bind_blob(st, 4, hash.data(), static_cast<int>(hash.size()), SQLITE_TRANSIENT);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_DONE);
+    sqlite3_reset(st);
+  }
+  sqlite3_finalize(st);
+  ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO record_meta VALUES(?,?)", -1, &st, nullptr),
+            SQLITE_OK);
+  const std::pair<const char*, std::string> meta[] = {{"last_hash", hash},
+                                                      {"end_mark", chain.EndMark(1, 3, hash)}};
+  for (const auto& [name, bytes] : meta) {
+    sqlite3_bind_text(st, 1, name, -1, SQLITE_STATIC);
+    sqlite3_bind_blob(st, 2, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_DONE);
+    sqlite3_reset(st);
+  }
+  sqlite3_finalize(st);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "INSERT INTO record_meta VALUES('chain_start',1);"
+                         "INSERT INTO record_meta VALUES('last_id',3)",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  // Read and verified as it is, before any start of this version has added the columns.
+  ASSERT_TRUE(VerifyHistory(options_.path).findings.empty());
+  size_t before = 0;
+  ASSERT_TRUE(ReadHistory(
+      options_.path, {}, [&](const NumberedEvent&) { ++before; }, error))
+      << error;
+  EXPECT_EQ(before, 3u);
+
+  // Migrated at the first start: the old rows verify as before, the new ones with what they
+  // carry; both read back.
+  Session({{NowMs(), 4}, {NowMs(), 5}});
+  HistoryCheck check = VerifyHistory(options_.path);
+  EXPECT_TRUE(check.findings.empty());
+  EXPECT_TRUE(check.notes.empty());
+  std::vector<ValueEvent> rows;
+  ASSERT_TRUE(ReadHistory(
+      options_.path, {}, [&](const NumberedEvent& e) { rows.push_back(e.event); }, error))
+      << error;
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[2].name + rows[2].unit, "");
+  EXPECT_EQ(rows[2].limits, ValueLimits{});
+  EXPECT_EQ(rows[3].name, "Caliper");
+  EXPECT_EQ(rows[3].unit, "mm");
+  EXPECT_EQ(rows[3].limits, (ValueLimits{25.2, std::nullopt, std::nullopt, 25}));
+  // An old row given a description no longer fits its hash.
+  ASSERT_EQ(Sqlite(options_.path, "UPDATE value_events SET name='Caliper' WHERE id=2"), 0);
+  EXPECT_EQ(VerifyHistory(options_.path).findings, std::vector<std::string>{"row 2: changed"});
 }
 
 }  // namespace

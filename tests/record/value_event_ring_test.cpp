@@ -49,12 +49,13 @@ std::vector<uint64_t> TakeAll(ValueEventReader& r) {
 }
 
 TEST(ValueEventRingTest, AReaderGetsEveryFieldBackAsSent) {
-  const std::string longText(60, 'x'), client = "4321 spc-collector";
+  const std::string longText(80, 'x'), client = "4321 spc-collector";
   struct Case {
     SentValue sent;
     std::string port;  // as the reader sees it
   };
-  auto value = [](int slot, int com, std::string_view client, std::string_view text) {
+  const GaugeLabel* caliper = InternGaugeLabel("Caliper", "mm");
+  auto value = [&](int slot, int com, std::string_view client, std::string_view text) {
     SentValue v;
     v.slot = slot;
     v.com = com;
@@ -65,12 +66,16 @@ TEST(ValueEventRingTest, AReaderGetsEveryFieldBackAsSent) {
     v.text = text;
     v.status = ValueStatus::OutOfRange;
     v.cause = ValueCause::DataKey;
+    if (slot % 2 == 1) {
+      v.label = caliper;
+      v.limits = {25.2, std::nullopt, 0.0, -3.5};
+    }
     return v;
   };
   const Case cases[] = {
       {value(1, 5, client, "10:+0001.234\r\n"), "COM5"},  // side by side in the slot
       {value(2, 0, "", ""), ""},                          // nothing to copy, no COM number
-      {value(3, 16, "", std::string_view(longText).substr(0, 52)), "COM16"},  // fills the slot
+      {value(3, 16, "", std::string_view(longText).substr(0, 76)), "COM16"},  // fills the slot
       {value(4, 300, client, longText), "COM300"},  // too long for the slot: spilled
   };
   ValueEventRing ring(10);
@@ -93,6 +98,11 @@ TEST(ValueEventRingTest, AReaderGetsEveryFieldBackAsSent) {
     want.text = v.text;
     want.status = v.status;
     want.cause = v.cause;
+    if (v.label) {
+      want.name = "Caliper";
+      want.unit = "mm";
+    }
+    want.limits = v.limits;
     EXPECT_EQ(r.Taken(i).seq, i + 1);
     EXPECT_EQ(r.Taken(i).event, want) << i;
   }
