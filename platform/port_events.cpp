@@ -58,9 +58,11 @@ void PortEvents::Arm(int current, bool serving, bool every_slot) {
     if (generation != generation_[k]) {
       generation_[k] = generation;
       watch_[k] = {};
+      retired_[k] = {};
       master_[k] = {};
     }
     Set(watch_[k], port ? port->watch_descriptor() : -1, true, EPOLLIN);
+    Set(retired_[k], port ? port->retired_watch_descriptor() : -1, true, EPOLLIN);
 
     // A master nobody holds is hung up for good: it is watched only while a client holds it,
     // for the moment it leaves.
@@ -161,7 +163,7 @@ void PortEvents::FollowClients() {
     bool due = epoll_ < 0;
     for (const auto& [fd, events] : ready_) {
       if (fd < 0) continue;
-      if (fd == port->watch_descriptor()) due = true;
+      if (fd == port->watch_descriptor() || fd == port->retired_watch_descriptor()) due = true;
       // A master counts only for its hang-up; its input and output are the serving step's.
       if (fd == port->master_descriptor() && (events & (EPOLLHUP | EPOLLERR))) due = true;
     }

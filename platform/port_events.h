@@ -80,8 +80,10 @@ class PortEvents : public IReadableWatch {
   // What the last Wait found ready, until FollowClients takes it.
   std::vector<std::pair<int, uint32_t>> ready_;
   bool have_ready_ = false;
-  // Per slot: its client watch and its master as registered now.
+  // Per slot: its client watch, the watch of its retired terminal and its master as
+  // registered now.
   std::array<Watched, kSlots> watch_{};
+  std::array<Watched, kSlots> retired_{};
   std::array<Watched, kSlots> master_{};
   std::array<uint32_t, kSlots> generation_{};
   std::map<int, std::function<void()>> readers_;

@@ -179,18 +179,21 @@ void PtyPort::MakeSpare() {
 void PtyPort::RetireSpare() {
   // The spare is the terminal the link has just left. Exclusive, so that an open that followed
   // the link before it moved fails with EBUSY (root, whom the mode does not stop, excepted);
-  // the client has made it so already unless the port is shared.
-  spare_.watch.Stop();
+  // the client has made it so already unless the port is shared. Its watch stays: root's
+  // open through the link in that moment wakes the program (TakeBackRetired).
   const int fd = OpenOwnSlave(spare_.master, spare_.slave);
   if (fd >= 0) {
     ioctl(fd, TIOCEXCL);
     close(fd);
   }
+  spare_.watch.Take();  // the program's own open
   Terminal previous;
   std::swap(previous.master, retired_.master);
   std::swap(previous.slave, retired_.slave);
+  previous.watch.Swap(retired_.watch);
   std::swap(retired_.master, spare_.master);
   std::swap(retired_.slave, spare_.slave);
+  retired_.watch.Swap(spare_.watch);
   // The new spare is made while the previous retired terminal is still open: the kernel gives
   // the lowest free number, which must not be one a client may still be opening by.
   MakeSpare();
@@ -294,9 +297,36 @@ bool PtyPort::Held() const { return master_ >= 0 && IsHeld(master_); }
 
 void PtyPort::FollowClients() {
   if (master_ < 0) return;
-  const PtyClientWatch::Changes changes = watch_.Take();
+  PtyClientWatch::Changes changes = watch_.Take();
   if (locked_) return;  // the slot's client is elsewhere; the terminal lets nobody in
+  if (TakeBackRetired()) changes = watch_.Take();
   Settle(changes);
+}
+
+bool PtyPort::TakeBackRetired() {
+  if (retired_.master < 0 || retired_.watch.descriptor() < 0) return false;
+  const PtyClientWatch::Changes seen = retired_.watch.Take();
+  if (!seen.opened && !seen.lost) return false;
+  if (client_ || Held() || !IsHeld(retired_.master)) return false;
+  // Root, whom the exclusive mode does not stop, followed the link in the moment it moved and
+  // opened the terminal it left (so may anyone on a shared port, before the terminal became
+  // exclusive). That opener came through the port: the link goes back to its terminal, which
+  // serves it, and the terminal the link had moved to is retired in its place.
+  std::swap(master_, retired_.master);
+  std::swap(slave_path_, retired_.slave);
+  watch_.Swap(retired_.watch);
+  ++generation_;
+  std::string reason;
+  if (!Link(reason)) std::cerr << "Velk_VCP: port " << name_ << ": " << reason << '\n';
+  const int fd = OpenOwnSlave(retired_.master, retired_.slave);
+  if (fd >= 0) {
+    ioctl(fd, TIOCEXCL);
+    close(fd);
+  }
+  retired_.watch.Take();
+  service::ForgetPort(name_);
+  service::StorePort(name_, master_);
+  return true;
 }
 
 bool PtyPort::LockOut() {

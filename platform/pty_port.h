@@ -93,8 +93,10 @@ class PtyPort : public IVirtualPort, public ClientLine {
   // Follows clients coming and going, from the pty's hang-up state (and, for root clients
   // that the exclusive mode does not stop, from close events): an arrival makes the terminal
   // exclusive; a departure drops everything the client left (its unread input and output)
-  // and moves the port to a fresh pseudo-terminal. Two system calls when nothing happened;
-  // call it when the watch or the master's hang-up woke the program.
+  // and moves the port to a fresh pseudo-terminal. An opener of the terminal the link has
+  // just left (root, through the link as it moved) is served there (TakeBackRetired). Up to
+  // three system calls when nothing happened; call it when a watch or the master's hang-up
+  // woke the program.
   void FollowClients();
 
   // Keeps clients out while the slot's client is elsewhere (on the network): the terminal is
@@ -122,6 +124,9 @@ class PtyPort : public IVirtualPort, public ClientLine {
   // client opened or closed the port); -1 without a port.
   int master_descriptor() const { return master_; }
   int watch_descriptor() const { return watch_.descriptor(); }
+  // The watch of the terminal the link left at its last move (readable when someone opened
+  // it); -1 when there is none.
+  int retired_watch_descriptor() const { return retired_.watch.descriptor(); }
   // Changes whenever the port's descriptors are closed or made anew.
   uint32_t generation() const { return generation_; }
   // The slave device clients open now (behind the link), empty without a port.
@@ -148,6 +153,9 @@ class PtyPort : public IVirtualPort, public ClientLine {
   void RetireSpare();
   bool Link(std::string& reason);
   void ReplaceTerminal();
+  // Moves the port back to the retired terminal when someone came through the link to it as
+  // it moved and nobody holds the port. Returns true when it did.
+  bool TakeBackRetired();
   void Settle(const PtyClientWatch::Changes& changes);
   void MakeExclusive();
   void FlushClientInput();

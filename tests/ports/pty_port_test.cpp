@@ -407,6 +407,39 @@ TEST_F(PtyPortTest, ASpareHeldBeforeItWasLinkedIsReplacedNotServed) {
   EXPECT_EQ(std::string(received.begin(), received.end()), "M1\r");
 }
 
+TEST_F(PtyPortTest, AnOpenerOfTheTerminalTheLinkJustLeftIsServedThere) {
+  // Root, whom the exclusive mode does not stop, may follow the link in the moment it moves
+  // and open the terminal it left: that opener came through the port and is its client.
+  if (geteuid() != 0) GTEST_SKIP() << "only root opens a terminal that is exclusive";
+  PtyPort port(folder_);
+  ASSERT_TRUE(port.CreatePort("COM3"));
+  const int client = OpenClient("COM3");
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Opened(port));
+  const std::string left = port.slave_path();
+  CloseClient(client);
+  ASSERT_FALSE(Opened(port));
+  ASSERT_NE(port.slave_path(), left);
+  const int late = open(left.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(late, 0) << left;
+  clients_.push_back(late);
+  ASSERT_EQ(write(late, "M1\r", 3), 3);
+  pollfd woke{port.retired_watch_descriptor(), POLLIN, 0};
+  EXPECT_EQ(poll(&woke, 1, 2000), 1) << "the open woke nothing";
+  ASSERT_TRUE(Opened(port));
+  EXPECT_EQ(port.slave_path(), left);
+  EXPECT_EQ(fs::read_symlink(folder_ + "/COM3").string(), left);
+  const std::vector<uint8_t> received = PortRead(port, 3);
+  EXPECT_EQ(std::string(received.begin(), received.end()), "M1\r");
+  // Its departure moves the port on as any other.
+  CloseClient(late);
+  ASSERT_FALSE(Opened(port));
+  EXPECT_NE(port.slave_path(), left);
+  const int next = OpenClient("COM3");
+  ASSERT_GE(next, 0);
+  EXPECT_TRUE(Opened(port));
+}
+
 TEST_F(PtyPortTest, LineGoesBackToRawWhenTheClientLeaves) {
   PtyPort port(folder_);
   ASSERT_TRUE(port.CreatePort("COM2"));
