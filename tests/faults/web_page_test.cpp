@@ -376,13 +376,16 @@ TEST_F(WebPageTest, ThePageSpeaksTheProgramsLanguage) {
     const char* lang;
   } cases[] = {{"10:1", "lang=\"en\""}, {"10:2", "lang=\"de\""}, {"10:3", "lang=\"fr\""}};
   for (const auto& c : cases) {
-    Write("Velk_VCP.CFG", FaultSettings() + c.key + "\r\n640:" + std::to_string(web_) + "\r\n");
+    // A port looked for just before each run: one found once may be taken by another
+    // program's connection between the runs.
+    const int web = FreePort();
+    Write("Velk_VCP.CFG", FaultSettings() + c.key + "\r\n640:" + std::to_string(web) + "\r\n");
     // A run of its own each: the next one's output is not the last one's.
     const std::string tag = std::string("run") + c.lang[6];
     const pid_t pid = Start(Options{}, tag);
     ASSERT_TRUE(WaitUntilServing(tag)) << Err(tag);
-    const HttpReply page = HttpGet(web_, "/");
-    EXPECT_EQ(page.status, 200) << c.key;
+    const HttpReply page = HttpGet(web, "/");
+    EXPECT_EQ(page.status, 200) << c.key << Err(tag);
     EXPECT_NE(page.body.find(std::string("<html ") + c.lang + ">"), std::string::npos)
         << c.key << page.body.substr(0, 200);
     EXPECT_EQ(Stop(pid), 0) << c.key;
