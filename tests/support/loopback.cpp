@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <random>
+
 namespace {
 
 sockaddr_in Loopback(int port) {
@@ -19,6 +21,21 @@ sockaddr_in Loopback(int port) {
 }  // namespace
 
 int FreePort() {
+  // Below the kernel's ephemeral range (32768 and up): a port handed out there is soon the
+  // local port of some other test's connection, or another test's bind to port 0, before the
+  // program under test binds it. Chosen at random, so that tests run at once rarely meet.
+  static std::mt19937 pick(static_cast<unsigned>(std::random_device{}()) ^
+                           static_cast<unsigned>(getpid()));
+  std::uniform_int_distribution<int> ports(20000, 32767);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const int port = ports(pick);
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = Loopback(port);
+    const bool free = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(s);
+    if (free) return port;
+  }
+  // Nothing free there: one the kernel picks.
   const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a = Loopback(0);
   socklen_t length = sizeof a;

@@ -1,7 +1,8 @@
 // TCP on 127.0.0.1 for the tests and benchmarks that drive the programs' network sides.
 #pragma once
 
-// A TCP port of 127.0.0.1 that nothing listens on now.
+// A TCP port of 127.0.0.1 that nothing uses now, outside the kernel's range of ports for
+// outgoing connections (20000..32767, at random), so that no connection takes it meanwhile.
 int FreePort();
 
 // A socket listening on port of 127.0.0.1 (0: a free one), its port in bound. Returns -1
