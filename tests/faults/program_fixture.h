@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,8 +61,10 @@ class ProgramTest : public ::testing::Test {
   // Returns its process id.
   pid_t Start(const Options& options, const std::string& tag = "run");
   pid_t Start() { return Start(Options{}); }
-  // Waits until the program with that tag prints that it serves, or (with its windows) the
-  // port it simulates (true), or it ends (false).
+  // Waits until the program with that tag prints that it serves (true), or timeout passes
+  // (false). The program without windows says so once everything is up (the web page and the
+  // program's socket too); with its windows, which print no such line, the port it simulates
+  // is taken instead.
   bool WaitUntilServing(const std::string& tag = "run",
                         std::chrono::milliseconds timeout = std::chrono::seconds(20));
   // Sends SIGTERM (when still running) and returns the exit status; -1 after a crash or
@@ -103,4 +106,5 @@ class ProgramTest : public ::testing::Test {
  private:
   std::string dir_;
   std::vector<pid_t> running_;
+  std::set<std::string> desktop_tags_;  // runs with the program's windows
 };
